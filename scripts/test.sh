@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: the release build with warnings as
+# errors, the same tests under AddressSanitizer + UndefinedBehaviorSanitizer,
+# then each fuzz target for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+FUZZ_SECONDS="${KAVEL_FUZZ_SECONDS:-60}"
+
+bash scripts/install-deps.sh
+
+echo "== release build, warnings as errors"
+cmake --preset ci
+cmake --build --preset ci
+ctest --preset ci -j2
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake --preset asan
+cmake --build --preset asan
+ctest --preset asan -j2
+
+echo "== fuzzing, ${FUZZ_SECONDS} s per target"
+cmake --preset fuzz
+cmake --build --preset fuzz
+bash scripts/run-fuzzers.sh build/fuzz "$FUZZ_SECONDS"
+
+echo "== all tests passed"
