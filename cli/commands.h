@@ -1,0 +1,18 @@
+// The four commands. Each gives the exit status: 0 when everything was done,
+// 1 when an input could not be processed (one line on stderr for each).
+#pragma once
+
+#include "args.h"
+
+namespace kavel::cli {
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+int RunTreat(const TreatOptions& options);
+int RunHistogram(const HistogramOptions& options);
+int RunTones(const TonesOptions& options);
+int RunConvert(const ConvertOptions& options);
+
+}  // namespace kavel::cli

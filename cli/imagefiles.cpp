@@ -1,0 +1,107 @@
+#include "imagefiles.h"
+
+#include <cstdint>
+#include <string>
+#include <system_error>
+#include <utility>
+
+#include "kavel/bitmap.h"
+
+namespace kavel::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+Error ErrorOf(std::string message) {
+    return Error{std::move(message)};
+}
+
+Expected<ImageSize> RawSizeOf(const fs::path& file, const std::optional<ImageSize>& size) {
+    if (size)
+        return *size;
+    const std::string descriptor = DescriptorNameFor(file.string());
+    std::error_code ec;
+    if (!fs::exists(descriptor, ec)) {
+        return ErrorOf("no descriptor " + descriptor + "; give the size with --size LINESxCOLUMNS");
+    }
+    auto read = ReadDescriptorFile(descriptor);
+    if (!read)
+        return ErrorOf("descriptor " + descriptor + ": " + read.error().message);
+    return read;
+}
+
+Expected<ByteMatrix> LoadRaw(const fs::path& file, const std::optional<ImageSize>& size) {
+    auto rawSize = RawSizeOf(file, size);
+    if (!rawSize)
+        return rawSize.error();
+    const ImageSize s = *rawSize;
+
+    // The application reads a short file with its missing pixels at 0. Here a
+    // short file is refused: it is almost always a truncated copy, and a size
+    // that does not match the file must not decide how much memory we take.
+    const std::int64_t length = FileSizeOf(file);
+    if (length < 0)
+        return ErrorOf("cannot be opened");
+    const auto needed = static_cast<std::uint64_t>(s.Lines) * static_cast<std::uint64_t>(s.Columns);
+    if (static_cast<std::uint64_t>(length) < needed) {
+        return ErrorOf("holds " + std::to_string(length) + " bytes, fewer than the " +
+                       std::to_string(s.Lines) + " x " + std::to_string(s.Columns) + " = " +
+                       std::to_string(needed) + " of its size");
+    }
+
+    auto image = AllocateByteMatrix(s.Columns, s.Lines);
+    if (!image)
+        return image.error();
+    if (auto read = ReadRawPixels(file, *image); !read)
+        return read.error();
+    return image;
+}
+
+}  // namespace
+
+ImageFormat InputFormatOf(const fs::path& file) {
+    return FormatOfName(file.native()) == ImageFormat::Bitmap ? ImageFormat::Bitmap : ImageFormat::Raw;
+}
+
+Expected<ByteMatrix> LoadImage(const fs::path& file, const std::optional<ImageSize>& size) {
+    std::error_code ec;
+    const auto status = fs::status(file, ec);
+    if (!fs::exists(status))
+        return ErrorOf("no such file");
+    if (fs::is_directory(status))
+        return ErrorOf("is a folder, not an image");
+
+    if (InputFormatOf(file) == ImageFormat::Raw)
+        return LoadRaw(file, size);
+
+    auto bitmap = ReadBitmapFile(file);
+    if (!bitmap)
+        return bitmap.error();
+    if (bitmap->BitsPerPixel != 8)
+        return ErrorOf(std::string(kColourBitmapRefusal));
+    return std::move(bitmap->Rows);
+}
+
+std::vector<fs::path> FilesWrittenFor(const fs::path& file, ImageFormat format) {
+    if (format == ImageFormat::Bitmap)
+        return {file};
+    return {file, fs::path(DescriptorNameFor(file.string()))};
+}
+
+Status SaveImage(const fs::path& file, const ByteMatrix& image, ImageFormat format) {
+    if (format == ImageFormat::Bitmap)
+        return WriteBitmapFile(file, image);
+    // Pixels first: if they cannot be written, neither file has changed.
+    if (auto written = WriteRawFile(file, image); !written)
+        return written;
+    return WriteDescriptorFile(DescriptorNameFor(file.string()), ImageSize{image.Lines(), image.Columns()},
+                               DescriptorForm::FiveLines);
+}
+
+bool SameFile(const fs::path& a, const fs::path& b) noexcept {
+    std::error_code ec;
+    return fs::equivalent(a, b, ec) && !ec;
+}
+
+}  // namespace kavel::cli

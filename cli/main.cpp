@@ -1,0 +1,63 @@
+// kavel-cli: the thresholding core from a shell, for batch work and scripts.
+#include <exception>
+#include <iostream>
+#include <string_view>
+#include <type_traits>
+#include <variant>
+#include <vector>
+
+#include "args.h"
+#include "commands.h"
+
+namespace {
+
+using namespace kavel::cli;
+
+int ReportUsageError(const UsageError& error) {
+    std::cerr << "kavel-cli: " << error.Message << '\n';
+    if (error.Command == CommandName::None) {
+        std::cerr << "Try 'kavel-cli --help'.\n";
+    } else {
+        std::cerr << "Try 'kavel-cli " << CommandWord(error.Command) << " --help'.\n";
+    }
+    return kExitUsage;
+}
+
+int Run(const ParsedCommandLine& parsed) {
+    return std::visit(
+        [](const auto& what) -> int {
+            using T = std::decay_t<decltype(what)>;
+            if constexpr (std::is_same_v<T, UsageError>) {
+                return ReportUsageError(what);
+            } else if constexpr (std::is_same_v<T, ShowHelp>) {
+                std::cout << HelpText(what.Command);
+                return kExitSuccess;
+            } else if constexpr (std::is_same_v<T, ShowVersion>) {
+                std::cout << "kavel-cli " KAVEL_VERSION "\n";
+                return kExitSuccess;
+            } else if constexpr (std::is_same_v<T, TreatOptions>) {
+                return RunTreat(what);
+            } else if constexpr (std::is_same_v<T, HistogramOptions>) {
+                return RunHistogram(what);
+            } else if constexpr (std::is_same_v<T, TonesOptions>) {
+                return RunTones(what);
+            } else {
+                return RunConvert(what);
+            }
+        },
+        parsed);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        const std::vector<std::string_view> args(argv + 1, argv + argc);
+        return Run(ParseCommandLine(args));
+    } catch (const std::exception& e) {
+        // The core reports its failures as values; this is only memory running
+        // out in a container of our own.
+        std::cerr << "kavel-cli: " << e.what() << '\n';
+        return kExitFailure;
+    }
+}
