@@ -7,6 +7,7 @@
 #include <QShowEvent>
 #include <QString>
 
+#include "guiutil.h"
 #include "kavel/textnumber.h"
 #include "ui_diagkaveltreatment.h"
 
@@ -34,6 +35,10 @@ TDiagKavelTreatForm::TDiagKavelTreatForm(QWidget* parent)
     // The form is designed under its class name; uic would otherwise shadow the global.
     setObjectName(QStringLiteral("DiagKavelTreatForm"));
     setFixedSize(size());
+    setWindowIcon(ApplicationIcon());
+    QFont formFont(QStringLiteral("MS Sans Serif"));
+    formFont.setPixelSize(11);
+    setFont(formFont);
 
     parameters_.TreatmentType = kavel::kNoTreatment;
     ui_->RadioButton1->setChecked(false);
@@ -124,6 +129,7 @@ void TDiagKavelTreatForm::showEvent(QShowEvent* event) {
     // Only the showing that is starting decides whether the treatment runs.
     cancelled_ = false;
     QDialog::showEvent(event);
+    CentreOverMainWindow(this);
 }
 
 void TDiagKavelTreatForm::keyPressEvent(QKeyEvent* event) {

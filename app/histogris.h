@@ -25,7 +25,7 @@ public:
     // The counts of the last paint.
     const kavel::Histogram& HistoCounts() const noexcept { return histoCounts_; }
 
-    void PaintBoxPaint();
+    void PaintBoxPaint(const QRect& exposed);
     void BitBtnSaveClick();
     void BitBtnOKClick();
 

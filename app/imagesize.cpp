@@ -1,9 +1,13 @@
 #include "imagesize.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QString>
 
+#include "guiutil.h"
 #include "kavel/textnumber.h"
 #include "ui_imagesize.h"
 
@@ -24,6 +28,10 @@ TImageSizeForm::TImageSizeForm(QWidget* parent)
     // The form is designed under its class name; uic would otherwise shadow the global.
     setObjectName(QStringLiteral("ImageSizeForm"));
     setFixedSize(size());
+    setWindowIcon(ApplicationIcon());
+    QFont formFont(QStringLiteral("MS Sans Serif"));
+    formFont.setPixelSize(11);
+    setFont(formFont);
     // Shown where it was designed, not centred on the main window.
     move(661, 200);
     connect(ui_->NumLineEdit, &QLineEdit::textChanged, this, &TImageSizeForm::NumLineEditChange);
@@ -47,4 +55,31 @@ QLineEdit* TImageSizeForm::NumLineEdit() const {
 
 QLineEdit* TImageSizeForm::NumColEdit() const {
     return ui_->NumColEdit;
+}
+
+QStringList ImageFolderCandidates(const QString& applicationDir) {
+    QStringList candidates;
+#ifdef Q_OS_WIN
+    candidates << QStringLiteral("C:\\images");
+#endif
+    candidates << QStringLiteral(KAVEL_INSTALL_SAMPLES_DIR);
+    if (!applicationDir.isEmpty()) {
+        candidates << QDir::cleanPath(applicationDir + QStringLiteral("/../share/kavel/samples"));
+    }
+    candidates << QStringLiteral(KAVEL_BUILD_SAMPLES_DIR);
+    return candidates;
+}
+
+QString FirstExistingFolder(const QStringList& candidates, const QString& fallback) {
+    for (const QString& folder : candidates) {
+        if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
+            return folder;
+        }
+    }
+    return fallback;
+}
+
+QString DefaultImageFolder() {
+    return FirstExistingFolder(ImageFolderCandidates(QCoreApplication::applicationDirPath()),
+                               QDir::homePath());
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 #include <memory>
 
 #include "kavel/rawimage.h"
@@ -40,3 +41,11 @@ private:
 };
 
 extern TImageSizeForm* ImageSizeForm;
+
+// Where the open dialog starts until a file has been chosen, so that a new user
+// sees a sample at once: "C:\images" on Windows where it exists, else the
+// bundled samples (installed, beside a relocated executable, or in the source
+// tree of a build), else the user's home.
+QStringList ImageFolderCandidates(const QString& applicationDir);
+QString FirstExistingFolder(const QStringList& candidates, const QString& fallback);
+QString DefaultImageFolder();
