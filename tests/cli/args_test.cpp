@@ -1,0 +1,128 @@
+// The argument parser on its own: strict numbers and sizes, and the way the
+// words of a command become its options.
+#include "args.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string_view>
+#include <vector>
+
+namespace kavel::cli {
+namespace {
+
+ParsedCommandLine Parse(std::vector<std::string_view> words) {
+    return ParseCommandLine(words);
+}
+
+TEST(CliArgs, Int32IsStrictAndCoversTheWholeRange) {
+    EXPECT_EQ(ParseInt32("0"), 0);
+    EXPECT_EQ(ParseInt32("+7"), 7);
+    EXPECT_EQ(ParseInt32("-1"), -1);
+    EXPECT_EQ(ParseInt32("007"), 7);
+    EXPECT_EQ(ParseInt32("2147483647"), INT_MAX);
+    EXPECT_EQ(ParseInt32("-2147483648"), INT_MIN);
+    for (const std::string_view bad : {"", "-", "+", "12a", " 1", "1 ", "0x10", "1e3", "2147483648",
+                                       "-2147483649", "99999999999999999999", "--1", "1.0"}) {
+        EXPECT_EQ(ParseInt32(bad), std::nullopt) << bad;
+    }
+}
+
+TEST(CliArgs, SizeIsLinesByColumns) {
+    EXPECT_EQ(ParseSize("480x640"), (ImageSize{480, 640}));
+    EXPECT_EQ(ParseSize("2X3"), (ImageSize{2, 3}));
+    EXPECT_EQ(ParseSize("0x0"), (ImageSize{0, 0}));
+    EXPECT_EQ(ParseSize("65536x65536"), (ImageSize{65536, 65536}));
+    for (const std::string_view bad :
+         {"", "480", "x640", "480x", "-1x5", "5x-1", "+1x5", "1x2x3", "a x b", "65536x65537", "480*640"}) {
+        EXPECT_EQ(ParseSize(bad), std::nullopt) << bad;
+    }
+}
+
+TEST(CliArgs, FormatComesFromTheLastExtensionOfTheName) {
+    EXPECT_EQ(FormatOfName("out.raw"), ImageFormat::Raw);
+    EXPECT_EQ(FormatOfName("dir/OUT.BMP"), ImageFormat::Bitmap);
+    EXPECT_EQ(FormatOfName("a.raw.bmp"), ImageFormat::Bitmap);
+    EXPECT_EQ(FormatOfName("a.bmp.txt"), std::nullopt);
+    EXPECT_EQ(FormatOfName("x.bmp/plain"), std::nullopt);
+    EXPECT_EQ(FormatOfName("raw"), std::nullopt);
+}
+
+TEST(CliArgs, TreatOptionsReachTheParameters) {
+    const auto parsed =
+        Parse({"treat",       "a.raw",  "--out-dir=out", "--min",    "-5", "--max=300",    "--type",
+               "item-border", "--item", "300",           "--border", "-1", "--background", "256",
+               "--size",      "4x6",    "--format",      "bmp",      "--", "-b.raw"});
+    const auto* treat = std::get_if<TreatOptions>(&parsed);
+    ASSERT_NE(treat, nullptr);
+    EXPECT_EQ(treat->Inputs, (std::vector<std::string>{"a.raw", "-b.raw"}));
+    EXPECT_EQ(treat->OutDir, "out");
+    EXPECT_EQ(treat->Format, ImageFormat::Bitmap);
+    EXPECT_EQ(treat->Size, (ImageSize{4, 6}));
+    // Values are kept whole; only writing into an image takes their low byte.
+    const TreatmentParameters& p = treat->Parameters;
+    EXPECT_EQ(p.TreatmentType, kItemAndBorder);
+    EXPECT_EQ(p.MinThreshold, -5);
+    EXPECT_EQ(p.MaxThreshold, 300);
+    EXPECT_EQ(p.ItemTone, 300);
+    EXPECT_EQ(p.BorderTone, -1);
+    EXPECT_EQ(p.BackgroundTone, 256);
+}
+
+TEST(CliArgs, TreatDefaultsAndTypeNames) {
+    const auto parsed = Parse({"treat", "a.bmp", "-o", "r.raw", "--type", "none"});
+    const auto* treat = std::get_if<TreatOptions>(&parsed);
+    ASSERT_NE(treat, nullptr);
+    EXPECT_EQ(treat->Output, "r.raw");
+    EXPECT_EQ(treat->Format, std::nullopt);
+    EXPECT_EQ(treat->Size, std::nullopt);
+    EXPECT_EQ(treat->Parameters.TreatmentType, kNoTreatment);
+    EXPECT_EQ(treat->Parameters.MinThreshold, 0);
+    EXPECT_EQ(treat->Parameters.MaxThreshold, 0);
+    EXPECT_EQ(treat->Parameters.ItemTone, 0);
+    EXPECT_EQ(treat->Parameters.BorderTone, 0);
+    EXPECT_EQ(treat->Parameters.BackgroundTone, 0);
+
+    const std::pair<std::string_view, std::int32_t> types[] = {
+        {"whole", kWholeItem}, {"border", kBorder}, {"item-border", kItemAndBorder}};
+    for (const auto& [word, kind] : types) {
+        const auto each = Parse({"treat", "a.bmp", "-o", "r.raw", "--type", word});
+        ASSERT_TRUE(std::holds_alternative<TreatOptions>(each)) << word;
+        EXPECT_EQ(std::get<TreatOptions>(each).Parameters.TreatmentType, kind) << word;
+    }
+}
+
+TEST(CliArgs, UsageErrorsNameTheirCommand) {
+    const auto bad = Parse({"treat", "a.raw", "-o", "b.raw", "--type", "whole", "--min", "12a"});
+    const auto* error = std::get_if<UsageError>(&bad);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->Command, CommandName::Treat);
+    EXPECT_NE(error->Message.find("12a"), std::string::npos) << error->Message;
+
+    const auto unknown = Parse({"histogram", "a.raw", "--min", "3"});
+    ASSERT_TRUE(std::holds_alternative<UsageError>(unknown));
+    EXPECT_EQ(std::get<UsageError>(unknown).Command, CommandName::Histogram);
+
+    ASSERT_TRUE(std::holds_alternative<UsageError>(Parse({"bogus"})));
+    EXPECT_EQ(std::get<UsageError>(Parse({"bogus"})).Command, CommandName::None);
+}
+
+TEST(CliArgs, HelpVersionAndTheOtherCommands) {
+    EXPECT_TRUE(std::holds_alternative<ShowVersion>(Parse({"--version"})));
+    const auto help = Parse({"help", "convert"});
+    ASSERT_TRUE(std::holds_alternative<ShowHelp>(help));
+    EXPECT_EQ(std::get<ShowHelp>(help).Command, CommandName::Convert);
+    // After "--" a word is a file name, even --help.
+    EXPECT_TRUE(std::holds_alternative<UsageError>(Parse({"tones", "a.raw", "--", "--help"})));
+
+    const auto histogram = Parse({"histogram", "a.raw", "-o", "h.xls", "--size", "2x2"});
+    ASSERT_TRUE(std::holds_alternative<HistogramOptions>(histogram));
+    EXPECT_EQ(std::get<HistogramOptions>(histogram).Output, "h.xls");
+
+    const auto convert = Parse({"convert", "a.bmp", "b.RAW"});
+    ASSERT_TRUE(std::holds_alternative<ConvertOptions>(convert));
+    EXPECT_EQ(std::get<ConvertOptions>(convert).Output, "b.RAW");
+}
+
+}  // namespace
+}  // namespace kavel::cli

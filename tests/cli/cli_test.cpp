@@ -1,0 +1,448 @@
+// kavel-cli end to end: every test runs the program on files of known content
+// and checks the bytes it writes, its messages and its exit status.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cli_support.h"
+#include "kavel/bitmap.h"
+
+namespace kavel::clitest {
+namespace {
+
+struct Image {
+    int Lines = 0;
+    int Columns = 0;
+    Bytes Pixels;  // line 0 first
+};
+
+struct Parameters {
+    std::string Type;
+    std::int32_t Min = 0;
+    std::int32_t Max = 0;
+    std::int32_t Item = 0;
+    std::int32_t Border = 0;
+    std::int32_t Background = 0;
+};
+
+std::vector<std::string> TreatWords(const Parameters& p) {
+    return {"--type",       p.Type,
+            "--min",        std::to_string(p.Min),
+            "--max",        std::to_string(p.Max),
+            "--item",       std::to_string(p.Item),
+            "--border",     std::to_string(p.Border),
+            "--background", std::to_string(p.Background)};
+}
+
+// The treatment written out plainly, pixel by pixel.
+Bytes ExpectedTreatment(const Image& image, const Parameters& p) {
+    const auto at = [&](int i, int j) {
+        return static_cast<std::int32_t>(image.Pixels[i * image.Columns + j]);
+    };
+    const auto selected = [&](int i, int j) { return p.Min <= at(i, j) && at(i, j) <= p.Max; };
+    const auto low = [](std::int32_t v) { return static_cast<std::uint8_t>(v & 0xFF); };
+    Bytes result(image.Pixels.size(), low(p.Background));
+    for (int i = 0; i < image.Lines; ++i) {
+        for (int j = 0; j < image.Columns; ++j) {
+            if (!selected(i, j))
+                continue;
+            const bool border =
+                (i > 0 && !selected(i - 1, j)) || (i + 1 < image.Lines && !selected(i + 1, j)) ||
+                (j > 0 && !selected(i, j - 1)) || (j + 1 < image.Columns && !selected(i, j + 1));
+            std::uint8_t& out = result[i * image.Columns + j];
+            if (p.Type == "whole")
+                out = low(p.Item);
+            if (p.Type == "border" && border)
+                out = low(p.Border);
+            if (p.Type == "item-border")
+                out = border ? low(p.Border) : low(p.Item);
+        }
+    }
+    return result;
+}
+
+Image RandomImage(int lines, int columns, unsigned seed) {
+    std::mt19937 random(seed);
+    Image image{lines, columns, Bytes(static_cast<std::size_t>(lines) * columns)};
+    // Few distinct tones, so that the interval makes blobs with borders.
+    for (auto& pixel : image.Pixels)
+        pixel = static_cast<std::uint8_t>(40 * (random() % 7));
+    return image;
+}
+
+void WriteRawImage(const fs::path& raw, const Image& image) {
+    WriteBytes(raw, image.Pixels);
+    fs::path descriptor = raw;
+    WriteText(descriptor.replace_extension(".txt"),
+              std::to_string(image.Lines) + "\r\n" + std::to_string(image.Columns) + "\r\n");
+}
+
+void Put(Bytes& out, std::uint32_t value, int size) {
+    for (int k = 0; k < size; ++k)
+        out.push_back(static_cast<std::uint8_t>(value >> (8 * k)));
+}
+
+// A bitmap as the format has it: header, gray palette (8-bit), rows bottom up.
+Bytes BitmapBytes(const Image& image, int bitsPerPixel = 8) {
+    const int bytesPerPixel = bitsPerPixel / 8;
+    const std::uint32_t stride = (static_cast<std::uint32_t>(image.Columns * bytesPerPixel) + 3) / 4 * 4;
+    const std::uint32_t offset = bitsPerPixel == 8 ? 1078 : 54;
+    const std::uint32_t imageSize = stride * static_cast<std::uint32_t>(image.Lines);
+    Bytes out;
+    for (const std::uint32_t field : {0x4D42u, offset + imageSize})
+        Put(out, field, field == 0x4D42u ? 2 : 4);
+    Put(out, 0, 4);  // the two reserved fields
+    Put(out, offset, 4);
+    Put(out, 40, 4);
+    Put(out, static_cast<std::uint32_t>(image.Columns), 4);
+    Put(out, static_cast<std::uint32_t>(image.Lines), 4);
+    Put(out, 1, 2);
+    Put(out, static_cast<std::uint32_t>(bitsPerPixel), 2);
+    Put(out, 0, 4);
+    Put(out, imageSize, 4);
+    Put(out, 10000, 4);
+    Put(out, 10000, 4);
+    Put(out, 0, 8);
+    if (bitsPerPixel == 8) {
+        for (std::uint32_t i = 0; i < 256; ++i)
+            Put(out, i | i << 8 | i << 16, 4);
+    }
+    for (int line = image.Lines - 1; line >= 0; --line) {
+        const std::size_t start = out.size();
+        for (int j = 0; j < image.Columns; ++j) {
+            for (int k = 0; k < bytesPerPixel; ++k)
+                out.push_back(image.Pixels[line * image.Columns + j]);
+        }
+        out.resize(start + stride, 0);
+    }
+    return out;
+}
+
+const std::array<Parameters, 7> kParameterSets{{
+    {"whole", 80, 160, 255, 128, 0},
+    {"border", 80, 160, 255, 128, 0},
+    {"item-border", 80, 160, 255, 128, 7},
+    {"none", 80, 160, 255, 128, 33},
+    {"item-border", -5, 300, 300, -1, 256},  // all selected; tones 44, 255 and 0
+    {"border", 200, 100, 1, 2, 3},           // min above max: nothing selected
+    {"item-border", 120, 120, 90, 200, 10},  // a one-tone interval
+}};
+
+TEST_F(CliTest, TreatWritesTheExpectedBytesForEveryTypeAndInRawOutput) {
+    const Image image = RandomImage(7, 9, 1);
+    WriteRawImage(Path("in.raw"), image);
+    for (const Parameters& p : kParameterSets) {
+        SCOPED_TRACE(p.Type + " " + std::to_string(p.Min) + ".." + std::to_string(p.Max));
+        auto words = TreatWords(p);
+        words.insert(words.begin(), {"treat", P("in.raw"), "-o", P("out.raw")});
+        const RunResult run = Run(words);
+        ASSERT_EQ(run.ExitCode, 0) << run.Err;
+        EXPECT_EQ(run.Err, "");
+        EXPECT_EQ(ReadBytes(Path("out.raw")), ExpectedTreatment(image, p));
+        EXPECT_EQ(ReadText(Path("out.txt")), "7\r\n9\r\n1\r\n0\r\n255\r\n");
+    }
+}
+
+TEST_F(CliTest, TreatOfTheBlockExampleGivesItsBorderAndCentre) {
+    Image block{5, 5, Bytes(25, 0)};
+    for (int i = 1; i <= 3; ++i) {
+        for (int j = 1; j <= 3; ++j)
+            block.Pixels[i * 5 + j] = 100;
+    }
+    WriteRawImage(Path("block.raw"), block);
+    const RunResult run = Run({"treat", P("block.raw"), "-o", P("r.raw"), "--type", "item-border", "--min",
+                               "50", "--max", "150", "--item", "255", "--border", "128"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    const Bytes expected{0, 0,   0,   0,   0,  //
+                         0, 128, 128, 128, 0,  //
+                         0, 128, 255, 128, 0,  //
+                         0, 128, 128, 128, 0,  //
+                         0, 0,   0,   0,   0};
+    EXPECT_EQ(ReadBytes(Path("r.raw")), expected);
+}
+
+TEST_F(CliTest, BitmapInAndOutIsTheEightBitGrayLayout) {
+    // 5 columns make padded rows; the lines differ so that a flipped image shows.
+    const Image image = RandomImage(6, 5, 2);
+    WriteBytes(Path("in.bmp"), BitmapBytes(image));
+    const Parameters p{"item-border", 60, 200, 250, 100, 20};
+    auto words = TreatWords(p);
+    words.insert(words.begin(), {"treat", P("in.bmp"), "-o", P("out.bmp")});
+    const RunResult run = Run(words);
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+
+    const Image expected{6, 5, ExpectedTreatment(image, p)};
+    EXPECT_EQ(ReadBytes(Path("out.bmp")), BitmapBytes(expected));
+    auto read = ReadBitmapFile(Path("out.bmp"));
+    ASSERT_TRUE(read.ok()) << read.error().message;
+    EXPECT_EQ(read->BitsPerPixel, 8);
+    EXPECT_EQ(read->Width, 5);
+    EXPECT_EQ(read->Height, 6);
+    const auto bytes = read->Rows.Bytes();
+    EXPECT_EQ(Bytes(bytes.begin(), bytes.end()), expected.Pixels);
+}
+
+TEST_F(CliTest, TwentyFourBitBitmapIsRefusedLikeTheApplicationDoes) {
+    WriteBytes(Path("colour.bmp"), BitmapBytes(RandomImage(4, 3, 3), 24));
+    const RunResult run = Run({"treat", P("colour.bmp"), "-o", P("out.bmp"), "--type", "whole"});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_EQ(run.Err,
+              "kavel-cli: " + P("colour.bmp") + ": This program does not take into account RBV Bitmap\n");
+    EXPECT_FALSE(fs::exists(Path("out.bmp")));
+}
+
+TEST_F(CliTest, OneBadInputAmongSeveralFailsAloneAndTheOthersAreWritten) {
+    const Image a = RandomImage(4, 6, 4);
+    const Image c = RandomImage(3, 3, 5);
+    WriteRawImage(Path("a.raw"), a);
+    WriteBytes(Path("bad.raw"), Bytes(12, 1));  // no descriptor and no --size
+    WriteBytes(Path("c.bmp"), BitmapBytes(c));
+    fs::create_directory(Path("out"));
+    const Parameters p{"whole", 40, 120, 255, 0, 0};
+    auto words = TreatWords(p);
+    words.insert(words.begin(), {"treat", P("a.raw"), P("bad.raw"), P("c.bmp"), "--out-dir", P("out")});
+    const RunResult run = Run(words);
+    EXPECT_EQ(run.ExitCode, 1);
+    const auto lines = SplitLines(run.Err);
+    ASSERT_EQ(lines.size(), 1u) << run.Err;
+    EXPECT_TRUE(lines[0].starts_with("kavel-cli: " + P("bad.raw") + ": ")) << lines[0];
+    // Each result keeps its input's kind by default.
+    EXPECT_EQ(ReadBytes(Path("out/a.raw")), ExpectedTreatment(a, p));
+    EXPECT_EQ(ReadText(Path("out/a.txt")), "4\r\n6\r\n1\r\n0\r\n255\r\n");
+    EXPECT_EQ(ReadBytes(Path("out/c.bmp")), BitmapBytes({3, 3, ExpectedTreatment(c, p)}));
+    EXPECT_FALSE(fs::exists(Path("out/bad.raw")));
+}
+
+TEST_F(CliTest, OutDirWithFormatAndCollidingNames) {
+    const Image image = RandomImage(3, 4, 6);
+    WriteRawImage(Path("x.raw"), image);
+    WriteBytes(Path("x.bmp"), BitmapBytes(image));
+    // --format raw makes both inputs x.raw: the second must not replace the first.
+    const RunResult run = Run({"treat", P("x.bmp"), P("x.raw"), "--out-dir", P("out"), "--format", "raw",
+                               "--type", "whole", "--max", "255", "--item", "9"});
+    EXPECT_EQ(run.ExitCode, 1) << "out/ does not exist yet";
+    fs::create_directory(Path("out"));
+    const RunResult again = Run({"treat", P("x.bmp"), P("x.raw"), "--out-dir", P("out"), "--format", "raw",
+                                 "--type", "whole", "--max", "255", "--item", "9"});
+    EXPECT_EQ(again.ExitCode, 1);
+    EXPECT_EQ(SplitLines(again.Err).size(), 1u) << again.Err;
+    EXPECT_NE(again.Err.find(P("x.raw")), std::string::npos);
+    EXPECT_EQ(ReadBytes(Path("out/x.raw")), Bytes(12, 9));
+
+    // Into the input's own folder the result would replace its input.
+    const Bytes before = ReadBytes(Path("x.raw"));
+    const RunResult self = Run({"treat", P("x.raw"), "--out-dir", P(""), "--type", "none"});
+    EXPECT_EQ(self.ExitCode, 1);
+    EXPECT_EQ(ReadBytes(Path("x.raw")), before);
+}
+
+TEST_F(CliTest, RawSizeComesFromSizeOptionBeforeDescriptor) {
+    const Image image = RandomImage(2, 8, 7);
+    WriteRawImage(Path("s.raw"), image);
+    WriteText(Path("s.txt"), "4\n4\n");  // same byte count, another shape
+    const RunResult run = Run({"convert", P("s.raw"), P("t.raw"), "--size", "2x8"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(ReadText(Path("t.txt")), "2\r\n8\r\n1\r\n0\r\n255\r\n");
+
+    // Without --size the descriptor decides, and a short file is refused.
+    EXPECT_EQ(Run({"convert", P("s.raw"), P("u.raw")}).ExitCode, 0);
+    EXPECT_EQ(ReadText(Path("u.txt")), "4\r\n4\r\n1\r\n0\r\n255\r\n");
+    const RunResult shortFile = Run({"tones", P("s.raw"), "--size", "3x8"});
+    EXPECT_EQ(shortFile.ExitCode, 1);
+    EXPECT_NE(shortFile.Err.find("fewer"), std::string::npos) << shortFile.Err;
+}
+
+TEST_F(CliTest, BadInputsAreRefusedWithAReasonAndWriteNothing) {
+    Bytes huge = BitmapBytes(RandomImage(2, 2, 8));
+    huge[18] = 0x30;  // width 30000 x height 0x7530: a header far beyond the file
+    huge[19] = 0x75;
+    huge[22] = 0x30;
+    huge[23] = 0x75;
+    WriteBytes(Path("huge.bmp"), huge);
+    Bytes truncated = BitmapBytes(RandomImage(8, 8, 9));
+    truncated.resize(truncated.size() - 10);
+    WriteBytes(Path("truncated.bmp"), truncated);
+    WriteText(Path("text.bmp"), "not a bitmap at all");
+    WriteBytes(Path("words.raw"), Bytes(16, 5));
+    WriteText(Path("words.txt"), "four by four");
+    WriteBytes(Path("negative.raw"), Bytes(16, 5));
+    WriteText(Path("negative.txt"), "-4\r\n4\r\n");
+    fs::create_directory(Path("folder.raw"));
+
+    for (const char* name : {"huge.bmp", "truncated.bmp", "text.bmp", "words.raw", "negative.raw",
+                             "folder.raw", "missing.raw"}) {
+        SCOPED_TRACE(name);
+        const RunResult run = Run({"treat", P(name), "-o", P("out.bmp"), "--type", "whole"});
+        EXPECT_EQ(run.ExitCode, 1);
+        const auto lines = SplitLines(run.Err);
+        ASSERT_EQ(lines.size(), 1u) << run.Err;
+        EXPECT_TRUE(lines[0].starts_with("kavel-cli: " + P(name) + ": ")) << lines[0];
+        EXPECT_GT(lines[0].size(), ("kavel-cli: " + P(name) + ": ").size());
+        EXPECT_FALSE(fs::exists(Path("out.bmp")));
+    }
+}
+
+TEST_F(CliTest, UsageErrorsExitWithTwoAndPointToHelp) {
+    WriteRawImage(Path("in.raw"), RandomImage(2, 2, 10));
+    const std::string in = P("in.raw");
+    const std::string out = P("out.raw");
+    const std::vector<std::vector<std::string>> cases{
+        {},
+        {"paint"},
+        {"--frobnicate"},
+        {"treat", in, "-o", out, "--type", "whole", "--min", "12a"},
+        {"treat", in, "-o", out, "--type", "whole", "--max", ""},
+        {"treat", in, "-o", out, "--type", "whole", "--item", "2147483648"},
+        {"treat", in, "-o", out, "--type", "whole", "--background", "-2147483649"},
+        {"treat", in, "-o", out, "--type", "whole", "--colour", "3"},
+        {"treat", in, "--type", "whole"},
+        {"treat", in, in, "-o", out, "--type", "whole"},
+        {"treat", in, "-o", out},
+        {"treat", in, "-o", out, "--type", "edges"},
+        {"treat", in, "-o", P("out.png"), "--type", "whole"},
+        {"treat", in, "-o", out, "--out-dir", P(""), "--type", "whole"},
+        {"treat", in, "-o", out, "--type", "whole", "--format", "raw"},
+        {"treat", in, "-o", out, "--type", "whole", "--size", "2y2"},
+        {"treat", in, "-o", out, "--type", "whole", "--min"},
+        {"histogram", in, in},
+        {"tones"},
+        {"convert", in},
+        {"convert", in, P("out.jpg")},
+    };
+    for (const auto& words : cases) {
+        std::string line;
+        for (const auto& word : words)
+            line += word + " ";
+        SCOPED_TRACE(line);
+        const RunResult run = Run(words);
+        EXPECT_EQ(run.ExitCode, 2);
+        EXPECT_EQ(run.Out, "");
+        const auto lines = SplitLines(run.Err);
+        ASSERT_EQ(lines.size(), 2u) << run.Err;
+        EXPECT_TRUE(lines[0].starts_with("kavel-cli: ")) << lines[0];
+        EXPECT_NE(lines[1].find("--help"), std::string::npos) << lines[1];
+    }
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"in.raw", "in.txt"}));
+}
+
+TEST_F(CliTest, HelpAndVersion) {
+    for (const char* command : {"treat", "histogram", "tones", "convert"}) {
+        SCOPED_TRACE(command);
+        const RunResult run = Run({command, "--help"});
+        EXPECT_EQ(run.ExitCode, 0);
+        EXPECT_TRUE(run.Out.starts_with(std::string("Usage: kavel-cli ") + command)) << run.Out;
+        EXPECT_EQ(run.Err, "");
+    }
+    const RunResult general = Run({"--help"});
+    EXPECT_EQ(general.ExitCode, 0);
+    for (const char* command : {"treat", "histogram", "tones", "convert"}) {
+        EXPECT_NE(general.Out.find(command), std::string::npos) << command;
+    }
+    // Help wins over a mistake elsewhere on the line.
+    EXPECT_EQ(Run({"treat", "--min", "12a", "-h"}).ExitCode, 0);
+
+    const RunResult version = Run({"--version"});
+    EXPECT_EQ(version.ExitCode, 0);
+    EXPECT_EQ(version.Out, "kavel-cli " KAVEL_VERSION "\n");
+}
+
+TEST_F(CliTest, HistogramCountsEveryToneToStdoutOrExactlyTheNamedFile) {
+    const Image image = RandomImage(13, 11, 11);
+    WriteRawImage(Path("h.raw"), image);
+    std::array<int, 256> counts{};
+    for (const auto pixel : image.Pixels)
+        ++counts[pixel];
+    std::string expected;
+    for (const int count : counts)
+        expected += std::to_string(count) + "\r\n";
+
+    const RunResult toStdout = Run({"histogram", P("h.raw")});
+    ASSERT_EQ(toStdout.ExitCode, 0) << toStdout.Err;
+    EXPECT_EQ(toStdout.Out, expected);
+
+    const RunResult toFile = Run({"histogram", P("h.raw"), "-o", P("counts")});
+    ASSERT_EQ(toFile.ExitCode, 0) << toFile.Err;
+    EXPECT_EQ(toFile.Out, "");
+    EXPECT_EQ(ReadText(Path("counts")), expected);
+    EXPECT_FALSE(fs::exists(Path("counts.xls")));
+}
+
+TEST_F(CliTest, TonesPrintsTheBareNumberOfDistinctTones) {
+    const Image image = RandomImage(9, 9, 12);
+    WriteBytes(Path("t.bmp"), BitmapBytes(image));
+    std::array<bool, 256> seen{};
+    for (const auto pixel : image.Pixels)
+        seen[pixel] = true;
+    const auto expected = std::count(seen.begin(), seen.end(), true);
+    const RunResult run = Run({"tones", P("t.bmp")});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, std::to_string(expected) + "\n");
+
+    WriteBytes(Path("flat.raw"), Bytes(6, 77));
+    EXPECT_EQ(Run({"tones", P("flat.raw"), "--size", "2x3"}).Out, "1\n");
+}
+
+TEST_F(CliTest, ConvertRoundTripKeepsEveryByte) {
+    const Image image = RandomImage(5, 7, 13);
+    WriteRawImage(Path("a.raw"), image);
+    ASSERT_EQ(Run({"convert", P("a.raw"), P("b.bmp")}).ExitCode, 0);
+    EXPECT_EQ(ReadBytes(Path("b.bmp")), BitmapBytes(image));
+    ASSERT_EQ(Run({"convert", P("b.bmp"), P("c.raw")}).ExitCode, 0);
+    EXPECT_EQ(ReadBytes(Path("c.raw")), image.Pixels);
+    EXPECT_EQ(ReadText(Path("c.txt")), "5\r\n7\r\n1\r\n0\r\n255\r\n");
+}
+
+TEST_F(CliTest, FailedWriteLeavesTheExistingOutputIntact) {
+    const Image image = RandomImage(64, 64, 14);
+    WriteRawImage(Path("in.raw"), image);
+    const Bytes old(100, 42);
+    for (const char* name : {"old.raw", "old.bmp"}) {
+        SCOPED_TRACE(name);
+        WriteBytes(Path(name), old);
+        // The file size limit makes the write fail part way through.
+        RunOptions limited;
+        limited.FileSizeLimit = 2000;
+        const RunResult run = Run({"treat", P("in.raw"), "-o", P(name), "--type", "whole"}, limited);
+        EXPECT_EQ(run.ExitCode, 1);
+        EXPECT_EQ(SplitLines(run.Err).size(), 1u) << run.Err;
+        EXPECT_EQ(ReadBytes(Path(name)), old);
+    }
+    // No temporary file was left behind.
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"in.raw", "in.txt", "old.bmp", "old.raw"}));
+
+    // Into a folder that does not exist, or through a regular file.
+    WriteText(Path("plain"), "keep me");
+    for (const std::string& target : {P("nowhere/r.raw"), P("plain/r.bmp")}) {
+        const RunResult run = Run({"treat", P("in.raw"), "-o", target, "--type", "whole"});
+        EXPECT_EQ(run.ExitCode, 1) << target;
+        EXPECT_EQ(SplitLines(run.Err).size(), 1u) << run.Err;
+    }
+    EXPECT_EQ(ReadText(Path("plain")), "keep me");
+}
+
+TEST_F(CliTest, ProgressLineOnlyWhenStderrIsATerminal) {
+    WriteRawImage(Path("one.raw"), RandomImage(2, 2, 15));
+    WriteRawImage(Path("two.raw"), RandomImage(2, 2, 16));
+    fs::create_directory(Path("out"));
+    const std::vector<std::string> words{"treat",  P("one.raw"), P("two.raw"), "--out-dir",
+                                         P("out"), "--type",     "whole"};
+    RunOptions terminal;
+    terminal.StderrOnTerminal = true;
+    const RunResult shown = Run(words, terminal);
+    EXPECT_EQ(shown.ExitCode, 0);
+    EXPECT_NE(shown.Err.find("\r"), std::string::npos);
+    EXPECT_NE(shown.Err.find("[1/2] one.raw"), std::string::npos) << shown.Err;
+    EXPECT_NE(shown.Err.find("[2/2] two.raw"), std::string::npos) << shown.Err;
+
+    const RunResult quiet = Run(words);
+    EXPECT_EQ(quiet.ExitCode, 0);
+    EXPECT_EQ(quiet.Err, "");
+}
+
+}  // namespace
+}  // namespace kavel::clitest
