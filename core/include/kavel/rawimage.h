@@ -19,15 +19,27 @@ struct ImageSize {
     friend bool operator==(const ImageSize&, const ImageSize&) = default;
 };
 
+// Which characters separate the parts of a file name: '/' on POSIX; '/', '\\'
+// and the drive colon on Windows. The native style is used unless one is given
+// (the explicit form lets either be tested anywhere).
+enum class PathStyle { Posix, Windows };
+#ifdef _WIN32
+inline constexpr PathStyle kNativePathStyle = PathStyle::Windows;
+#else
+inline constexpr PathStyle kNativePathStyle = PathStyle::Posix;
+#endif
+
 // The image name with its last extension replaced by ".txt", or ".txt" appended
 // when it has none. Only a full stop after the last path separator counts
 // (on Windows also after the last colon).
 std::string DescriptorNameFor(std::string_view imageFileName);
+std::string DescriptorNameFor(std::string_view imageFileName, PathStyle style);
 
 // The folder part of a full file name: everything before the last separator;
 // a separator right after a drive colon or another separator is kept
 // ("C:\scene.raw" gives "C:\", "/scene.raw" gives "/"). Empty when there is none.
 std::string DirectoryPartOf(std::string_view fullFileName);
+std::string DirectoryPartOf(std::string_view fullFileName, PathStyle style);
 
 // Two integers from the start of the text, each after optional white space
 // (blanks, tabs, LF or CR LF) and an optional sign; the rest is ignored.

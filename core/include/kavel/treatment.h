@@ -28,8 +28,8 @@ struct TreatmentParameters {
 // Fills result from source. A pixel is selected when Min <= g <= Max (signed
 // 32-bit compare). Tones are written as their low 8 bits. A selected pixel is a
 // border pixel when one of its four side neighbours inside the image is not
-// selected. Fails only when the two matrices differ in size.
-Status ComputeTreatment(const ByteMatrix& source, const TreatmentParameters& parameters,
-                        ByteMatrix& result);
+// selected. result may be source itself. Fails only when the two matrices
+// differ in size.
+Status ComputeTreatment(const ByteMatrix& source, const TreatmentParameters& parameters, ByteMatrix& result);
 
 }  // namespace kavel

@@ -1,0 +1,229 @@
+// Core throughput at 1, 16 and 100 megapixels on a synthetic image full of
+// borders. Every benchmark reports bytes per second over the image's pixel
+// bytes; BM_Memcpy copies the same bytes and is the yardstick.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#include "kavel/bitmap.h"
+#include "kavel/guitools.h"
+#include "kavel/rawimage.h"
+#include "kavel/statistics.h"
+#include "kavel/treatment.h"
+
+namespace {
+
+using kavel::ByteMatrix;
+
+int SideFor(std::int64_t megapixels) {
+    switch (megapixels) {
+        case 1:
+            return 1000;
+        case 16:
+            return 4000;
+        default:
+            return 10000;
+    }
+}
+
+// Blobs: a coarse random grid of tones, each cell 16 pixels square, plus fine
+// noise, so that thresholding at [100, 180] gives irregular items with many
+// borders.
+const ByteMatrix& BlobImage(std::int64_t megapixels) {
+    static std::map<std::int64_t, ByteMatrix> cache;
+    auto found = cache.find(megapixels);
+    if (found != cache.end()) {
+        return found->second;
+    }
+    const int side = SideFor(megapixels);
+    auto made = kavel::AllocateByteMatrix(side, side);
+    if (!made) {
+        std::abort();
+    }
+    ByteMatrix image = std::move(made).value();
+    const int cells = side / 16 + 1;
+    std::vector<std::uint8_t> coarse(static_cast<std::size_t>(cells) * static_cast<std::size_t>(cells));
+    std::uint32_t state = 2463534242u;
+    auto next = [&state] {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    };
+    for (std::uint8_t& c : coarse) {
+        c = static_cast<std::uint8_t>(next());
+    }
+    for (int i = 0; i < side; ++i) {
+        std::uint8_t* row = image[i];
+        const std::uint8_t* cellRow =
+            coarse.data() + static_cast<std::size_t>(i / 16) * static_cast<std::size_t>(cells);
+        for (int j = 0; j < side; ++j) {
+            const int noise = static_cast<int>(next() & 31) - 16;
+            row[j] = static_cast<std::uint8_t>(std::clamp(cellRow[j / 16] + noise, 0, 255));
+        }
+    }
+    return cache.emplace(megapixels, std::move(image)).first->second;
+}
+
+ByteMatrix Blank(const ByteMatrix& like) {
+    auto made = kavel::AllocateByteMatrix(like.Columns(), like.Lines());
+    if (!made) {
+        std::abort();
+    }
+    ByteMatrix m = std::move(made).value();
+    std::memset(m.Bytes().data(), 1, m.Bytes().size());  // touch every page before timing
+    return m;
+}
+
+void Account(benchmark::State& state, const ByteMatrix& image) {
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(image.PixelCount()));
+    state.counters["MP"] = static_cast<double>(image.PixelCount()) / 1e6;
+}
+
+void BM_Memcpy(benchmark::State& state) {
+    const ByteMatrix& image = BlobImage(state.range(0));
+    ByteMatrix target = Blank(image);
+    for (auto _ : state) {
+        std::memcpy(target.Bytes().data(), image.Bytes().data(), image.PixelCount());
+        benchmark::ClobberMemory();
+    }
+    Account(state, image);
+}
+
+void BM_Treatment(benchmark::State& state) {
+    const ByteMatrix& image = BlobImage(state.range(1));
+    ByteMatrix result = Blank(image);
+    const kavel::TreatmentParameters parameters{
+        static_cast<std::int32_t>(state.range(0)), 100, 180, 255, 128, 0};
+    for (auto _ : state) {
+        if (!kavel::ComputeTreatment(image, parameters, result)) {
+            state.SkipWithError("treatment failed");
+        }
+        benchmark::ClobberMemory();
+    }
+    Account(state, image);
+}
+
+void BM_Histogram(benchmark::State& state) {
+    const ByteMatrix& image = BlobImage(state.range(0));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(kavel::ComputeHistogram(image));
+    }
+    Account(state, image);
+}
+
+void BM_ToneCount(benchmark::State& state) {
+    // All 256 tones turn up early in the blob image; a narrow-range image
+    // makes the count read every pixel, which is the case worth timing.
+    const ByteMatrix& blobs = BlobImage(state.range(0));
+    ByteMatrix image = Blank(blobs);
+    for (std::size_t k = 0; k < image.PixelCount(); ++k) {
+        image.Bytes()[k] = static_cast<std::uint8_t>(blobs.Bytes()[k] >> 2);
+    }
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(kavel::CountDistinctTones(image));
+    }
+    Account(state, image);
+}
+
+void BM_DisplayConversion(benchmark::State& state) {
+    const ByteMatrix& image = BlobImage(state.range(0));
+    ByteMatrix& rows = const_cast<ByteMatrix&>(image);  // the view only reads here
+    const kavel::TRasterImage raster = kavel::TRasterImage::ViewOf(rows);
+    std::vector<std::uint32_t> argb(image.PixelCount());
+    const auto columns = static_cast<std::size_t>(image.Columns());
+    for (auto _ : state) {
+        for (int y = 0; y < raster.Lines(); ++y) {
+            raster.ToDisplayRow(
+                y, std::span<std::uint32_t>(argb.data() + static_cast<std::size_t>(y) * columns, columns));
+        }
+        benchmark::ClobberMemory();
+    }
+    Account(state, image);
+}
+
+std::filesystem::path ScratchFile(const char* stem, std::int64_t megapixels) {
+    return std::filesystem::temp_directory_path() /
+           ("kavel-bench-" + std::string(stem) + "-" + std::to_string(megapixels));
+}
+
+void BM_BitmapWriteFile(benchmark::State& state) {
+    const ByteMatrix& image = BlobImage(state.range(0));
+    const auto path = ScratchFile("write.bmp", state.range(0));
+    for (auto _ : state) {
+        if (!kavel::WriteBitmapFile(path, image)) {
+            state.SkipWithError("write failed");
+        }
+    }
+    std::filesystem::remove(path);
+    Account(state, image);
+}
+
+void BM_BitmapReadFile(benchmark::State& state) {
+    const ByteMatrix& image = BlobImage(state.range(0));
+    const auto path = ScratchFile("read.bmp", state.range(0));
+    if (!kavel::WriteBitmapFile(path, image)) {
+        state.SkipWithError("could not prepare the file");
+        return;
+    }
+    for (auto _ : state) {
+        auto read = kavel::ReadBitmapFile(path);
+        if (!read) {
+            state.SkipWithError("read failed");
+        }
+        benchmark::DoNotOptimize(read);
+    }
+    std::filesystem::remove(path);
+    Account(state, image);
+}
+
+void BM_RawReadFile(benchmark::State& state) {
+    const ByteMatrix& image = BlobImage(state.range(0));
+    const auto path = ScratchFile("read.raw", state.range(0));
+    if (!kavel::WriteRawFile(path, image)) {
+        state.SkipWithError("could not prepare the file");
+        return;
+    }
+    for (auto _ : state) {
+        auto rows = kavel::AllocateByteMatrix(image.Columns(), image.Lines());
+        if (!rows || !kavel::ReadRawPixels(path, *rows)) {
+            state.SkipWithError("read failed");
+        }
+        benchmark::DoNotOptimize(rows);
+    }
+    std::filesystem::remove(path);
+    Account(state, image);
+}
+
+void Sizes(benchmark::internal::Benchmark* b) {
+    b->Arg(1)->Arg(16)->Arg(100)->Unit(benchmark::kMillisecond);
+}
+
+void TypesAndSizes(benchmark::internal::Benchmark* b) {
+    for (std::int64_t type : {1, 2, 3}) {
+        for (std::int64_t mp : {1, 16, 100}) {
+            b->Args({type, mp});
+        }
+    }
+    b->ArgNames({"type", "MP"})->Unit(benchmark::kMillisecond);
+}
+
+}  // namespace
+
+BENCHMARK(BM_Memcpy)->Apply(Sizes);
+BENCHMARK(BM_Treatment)->Apply(TypesAndSizes);
+BENCHMARK(BM_Histogram)->Apply(Sizes);
+BENCHMARK(BM_ToneCount)->Apply(Sizes);
+BENCHMARK(BM_DisplayConversion)->Apply(Sizes);
+BENCHMARK(BM_BitmapWriteFile)->Apply(Sizes);
+BENCHMARK(BM_BitmapReadFile)->Apply(Sizes);
+BENCHMARK(BM_RawReadFile)->Apply(Sizes);
+
+BENCHMARK_MAIN();

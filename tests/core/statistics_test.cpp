@@ -1,0 +1,90 @@
+#include "kavel/statistics.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <random>
+
+#include "test_support.h"
+
+namespace kavel {
+namespace {
+
+using test::MatrixOf;
+
+TEST(Histogram, CountsEveryPixelOnce) {
+    ByteMatrix uniform = MatrixOf(13, 7);
+    std::fill(uniform.Bytes().begin(), uniform.Bytes().end(), std::uint8_t{42});
+    const Histogram counts = ComputeHistogram(uniform);
+    EXPECT_EQ(counts[42], 91);
+    EXPECT_EQ(std::accumulate(counts.begin(), counts.end(), std::int64_t{0}), 91);
+    EXPECT_EQ(MostFrequentCount(counts), 91);
+    EXPECT_EQ(CountDistinctTones(counts), 1);
+    EXPECT_EQ(CountDistinctTones(uniform), 1);
+
+    // Lengths that are not a multiple of four exercise the tail.
+    std::mt19937 random(3);
+    for (int columns : {1, 3, 5, 31}) {
+        ByteMatrix noise = MatrixOf(columns, 3);
+        Histogram expected{};
+        for (std::uint8_t& b : noise.Bytes()) {
+            b = static_cast<std::uint8_t>(random() % 6);
+            ++expected[b];
+        }
+        EXPECT_EQ(ComputeHistogram(noise), expected) << columns;
+        EXPECT_EQ(CountDistinctTones(noise), CountDistinctTones(expected)) << columns;
+    }
+}
+
+TEST(Histogram, HalfBlackHalfWhiteAndEmpty) {
+    ByteMatrix image = MatrixOf(10, 10);
+    std::fill(image.Bytes().begin() + 50, image.Bytes().end(), std::uint8_t{255});
+    const Histogram counts = ComputeHistogram(image);
+    EXPECT_EQ(counts[0], 50);
+    EXPECT_EQ(counts[255], 50);
+    EXPECT_EQ(CountDistinctTones(image), 2);
+
+    ByteMatrix empty;
+    EXPECT_EQ(ComputeHistogram(empty), Histogram{});
+    EXPECT_EQ(MostFrequentCount(ComputeHistogram(empty)), 0);
+    EXPECT_EQ(CountDistinctTones(empty), 0);
+}
+
+TEST(Histogram, AllToneCountStopsAt256) {
+    ByteMatrix ramp = MatrixOf(256, 300);
+    for (int i = 0; i < 300; ++i) {
+        for (int j = 0; j < 256; ++j) {
+            ramp[i][j] = static_cast<std::uint8_t>(j);
+        }
+    }
+    EXPECT_EQ(CountDistinctTones(ramp), 256);
+}
+
+TEST(Histogram, BarTop) {
+    EXPECT_EQ(HistogramBarTop(50, 100, 244), 122);
+    EXPECT_EQ(HistogramBarTop(100, 100, 244), 0);
+    EXPECT_EQ(HistogramBarTop(0, 100, 244), 244);
+    EXPECT_EQ(HistogramBarTop(1, 3, 244), 162);  // 162.67 truncated
+    EXPECT_EQ(HistogramBarTop(0, 0, 244), 244);  // no pixels: no bar
+}
+
+TEST(Histogram, ExportHas256CrLfLines) {
+    Histogram counts{};
+    counts[0] = 7;
+    counts[255] = 3000000000;  // beyond 32 bits, written as it is
+    const std::string text = FormatHistogramExport(counts);
+    EXPECT_EQ(text.substr(0, 6), "7\r\n0\r\n");
+    EXPECT_EQ(text.size(), 3 + 254 * 3 + 12u);
+    EXPECT_EQ(text.substr(text.size() - 12), "3000000000\r\n");
+
+    test::ScratchFolder folder;
+    ASSERT_TRUE(WriteHistogramFile(folder / "h.xls", Histogram{}).ok());
+    std::string zeros;
+    for (int k = 0; k < 256; ++k) {
+        zeros += "0\r\n";
+    }
+    EXPECT_EQ(test::ReadWholeFile(folder / "h.xls"), zeros);
+}
+
+}  // namespace
+}  // namespace kavel
