@@ -107,7 +107,8 @@ Bytes BitmapBytes(const Image& image, int bitsPerPixel = 8) {
     Put(out, imageSize, 4);
     Put(out, 10000, 4);
     Put(out, 10000, 4);
-    Put(out, 0, 8);
+    Put(out, 0, 4);  // colours used
+    Put(out, 0, 4);  // important colours
     if (bitsPerPixel == 8) {
         for (std::uint32_t i = 0; i < 256; ++i)
             Put(out, i | i << 8 | i << 16, 4);
@@ -265,7 +266,7 @@ TEST_F(CliTest, BadInputsAreRefusedWithAReasonAndWriteNothing) {
     huge[23] = 0x75;
     WriteBytes(Path("huge.bmp"), huge);
     Bytes truncated = BitmapBytes(RandomImage(8, 8, 9));
-    truncated.resize(truncated.size() - 10);
+    truncated.erase(truncated.end() - 10, truncated.end());
     WriteBytes(Path("truncated.bmp"), truncated);
     WriteText(Path("text.bmp"), "not a bitmap at all");
     WriteBytes(Path("words.raw"), Bytes(16, 5));
