@@ -1,0 +1,33 @@
+#include "copyrigth.h"
+
+#include <QPushButton>
+#include <QStyle>
+
+#include "guiutil.h"
+#include "ui_copyrigth.h"
+
+TCopyrigthForm* CopyrigthForm = nullptr;
+
+TCopyrigthForm::TCopyrigthForm(QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::TCopyrigthForm>()) {
+    ui_->setupUi(this);
+    setObjectName(QStringLiteral("CopyrigthForm"));
+    ui_->BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
+    QFont heading = ui_->Label1->font();
+    heading.setBold(true);
+    heading.setPixelSize(24);
+    ui_->Label1->setFont(heading);
+
+    connect(ui_->BitBtn1, &QPushButton::clicked, this, &TCopyrigthForm::BitBtn1Click);
+}
+
+TCopyrigthForm::~TCopyrigthForm() = default;
+
+void TCopyrigthForm::BitBtn1Click() {
+    accept();
+}
+
+void TCopyrigthForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    CentreOverMainWindow(this);
+}

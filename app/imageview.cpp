@@ -1,0 +1,417 @@
+#include "imageview.h"
+
+#include <QCloseEvent>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QToolButton>
+#include <algorithm>
+#include <cstring>
+#include <span>
+
+#include "guiutil.h"
+#include "mainwindow.h"
+
+namespace {
+
+kavel::MouseButton ToZoomButton(Qt::MouseButton button) {
+    switch (button) {
+        case Qt::LeftButton:
+            return kavel::MouseButton::Left;
+        case Qt::RightButton:
+            return kavel::MouseButton::Right;
+        default:
+            return kavel::MouseButton::Other;
+    }
+}
+
+QRect ToQRect(const kavel::PixelRect& r) {
+    return QRect(QPoint(r.left, r.top), QPoint(r.right - 1, r.bottom - 1));
+}
+
+kavel::PixelRect ToPixelRect(const QRect& r) {
+    return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
+}
+
+// The working state's image size, which every drawing and read-out uses.
+int ImageColumns() {
+    return MainForm ? MainForm->ImageColumns : 0;
+}
+int ImageLines() {
+    return MainForm ? MainForm->ImageLines : 0;
+}
+
+}  // namespace
+
+TImageViewForm::TImageViewForm(QWidget* parent) : QAbstractScrollArea(parent) {
+    PaintBox = viewport();
+    PaintBox->setObjectName(QStringLiteral("PaintBox"));
+    PaintBox->setMouseTracking(true);
+    // We paint every pixel ourselves; a zoom click hatches over what is there.
+    PaintBox->setAttribute(Qt::WA_OpaquePaintEvent);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    horizontalScrollBar()->setTracking(true);
+    verticalScrollBar()->setTracking(true);
+    setWindowTitle(QStringLiteral("Image (1:1)"));
+    setWindowIcon(ApplicationIcon());
+    resize(328, 178);
+    UpdateScrollBars();
+}
+
+TImageViewForm::~TImageViewForm() {
+    FormDestroy();
+}
+
+std::optional<QImage> TImageViewForm::CreateBitmap(const kavel::TRasterImage& image) {
+    const int columns = image.Columns();
+    const int lines = image.Lines();
+    if (columns < 0 || lines < 0) {
+        return std::nullopt;
+    }
+    if (columns == 0 || lines == 0) {
+        return QImage();
+    }
+    QImage::Format format = QImage::Format_Grayscale8;
+    switch (image.Kind()) {
+        case kavel::PixelKind::Gray:
+            format = QImage::Format_Grayscale8;
+            break;
+        case kavel::PixelKind::Paletted:
+            format = QImage::Format_Indexed8;
+            break;
+        case kavel::PixelKind::Rgb:
+            format = QImage::Format_RGB32;
+            break;
+    }
+    QImage bitmap(columns, lines, format);
+    if (bitmap.isNull()) {
+        return std::nullopt;  // out of memory
+    }
+    if (image.Kind() == kavel::PixelKind::Rgb) {
+        for (int y = 0; y < lines; ++y) {
+            auto* row = reinterpret_cast<std::uint32_t*>(bitmap.scanLine(y));
+            image.ToDisplayRow(y, std::span<std::uint32_t>(row, static_cast<std::size_t>(columns)));
+        }
+        return bitmap;
+    }
+    if (image.Kind() == kavel::PixelKind::Paletted) {
+        QList<QRgb> colours(256);
+        const kavel::Palette& palette = image.GetPalette();
+        for (std::size_t i = 0; i < 256; ++i) {
+            colours[static_cast<qsizetype>(i)] =
+                qRgb(static_cast<int>((palette[i] >> 16) & 0xFF), static_cast<int>((palette[i] >> 8) & 0xFF),
+                     static_cast<int>(palette[i] & 0xFF));
+        }
+        bitmap.setColorTable(colours);
+    }
+    const auto rowBytes = static_cast<std::size_t>(columns);
+    for (int y = 0; y < lines; ++y) {
+        std::memcpy(bitmap.scanLine(y), image.Rows(y), rowBytes);
+    }
+    return bitmap;
+}
+
+void TImageViewForm::SetImage(const kavel::TRasterImage& image) {
+    displayBitmap_.reset();  // first, so two bitmaps never coexist
+    displayBitmap_ = CreateBitmap(image);
+    if (!displayBitmap_) {
+        PaintBox->update();
+        return;
+    }
+    if (displayBitmap_->format() == QImage::Format_Indexed8) {
+        const QList<QRgb> colours = displayBitmap_->colorTable();
+        for (std::size_t i = 0; i < lut_.size(); ++i) {
+            const auto index = static_cast<qsizetype>(i);
+            lut_[i] = index < colours.size() ? (colours[index] | 0xFF000000U) : 0xFF000000U;
+        }
+    } else {
+        for (std::uint32_t i = 0; i < lut_.size(); ++i) {
+            lut_[i] = 0xFF000000U | (i << 16) | (i << 8) | i;
+        }
+    }
+    const float f = kavel::ZoomFactorSingle(zoomLevel_);
+    const kavel::Placement p = kavel::OrdinaryPlacement(ImageColumns(), ImageLines(), f, {}, 0, 0);
+    SetScrollRanges(p.horzRange, p.vertRange);
+    PaintBox->update();
+}
+
+void TImageViewForm::SetCaption(const QString& caption) {
+    setWindowTitle(caption);
+    if (subWindow_) {
+        subWindow_->setWindowTitle(caption);
+    }
+}
+
+QString TImageViewForm::Caption() const {
+    return subWindow_ ? subWindow_->windowTitle() : windowTitle();
+}
+
+void TImageViewForm::BringToFront() {
+    if (!subWindow_) {
+        raise();
+        return;
+    }
+    if (subWindow_->isMinimized()) {
+        subWindow_->showNormal();
+    }
+    subWindow_->show();
+    if (QMdiArea* area = subWindow_->mdiArea()) {
+        area->setActiveSubWindow(subWindow_);
+    }
+    subWindow_->raise();
+}
+
+QMdiSubWindow* TImageViewForm::AddToMdiArea(QMdiArea* area) {
+    subWindow_ = area->addSubWindow(this);
+    subWindow_->setObjectName(objectName() + QStringLiteral("Frame"));
+    subWindow_->setWindowIcon(ApplicationIcon());
+    subWindow_->setWindowTitle(windowTitle());
+    subWindow_->installEventFilter(this);
+    subWindow_->show();
+    return subWindow_;
+}
+
+// The close of an MDI child only minimises it; the window lives on, keeping
+// its zoom and caption, without its bitmap.
+bool TImageViewForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == subWindow_ && event->type() == QEvent::Close) {
+        FormClose();
+        event->ignore();
+        subWindow_->showMinimized();
+        return true;
+    }
+    return QAbstractScrollArea::eventFilter(watched, event);
+}
+
+QSize TImageViewForm::OuterSize() const {
+    return subWindow_ ? subWindow_->size() : frameGeometry().size();
+}
+
+QPoint TImageViewForm::SurfacePoint(const QPoint& viewportPoint) const {
+    return viewportPoint + QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value());
+}
+
+void TImageViewForm::SetScrollRanges(int horzRange, int vertRange) {
+    if (horzRange == horzRange_ && vertRange == vertRange_) {
+        return;
+    }
+    horzRange_ = horzRange;
+    vertRange_ = vertRange;
+    UpdateScrollBars();
+}
+
+// A range is the size of the surface; a scroll bar's largest position is
+// what of it does not fit in the viewport.
+void TImageViewForm::UpdateScrollBars() {
+    const QSize view = PaintBox->size();
+    horizontalScrollBar()->setPageStep(std::max(view.width(), 1));
+    verticalScrollBar()->setPageStep(std::max(view.height(), 1));
+    horizontalScrollBar()->setSingleStep(8);
+    verticalScrollBar()->setSingleStep(8);
+    horizontalScrollBar()->setRange(0, std::max(horzRange_ - view.width(), 0));
+    verticalScrollBar()->setRange(0, std::max(vertRange_ - view.height(), 0));
+}
+
+void TImageViewForm::scrollContentsBy(int dx, int dy) {
+    PaintBox->scroll(dx, dy);
+}
+
+void TImageViewForm::paintEvent(QPaintEvent* event) {
+    QPainter painter(PaintBox);
+    FormPaint(painter, event->rect());
+}
+
+void TImageViewForm::FormPaint(QPainter& painter, const QRect& clip) {
+    if (zoomCentring_ && lastZoomPlacement_) {
+        const QRect client = PaintBox->rect();
+        painter.fillRect(client, QBrush(Qt::black, Qt::DiagCrossPattern));
+        if (displayBitmap_) {
+            DrawPart(painter, lastZoomPlacement_->source, client);
+        }
+        return;
+    }
+    if (!displayBitmap_) {
+        painter.fillRect(clip, palette().window());
+        return;
+    }
+    DrawImage(painter, clip);
+}
+
+void TImageViewForm::DrawImage(QPainter& painter, const QRect& clip) {
+    const float f = kavel::ZoomFactorSingle(zoomLevel_);
+    const kavel::Placement p =
+        kavel::OrdinaryPlacement(ImageColumns(), ImageLines(), f, ToPixelRect(clip),
+                                 horizontalScrollBar()->value(), verticalScrollBar()->value());
+    if (p.horzRange != horzRange_ || p.vertRange != vertRange_) {
+        // The image size changed under us (a new image opened while this
+        // window keeps an older bitmap). Scroll bars are not to be touched
+        // inside a paint, so they follow right after it.
+        horzRange_ = p.horzRange;
+        vertRange_ = p.vertRange;
+        QMetaObject::invokeMethod(this, &TImageViewForm::UpdateScrollBars, Qt::QueuedConnection);
+    }
+    DrawPart(painter, p.source, clip);
+}
+
+void TImageViewForm::DrawPart(QPainter& painter, const kavel::PixelRect& source, const QRect& clip) {
+    const QPoint scroll(horizontalScrollBar()->value(), verticalScrollBar()->value());
+    const float f = kavel::ZoomFactorSingle(zoomLevel_);
+    QRegion background(clip);
+    const QImage* bitmap = DisplayBitmap();
+    const std::optional<kavel::DrawRects> rects =
+        bitmap ? kavel::ClipToBitmap(source, f, bitmap->width(), bitmap->height()) : std::nullopt;
+    if (rects) {
+        const QRect target = ToQRect(rects->target).translated(-scroll);
+        const QRect visible = target.intersected(clip);
+        if (!visible.isEmpty()) {
+            // The visible part of the stretched source, nearest neighbour,
+            // built row by row into a view-sized scratch image.
+            const auto width = static_cast<std::size_t>(visible.width());
+            const auto height = static_cast<std::size_t>(visible.height());
+            columnIndex_.resize(width);
+            lineIndex_.resize(height);
+            kavel::StretchIndices(rects->source.left, rects->source.Width(), rects->target.Width(),
+                                  visible.left() - target.left(), columnIndex_);
+            kavel::StretchIndices(rects->source.top, rects->source.Height(), rects->target.Height(),
+                                  visible.top() - target.top(), lineIndex_);
+            if (scratch_.width() < visible.width() || scratch_.height() < visible.height()) {
+                scratch_ = QImage(std::max(scratch_.width(), visible.width()),
+                                  std::max(scratch_.height(), visible.height()), QImage::Format_RGB32);
+            }
+            const bool wide = bitmap->depth() == 32;
+            const int* columns = columnIndex_.data();
+            const std::uint32_t* lut = lut_.data();
+            for (std::size_t y = 0; y < height; ++y) {
+                auto* out = reinterpret_cast<std::uint32_t*>(scratch_.scanLine(static_cast<int>(y)));
+                if (y > 0 && lineIndex_[y] == lineIndex_[y - 1]) {
+                    std::memcpy(out, scratch_.constScanLine(static_cast<int>(y - 1)),
+                                width * sizeof(std::uint32_t));
+                    continue;
+                }
+                const uchar* in = bitmap->constScanLine(lineIndex_[y]);
+                if (wide) {
+                    const auto* in32 = reinterpret_cast<const std::uint32_t*>(in);
+                    for (std::size_t x = 0; x < width; ++x) {
+                        out[x] = in32[columns[x]];
+                    }
+                } else {
+                    for (std::size_t x = 0; x < width; ++x) {
+                        out[x] = lut[in[columns[x]]];
+                    }
+                }
+            }
+            painter.drawImage(visible.topLeft(), scratch_, QRect(0, 0, visible.width(), visible.height()));
+            background -= visible;
+        }
+    }
+    if (!zoomCentring_) {
+        for (const QRect& r : background) {
+            painter.fillRect(r, palette().window());
+        }
+    }
+}
+
+void TImageViewForm::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    FormResize();
+}
+
+void TImageViewForm::FormResize() {
+    UpdateScrollBars();
+    PaintBox->update();
+}
+
+void TImageViewForm::mousePressEvent(QMouseEvent* event) {
+    const QPoint p = SurfacePoint(event->position().toPoint());
+    PaintBoxMouseDown(event->button(), p.x(), p.y());
+}
+
+// A quick second click is a click like any other.
+void TImageViewForm::mouseDoubleClickEvent(QMouseEvent* event) {
+    mousePressEvent(event);
+}
+
+void TImageViewForm::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint p = SurfacePoint(event->position().toPoint());
+    PaintBoxMouseMove(p.x(), p.y());
+}
+
+void TImageViewForm::mouseReleaseEvent(QMouseEvent* event) {
+    const QPoint p = SurfacePoint(event->position().toPoint());
+    PaintBoxMouseUp(event->button(), p.x(), p.y());
+}
+
+void TImageViewForm::PaintBoxMouseDown(Qt::MouseButton button, int x, int y) {
+    const float f = kavel::ZoomFactorSingle(zoomLevel_);
+    const int column = kavel::ImageCoordinate(x, f);
+    const int line = kavel::ImageCoordinate(y, f);
+    if (!MainForm || !MainForm->ZoomSpeedButton || !MainForm->ZoomSpeedButton->isChecked()) {
+        return;
+    }
+    const std::optional<int> next = kavel::NextZoomLevel(zoomLevel_, ToZoomButton(button));
+    if (!next) {
+        return;
+    }
+    zoomLevel_ = *next;
+    zoomCentreColumn_ = column;
+    zoomCentreLine_ = line;
+    zoomCentring_ = true;
+    if (displayBitmap_) {
+        const QSize outer = OuterSize();
+        const kavel::Placement p =
+            kavel::ZoomClickPlacement(ImageColumns(), ImageLines(), kavel::ZoomFactorSingle(zoomLevel_),
+                                      outer.width(), outer.height(), column, line);
+        lastZoomPlacement_ = p;
+        SetScrollRanges(p.horzRange, p.vertRange);
+        horizontalScrollBar()->setValue(p.horzPosition.value_or(0));
+        verticalScrollBar()->setValue(p.vertPosition.value_or(0));
+        PaintBox->repaint();
+    }
+    zoomCentring_ = false;
+    SetCaption(QString::fromStdString(kavel::ZoomCaption(ZoomCaptionBase().toStdString(), zoomLevel_)));
+}
+
+void TImageViewForm::PaintBoxMouseMove(int x, int y) {
+    ShowPixelInfo(x, y);
+}
+
+void TImageViewForm::PaintBoxMouseUp(Qt::MouseButton, int, int) {}
+
+void TImageViewForm::ShowPixelInfo(int x, int y) {
+    if (!MainForm) {
+        return;
+    }
+    const QImage* bitmap = DisplayBitmap();
+    const std::optional<kavel::PixelPosition> pixel =
+        bitmap ? kavel::PixelUnderPoint(x, y, zoomLevel_, ImageColumns(), ImageLines(), bitmap->width(),
+                                        bitmap->height())
+               : std::nullopt;
+    if (!pixel) {
+        for (int i = 0; i < 3; ++i) {
+            MainForm->SetStatusPanel(i, QString());
+        }
+        return;
+    }
+    const QRgb colour = bitmap->pixel(pixel->column, pixel->line);
+    MainForm->SetStatusPanel(0, QString::fromStdString(kavel::PositionPanelText(pixel->line, pixel->column)));
+    MainForm->SetStatusPanel(
+        1, QString::fromStdString(kavel::TonePanelText(static_cast<std::uint8_t>(qRed(colour)),
+                                                       static_cast<std::uint8_t>(qGreen(colour)),
+                                                       static_cast<std::uint8_t>(qBlue(colour)))));
+    MainForm->SetStatusPanel(2, QString::fromStdString(kavel::SizePanelText(ImageLines(), ImageColumns())));
+}
+
+void TImageViewForm::FormClose() {
+    displayBitmap_.reset();
+    lastZoomPlacement_.reset();
+    PaintBox->update();
+}
+
+void TImageViewForm::FormDestroy() {
+    displayBitmap_.reset();
+}

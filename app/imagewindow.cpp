@@ -1,0 +1,15 @@
+#include "imagewindow.h"
+
+#include "mainwindow.h"
+
+TImageForm* ImageForm = nullptr;
+
+TImageForm::TImageForm(QWidget* parent) : TImageViewForm(parent) {
+    setObjectName(QStringLiteral("ImageForm"));
+}
+
+TImageForm::~TImageForm() = default;
+
+QString TImageForm::ZoomCaptionBase() const {
+    return MainForm ? MainForm->ImageCaption : QString();
+}

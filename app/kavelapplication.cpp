@@ -1,0 +1,87 @@
+#include "kavelapplication.h"
+
+#include <QMdiArea>
+#include <QMessageBox>
+#include <exception>
+
+#include "author.h"
+#include "copyrigth.h"
+#include "diagkaveltreatment.h"
+#include "englishinfo.h"
+#include "frenchinfo.h"
+#include "guiutil.h"
+#include "histogris.h"
+#include "imagesize.h"
+#include "imagewindow.h"
+#include "mainwindow.h"
+#include "resultimage.h"
+#include "spanishinfo.h"
+
+KavelApplication::KavelApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    // The name only: a display name would be appended to every window title.
+    setApplicationName(QStringLiteral("KAVEL"));
+    setApplicationVersion(QStringLiteral(KAVEL_VERSION));
+    setWindowIcon(ApplicationIcon());
+}
+
+bool KavelApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+        ShowException(QString::fromLocal8Bit(error.what()));
+    } catch (...) {
+        ShowException(QString());
+    }
+    return false;
+}
+
+void ShowException(const QString& message) {
+    QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), message, QMessageBox::Ok);
+    box.setObjectName(QStringLiteral("ExceptionBox"));
+    box.exec();
+}
+
+ApplicationWindows::~ApplicationWindows() {
+    if (!main_) {
+        return;
+    }
+    // Qt's parent tree deletes the children; the globals must not dangle.
+    main_.reset();
+    MainForm = nullptr;
+    ResultImageForm = nullptr;
+    ImageForm = nullptr;
+    HistoGrisForm = nullptr;
+    ImageSizeForm = nullptr;
+    DiagKavelTreatForm = nullptr;
+    AuthorForm = nullptr;
+    EnglishInfoForm = nullptr;
+    FrenchInfoForm = nullptr;
+    CopyrigthForm = nullptr;
+    SpanishInfoForm = nullptr;
+    ClearScreenCursor();
+}
+
+ApplicationWindows CreateApplicationWindows() {
+    ApplicationWindows windows;
+    windows.main_ = std::make_unique<TMainForm>();
+    MainForm = windows.main_.get();
+    MainForm->setWindowIcon(ApplicationIcon());
+
+    ResultImageForm = new TResultImageForm();
+    ResultImageForm->AddToMdiArea(MainForm->MdiArea);
+    ImageForm = new TImageForm();
+    ImageForm->AddToMdiArea(MainForm->MdiArea);  // added last, so in front
+
+    HistoGrisForm = new THistoGrisForm(MainForm);
+    ImageSizeForm = new TImageSizeForm(MainForm);
+    DiagKavelTreatForm = new TDiagKavelTreatForm(MainForm);
+    AuthorForm = new TAuthorForm(MainForm);
+    EnglishInfoForm = new TEnglishInfoForm(MainForm);
+    FrenchInfoForm = new TFrenchInfoForm(MainForm);
+    CopyrigthForm = new TCopyrigthForm(MainForm);
+    SpanishInfoForm = new TSpanishInfoForm(MainForm);
+
+    MainForm->showMaximized();
+    MainForm->MdiArea->setActiveSubWindow(ImageForm->SubWindow());
+    return windows;
+}

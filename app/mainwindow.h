@@ -1,0 +1,99 @@
+// The MDI frame: menu, tool bar, three-panel status bar, zoom mode, window
+// commands and the working state every other window reads and writes.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <memory>
+
+#include "kavel/guitools.h"
+
+class QAction;
+class QFileDialog;
+class QLabel;
+class QMdiArea;
+class QMenu;
+class QMenuBar;
+class QStatusBar;
+class QToolBar;
+class QToolButton;
+
+namespace Ui {
+class TMainForm;
+}
+
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit TMainForm(QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // Controls, owned by the window.
+    QMenuBar* MainMenu = nullptr;
+    QMenu *Files = nullptr, *Tools = nullptr, *Window = nullptr, *About = nullptr, *Infos = nullptr;
+    QAction *Open = nullptr, *N1 = nullptr, *Exit = nullptr;
+    QAction *Histo = nullptr, *GTNumber = nullptr, *N2 = nullptr, *Treatment = nullptr;
+    QAction *Cascade2 = nullptr, *Tile2 = nullptr, *Previous2 = nullptr, *Next2 = nullptr;
+    QAction *Author = nullptr, *Copyrigth = nullptr, *English = nullptr, *French = nullptr,
+            *Spanish = nullptr;
+    QMdiArea* MdiArea = nullptr;
+    QToolBar* ToolBar1 = nullptr;
+    QToolButton *OpenSpeedButton = nullptr, *SaveKavelSpeedButton = nullptr, *ZoomSpeedButton = nullptr,
+                *TreatmentSpeedButton = nullptr, *HistoSpeedButton = nullptr, *ExitSpeedButton = nullptr;
+    QStatusBar* StatusBar = nullptr;
+    void SetStatusPanel(int index, const QString& text);
+    QString StatusPanel(int index) const;
+
+    // Non-native, so tests can drive them like any other dialog.
+    QFileDialog* OpenPictureDialog = nullptr;   // "OPEN IMAGE"
+    QFileDialog* SavePictureDialog1 = nullptr;  // "SAVE RESULT"
+
+    // Handlers.
+    void OpenClick();
+    void OpenSpeedButtonClick();
+    void SaveKavelSpeedButtonClick();
+    void ZoomSpeedButtonClick();
+    void TreatmentClick();
+    void TreatmentSpeedButtonClick();
+    void HistoClick();
+    void HistoSpeedButtonClick();
+    void GTNumberClick();
+    void Cascade1Click();
+    void Tile1Click();
+    void Previous1Click();
+    void Next1Click();
+    void AuthorClick();
+    void CopyrigthClick();
+    void EnglishClick();
+    void FrenchClick();
+    void SpanishClick();
+    void ExitClick();
+    void ExitSpeedButtonClick();
+
+    void OpenImage();
+    void SaveResult();
+
+    // A gray raster over rows (no copy); building it stores its size into
+    // ImageLines and ImageColumns, which the windows take their bounds from.
+    kavel::TRasterImage CreateRasterImage(kavel::ByteMatrix& rows);
+
+    // Working state.
+    QString ImageFileName, DescriptorFileName, ResultCaption, HistogramFileName;
+    QString ImageCaption, ImageDirectory, ImagePath;
+    kavel::ByteMatrix SourceRows, ResultRows;
+    int ImageLines = 0, ImageColumns = 0;
+    QString SavePath;
+
+private:
+    void CreateToolBar();
+    void CreateStatusBar();
+    void CreateFileDialogs();
+
+    std::unique_ptr<Ui::TMainForm> ui_;
+    QLabel* panels_[3] = {nullptr, nullptr, nullptr};
+};
+
+void ApplyTreatment();
+
+extern TMainForm* MainForm;
