@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <system_error>
 
 #include "kavel/bitmap.h"
 #include "kavel/guitools.h"
@@ -144,15 +145,18 @@ int main(int argc, char** argv) {
         return 1;
     }
     const kavel::ImageSize size{lines, columns};
-    for (const kavel::Status& written : {
-             kavel::WriteRawFile(folder / "scene.raw", *scene),
-             kavel::WriteDescriptorFile(folder / "scene.txt", size, kavel::DescriptorForm::TwoLines),
-             kavel::WriteBitmapFile(folder / "scene.bmp", *scene),
-         }) {
-        if (!written) {
-            std::cerr << "make_samples: " << written.error().message << '\n';
-            return 1;
-        }
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    // One file after the other: stop at the first that cannot be written.
+    kavel::Status written = kavel::WriteRawFile(folder / "scene.raw", *scene);
+    if (written) {
+        written = kavel::WriteDescriptorFile(folder / "scene.txt", size, kavel::DescriptorForm::TwoLines);
+    }
+    if (written)
+        written = kavel::WriteBitmapFile(folder / "scene.bmp", *scene);
+    if (!written) {
+        std::cerr << "make_samples: " << written.error().message << '\n';
+        return 1;
     }
     return 0;
 }
