@@ -44,6 +44,9 @@ protected:
     }
 
     std::streamsize xsputn(const char* data, std::streamsize count) override {
+        if (count <= 0) {
+            return 0;
+        }
         const auto room = static_cast<std::streamsize>(epptr() - pptr());
         if (count <= room) {
             std::memcpy(pptr(), data, static_cast<std::size_t>(count));
