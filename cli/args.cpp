@@ -112,27 +112,35 @@ std::optional<std::string> ApplySize(std::string_view value, std::optional<Image
 }
 
 std::optional<std::int32_t> TreatmentTypeOf(std::string_view word) noexcept {
-    if (word == "whole")
+    if (word == "whole") {
         return kWholeItem;
-    if (word == "border")
+    }
+    if (word == "border") {
         return kBorder;
-    if (word == "item-border")
+    }
+    if (word == "item-border") {
         return kItemAndBorder;
-    if (word == "none")
+    }
+    if (word == "none") {
         return kNoTreatment;
+    }
     return std::nullopt;
 }
 
 // The parameter behind --min, --max, --item, --border or --background.
 std::int32_t& NumberField(TreatmentParameters& p, std::string_view option) noexcept {
-    if (option == "--min")
+    if (option == "--min") {
         return p.MinThreshold;
-    if (option == "--max")
+    }
+    if (option == "--max") {
         return p.MaxThreshold;
-    if (option == "--item")
+    }
+    if (option == "--item") {
         return p.ItemTone;
-    if (option == "--border")
+    }
+    if (option == "--border") {
         return p.BorderTone;
+    }
     return p.BackgroundTone;
 }
 
@@ -167,20 +175,24 @@ ParsedCommandLine ParseTreat(const Words& words) {
             options.Parameters.TreatmentType = *type;
             typeGiven = true;
         } else if (name == "--size") {
-            if (auto problem = ApplySize(value, options.Size))
+            if (auto problem = ApplySize(value, options.Size)) {
                 return fail(*problem);
+            }
         } else {
-            if (auto problem = NumberProblem(name, value))
+            if (auto problem = NumberProblem(name, value)) {
                 return fail(*problem);
+            }
             NumberField(options.Parameters, name) = *ParseInt32(value);
         }
     }
     options.Inputs.assign(words.Positionals.begin(), words.Positionals.end());
 
-    if (options.Inputs.empty())
+    if (options.Inputs.empty()) {
         return fail("no input image given");
-    if (!typeGiven)
+    }
+    if (!typeGiven) {
         return fail("--type is required (whole, border, item-border or none)");
+    }
     if (options.Output.empty() && options.OutDir.empty()) {
         return fail("give -o OUTPUT (one input) or --out-dir DIR");
     }
@@ -188,12 +200,15 @@ ParsedCommandLine ParseTreat(const Words& words) {
         return fail("-o and --out-dir exclude each other");
     }
     if (!options.Output.empty()) {
-        if (options.Inputs.size() > 1)
+        if (options.Inputs.size() > 1) {
             return fail("-o takes a single input; use --out-dir DIR for several");
-        if (formatGiven)
+        }
+        if (formatGiven) {
             return fail("--format goes with --out-dir; with -o the extension decides");
-        if (!FormatOfName(options.Output))
+        }
+        if (!FormatOfName(options.Output)) {
             return fail(OutputNameProblem("-o", options.Output));
+        }
     }
     return options;
 }
@@ -205,15 +220,17 @@ ParsedCommandLine ParseHistogram(const Words& words) {
     HistogramOptions options;
     for (const auto& [name, value] : words.Options) {
         if (name == "--output") {
-            if (value.empty())
+            if (value.empty()) {
                 return fail("-o: the file name is empty");
+            }
             options.Output = value;
         } else if (auto problem = ApplySize(value, options.Size)) {
             return fail(*problem);
         }
     }
-    if (words.Positionals.size() != 1)
+    if (words.Positionals.size() != 1) {
         return fail("give exactly one input image");
+    }
     options.Input = words.Positionals[0];
     return options;
 }
@@ -222,11 +239,13 @@ ParsedCommandLine ParseTones(const Words& words) {
     const auto fail = [](std::string message) { return UsageError{CommandName::Tones, std::move(message)}; };
     TonesOptions options;
     for (const auto& option : words.Options) {
-        if (auto problem = ApplySize(option.Value, options.Size))
+        if (auto problem = ApplySize(option.Value, options.Size)) {
             return fail(*problem);
+        }
     }
-    if (words.Positionals.size() != 1)
+    if (words.Positionals.size() != 1) {
         return fail("give exactly one input image");
+    }
     options.Input = words.Positionals[0];
     return options;
 }
@@ -237,23 +256,27 @@ ParsedCommandLine ParseConvert(const Words& words) {
     };
     ConvertOptions options;
     for (const auto& option : words.Options) {
-        if (auto problem = ApplySize(option.Value, options.Size))
+        if (auto problem = ApplySize(option.Value, options.Size)) {
             return fail(*problem);
+        }
     }
-    if (words.Positionals.size() != 2)
+    if (words.Positionals.size() != 2) {
         return fail("give one input image and one output name");
+    }
     options.Input = words.Positionals[0];
     options.Output = words.Positionals[1];
-    if (!FormatOfName(options.Output))
+    if (!FormatOfName(options.Output)) {
         return fail(OutputNameProblem("OUTPUT", options.Output));
+    }
     return options;
 }
 
 std::optional<CommandName> CommandOf(std::string_view word) noexcept {
     for (const CommandName command :
          {CommandName::Treat, CommandName::Histogram, CommandName::Tones, CommandName::Convert}) {
-        if (CommandWord(command) == word)
+        if (CommandWord(command) == word) {
             return command;
+        }
     }
     return std::nullopt;
 }
@@ -266,40 +289,47 @@ std::optional<std::int32_t> ParseInt32(std::string_view text) noexcept {
         negative = text[0] == '-';
         text.remove_prefix(1);
     }
-    if (text.empty())
+    if (text.empty()) {
         return std::nullopt;
+    }
     // Accumulate the magnitude in 64 bits; stop as soon as it leaves the range.
     constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
     std::int64_t magnitude = 0;
     for (const char c : text) {
-        if (c < '0' || c > '9')
+        if (c < '0' || c > '9') {
             return std::nullopt;
+        }
         magnitude = magnitude * 10 + (c - '0');
-        if (magnitude > kLimit)
+        if (magnitude > kLimit) {
             return std::nullopt;
+        }
     }
     const std::int64_t value = negative ? -magnitude : magnitude;
-    if (value > std::numeric_limits<std::int32_t>::max())
+    if (value > std::numeric_limits<std::int32_t>::max()) {
         return std::nullopt;
+    }
     return static_cast<std::int32_t>(value);
 }
 
 std::optional<ImageSize> ParseSize(std::string_view text) noexcept {
     const auto x = text.find_first_of("xX");
-    if (x == std::string_view::npos)
+    if (x == std::string_view::npos) {
         return std::nullopt;
+    }
     const std::string_view linesText = text.substr(0, x);
     const std::string_view columnsText = text.substr(x + 1);
     // Sizes carry no sign: "-3x4" and "+3x4" are refused along with "3x4x5".
     const auto unsignedDigits = [](std::string_view part) {
         return !part.empty() && part[0] != '+' && part[0] != '-';
     };
-    if (!unsignedDigits(linesText) || !unsignedDigits(columnsText))
+    if (!unsignedDigits(linesText) || !unsignedDigits(columnsText)) {
         return std::nullopt;
+    }
     const auto lines = ParseInt32(linesText);
     const auto columns = ParseInt32(columnsText);
-    if (!lines || !columns)
+    if (!lines || !columns) {
         return std::nullopt;
+    }
     if (static_cast<std::uint64_t>(*lines) * static_cast<std::uint64_t>(*columns) > kMaxImagePixels) {
         return std::nullopt;
     }
@@ -310,15 +340,18 @@ std::optional<ImageFormat> FormatOfName(std::string_view fileName) noexcept {
     const auto slash = fileName.find_last_of('/');
     const std::string_view base = slash == std::string_view::npos ? fileName : fileName.substr(slash + 1);
     const auto dot = base.find_last_of('.');
-    if (dot == std::string_view::npos || dot == 0)
+    if (dot == std::string_view::npos || dot == 0) {
         return std::nullopt;
+    }
     std::string extension(base.substr(dot + 1));
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
-    if (extension == "raw")
+    if (extension == "raw") {
         return ImageFormat::Raw;
-    if (extension == "bmp")
+    }
+    if (extension == "bmp") {
         return ImageFormat::Bitmap;
+    }
     return std::nullopt;
 }
 
@@ -339,18 +372,23 @@ std::string_view CommandWord(CommandName command) noexcept {
 }
 
 ParsedCommandLine ParseCommandLine(std::span<const std::string_view> args) {
-    if (args.empty())
+    if (args.empty()) {
         return UsageError{CommandName::None, "no command given"};
+    }
     const std::string_view first = args[0];
-    if (IsHelpWord(first))
+    if (IsHelpWord(first)) {
         return ShowHelp{};
-    if (first == "--version")
+    }
+    if (first == "--version") {
         return ShowVersion{};
+    }
     if (first == "help") {
-        if (args.size() == 1)
+        if (args.size() == 1) {
             return ShowHelp{};
-        if (const auto command = CommandOf(args[1]); command && args.size() == 2)
+        }
+        if (const auto command = CommandOf(args[1]); command && args.size() == 2) {
             return ShowHelp{*command};
+        }
         return UsageError{CommandName::None, "help takes one command name"};
     }
     const auto command = CommandOf(first);
@@ -362,20 +400,25 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> args) {
     const auto rest = args.subspan(1);
     // Help wins over anything else on the line, as long as it is an option.
     for (const std::string_view word : rest) {
-        if (word == "--")
+        if (word == "--") {
             break;
-        if (IsHelpWord(word))
+        }
+        if (IsHelpWord(word)) {
             return ShowHelp{*command};
+        }
     }
 
     std::span<const OptionSpec> specs = kSizeOnlyOptions;
-    if (*command == CommandName::Treat)
+    if (*command == CommandName::Treat) {
         specs = kTreatOptions;
-    if (*command == CommandName::Histogram)
+    }
+    if (*command == CommandName::Histogram) {
         specs = kHistogramOptions;
+    }
     auto split = SplitWords(rest, specs);
-    if (auto* problem = std::get_if<std::string>(&split))
+    if (auto* problem = std::get_if<std::string>(&split)) {
         return UsageError{*command, std::move(*problem)};
+    }
     const auto& words = std::get<Words>(split);
 
     switch (*command) {

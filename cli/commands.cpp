@@ -33,8 +33,9 @@ public:
     Progress& operator=(const Progress&) = delete;
 
     void Show(std::size_t index, const fs::path& input) {
-        if (!shown_)
+        if (!shown_) {
             return;
+        }
         std::cerr << "\r\033[K[" << index + 1 << '/' << total_ << "] " << input.filename().string()
                   << std::flush;
     }
@@ -45,8 +46,9 @@ public:
 
 private:
     void Clear() {
-        if (shown_)
+        if (shown_) {
             std::cerr << "\r\033[K" << std::flush;
+        }
     }
 
     std::size_t total_;
@@ -83,21 +85,26 @@ void Remember(const std::vector<fs::path>& outputs, std::vector<fs::path>& writt
 Status TreatOne(const fs::path& input, const fs::path& output, ImageFormat format,
                 const TreatOptions& options, std::vector<fs::path>& written) {
     const auto outputs = FilesWrittenFor(output, format);
-    if (auto checked = CheckOutputs(input, outputs, written); !checked)
+    if (auto checked = CheckOutputs(input, outputs, written); !checked) {
         return checked;
+    }
 
     // Source and result are the only full-size buffers: the source is read
     // straight into its matrix and the result written straight from its own.
     auto source = LoadImage(input, options.Size);
-    if (!source)
+    if (!source) {
         return source.error();
+    }
     auto result = AllocateByteMatrix(source->Columns(), source->Lines());
-    if (!result)
+    if (!result) {
         return result.error();
-    if (auto treated = ComputeTreatment(*source, options.Parameters, *result); !treated)
+    }
+    if (auto treated = ComputeTreatment(*source, options.Parameters, *result); !treated) {
         return treated;
-    if (auto saved = SaveImage(output, *result, format); !saved)
+    }
+    if (auto saved = SaveImage(output, *result, format); !saved) {
         return saved;
+    }
     Remember(outputs, written);
     return {};
 }

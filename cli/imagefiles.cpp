@@ -18,31 +18,39 @@ Error ErrorOf(std::string message) {
 }
 
 Expected<ImageSize> RawSizeOf(const fs::path& file, const std::optional<ImageSize>& size) {
-    if (size)
+    if (size) {
         return *size;
+    }
     const std::string descriptor = DescriptorNameFor(file.string());
     std::error_code ec;
-    if (!fs::exists(descriptor, ec)) {
+    const auto status = fs::status(descriptor, ec);
+    if (!fs::exists(status)) {
         return ErrorOf("no descriptor " + descriptor + "; give the size with --size LINESxCOLUMNS");
     }
+    if (!fs::is_regular_file(status)) {
+        return ErrorOf("descriptor " + descriptor + " is not a regular file");
+    }
     auto read = ReadDescriptorFile(descriptor);
-    if (!read)
+    if (!read) {
         return ErrorOf("descriptor " + descriptor + ": " + read.error().message);
+    }
     return read;
 }
 
 Expected<ByteMatrix> LoadRaw(const fs::path& file, const std::optional<ImageSize>& size) {
     auto rawSize = RawSizeOf(file, size);
-    if (!rawSize)
+    if (!rawSize) {
         return rawSize.error();
+    }
     const ImageSize s = *rawSize;
 
     // The application reads a short file with its missing pixels at 0. Here a
     // short file is refused: it is almost always a truncated copy, and a size
     // that does not match the file must not decide how much memory we take.
     const std::int64_t length = FileSizeOf(file);
-    if (length < 0)
+    if (length < 0) {
         return ErrorOf("cannot be opened");
+    }
     const auto needed = static_cast<std::uint64_t>(s.Lines) * static_cast<std::uint64_t>(s.Columns);
     if (static_cast<std::uint64_t>(length) < needed) {
         return ErrorOf("holds " + std::to_string(length) + " bytes, fewer than the " +
@@ -51,10 +59,12 @@ Expected<ByteMatrix> LoadRaw(const fs::path& file, const std::optional<ImageSize
     }
 
     auto image = AllocateByteMatrix(s.Columns, s.Lines);
-    if (!image)
+    if (!image) {
         return image.error();
-    if (auto read = ReadRawPixels(file, *image); !read)
+    }
+    if (auto read = ReadRawPixels(file, *image); !read) {
         return read.error();
+    }
     return image;
 }
 
@@ -67,34 +77,46 @@ ImageFormat InputFormatOf(const fs::path& file) {
 Expected<ByteMatrix> LoadImage(const fs::path& file, const std::optional<ImageSize>& size) {
     std::error_code ec;
     const auto status = fs::status(file, ec);
-    if (!fs::exists(status))
+    if (!fs::exists(status)) {
         return ErrorOf("no such file");
-    if (fs::is_directory(status))
+    }
+    if (fs::is_directory(status)) {
         return ErrorOf("is a folder, not an image");
+    }
+    // A pipe or a device could block the read forever or never end.
+    if (!fs::is_regular_file(status)) {
+        return ErrorOf("is not a regular file");
+    }
 
-    if (InputFormatOf(file) == ImageFormat::Raw)
+    if (InputFormatOf(file) == ImageFormat::Raw) {
         return LoadRaw(file, size);
+    }
 
     auto bitmap = ReadBitmapFile(file);
-    if (!bitmap)
+    if (!bitmap) {
         return bitmap.error();
-    if (bitmap->BitsPerPixel != 8)
+    }
+    if (bitmap->BitsPerPixel != 8) {
         return ErrorOf(std::string(kColourBitmapRefusal));
+    }
     return std::move(bitmap->Rows);
 }
 
 std::vector<fs::path> FilesWrittenFor(const fs::path& file, ImageFormat format) {
-    if (format == ImageFormat::Bitmap)
+    if (format == ImageFormat::Bitmap) {
         return {file};
+    }
     return {file, fs::path(DescriptorNameFor(file.string()))};
 }
 
 Status SaveImage(const fs::path& file, const ByteMatrix& image, ImageFormat format) {
-    if (format == ImageFormat::Bitmap)
+    if (format == ImageFormat::Bitmap) {
         return WriteBitmapFile(file, image);
+    }
     // Pixels first: if they cannot be written, neither file has changed.
-    if (auto written = WriteRawFile(file, image); !written)
+    if (auto written = WriteRawFile(file, image); !written) {
         return written;
+    }
     return WriteDescriptorFile(DescriptorNameFor(file.string()), ImageSize{image.Lines(), image.Columns()},
                                DescriptorForm::FiveLines);
 }

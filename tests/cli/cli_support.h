@@ -69,8 +69,9 @@ inline std::vector<std::string> SplitLines(const std::string& text) {
             line += c;
         }
     }
-    if (!line.empty())
+    if (!line.empty()) {
         lines.push_back(line);
+    }
     return lines;
 }
 
@@ -82,8 +83,9 @@ protected:
         std::string name = std::string("kavel-cli-") + info->test_suite_name() + "-" + info->name() + "-" +
                            std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
         for (char& c : name) {
-            if (c == '/')
+            if (c == '/') {
                 c = '_';
+            }
         }
         dir_ = fs::temp_directory_path() / name;
         fs::remove_all(dir_);
@@ -99,8 +101,9 @@ protected:
 
     std::vector<std::string> Entries() const {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir_))
+        for (const auto& entry : fs::directory_iterator(dir_)) {
             names.push_back(entry.path().filename().string());
+        }
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -109,8 +112,9 @@ protected:
         std::vector<std::string> all{KAVEL_CLI_PATH};
         all.insert(all.end(), words.begin(), words.end());
         std::vector<char*> argv;
-        for (auto& word : all)
+        for (auto& word : all) {
             argv.push_back(word.data());
+        }
         argv.push_back(nullptr);
 
         const std::string outName = (dir_ / ".stdout").string();
@@ -128,8 +132,9 @@ protected:
             const int err =
                 options.StderrOnTerminal ? slave : open(errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             const int none = open("/dev/null", O_RDONLY);
-            if (out < 0 || err < 0 || none < 0)
+            if (out < 0 || err < 0 || none < 0) {
                 _exit(127);
+            }
             dup2(none, 0);
             dup2(out, 1);
             dup2(err, 2);
@@ -144,15 +149,17 @@ protected:
         RunResult result;
         int status = 0;
         waitpid(child, &status, 0);
-        if (WIFEXITED(status))
+        if (WIFEXITED(status)) {
             result.ExitCode = WEXITSTATUS(status);
+        }
         result.Out = ReadText(outName);
         if (options.StderrOnTerminal) {
             close(slave);
             char buffer[4096];
             ssize_t n = 0;
-            while ((n = read(master, buffer, sizeof buffer)) > 0)
+            while ((n = read(master, buffer, sizeof buffer)) > 0) {
                 result.Err.append(buffer, static_cast<std::size_t>(n));
+            }
             close(master);
         } else {
             result.Err = ReadText(errName);

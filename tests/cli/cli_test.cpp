@@ -49,18 +49,22 @@ Bytes ExpectedTreatment(const Image& image, const Parameters& p) {
     Bytes result(image.Pixels.size(), low(p.Background));
     for (int i = 0; i < image.Lines; ++i) {
         for (int j = 0; j < image.Columns; ++j) {
-            if (!selected(i, j))
+            if (!selected(i, j)) {
                 continue;
+            }
             const bool border =
                 (i > 0 && !selected(i - 1, j)) || (i + 1 < image.Lines && !selected(i + 1, j)) ||
                 (j > 0 && !selected(i, j - 1)) || (j + 1 < image.Columns && !selected(i, j + 1));
             std::uint8_t& out = result[i * image.Columns + j];
-            if (p.Type == "whole")
+            if (p.Type == "whole") {
                 out = low(p.Item);
-            if (p.Type == "border" && border)
+            }
+            if (p.Type == "border" && border) {
                 out = low(p.Border);
-            if (p.Type == "item-border")
+            }
+            if (p.Type == "item-border") {
                 out = border ? low(p.Border) : low(p.Item);
+            }
         }
     }
     return result;
@@ -70,8 +74,9 @@ Image RandomImage(int lines, int columns, unsigned seed) {
     std::mt19937 random(seed);
     Image image{lines, columns, Bytes(static_cast<std::size_t>(lines) * columns)};
     // Few distinct tones, so that the interval makes blobs with borders.
-    for (auto& pixel : image.Pixels)
+    for (auto& pixel : image.Pixels) {
         pixel = static_cast<std::uint8_t>(40 * (random() % 7));
+    }
     return image;
 }
 
@@ -83,8 +88,9 @@ void WriteRawImage(const fs::path& raw, const Image& image) {
 }
 
 void Put(Bytes& out, std::uint32_t value, int size) {
-    for (int k = 0; k < size; ++k)
+    for (int k = 0; k < size; ++k) {
         out.push_back(static_cast<std::uint8_t>(value >> (8 * k)));
+    }
 }
 
 // A bitmap as the format has it: header, gray palette (8-bit), rows bottom up.
@@ -94,8 +100,9 @@ Bytes BitmapBytes(const Image& image, int bitsPerPixel = 8) {
     const std::uint32_t offset = bitsPerPixel == 8 ? 1078 : 54;
     const std::uint32_t imageSize = stride * static_cast<std::uint32_t>(image.Lines);
     Bytes out;
-    for (const std::uint32_t field : {0x4D42u, offset + imageSize})
+    for (const std::uint32_t field : {0x4D42u, offset + imageSize}) {
         Put(out, field, field == 0x4D42u ? 2 : 4);
+    }
     Put(out, 0, 4);  // the two reserved fields
     Put(out, offset, 4);
     Put(out, 40, 4);
@@ -110,14 +117,16 @@ Bytes BitmapBytes(const Image& image, int bitsPerPixel = 8) {
     Put(out, 0, 4);  // colours used
     Put(out, 0, 4);  // important colours
     if (bitsPerPixel == 8) {
-        for (std::uint32_t i = 0; i < 256; ++i)
+        for (std::uint32_t i = 0; i < 256; ++i) {
             Put(out, i | i << 8 | i << 16, 4);
+        }
     }
     for (int line = image.Lines - 1; line >= 0; --line) {
         const std::size_t start = out.size();
         for (int j = 0; j < image.Columns; ++j) {
-            for (int k = 0; k < bytesPerPixel; ++k)
+            for (int k = 0; k < bytesPerPixel; ++k) {
                 out.push_back(image.Pixels[line * image.Columns + j]);
+            }
         }
         out.resize(start + stride, 0);
     }
@@ -152,8 +161,9 @@ TEST_F(CliTest, TreatWritesTheExpectedBytesForEveryTypeAndInRawOutput) {
 TEST_F(CliTest, TreatOfTheBlockExampleGivesItsBorderAndCentre) {
     Image block{5, 5, Bytes(25, 0)};
     for (int i = 1; i <= 3; ++i) {
-        for (int j = 1; j <= 3; ++j)
+        for (int j = 1; j <= 3; ++j) {
             block.Pixels[i * 5 + j] = 100;
+        }
     }
     WriteRawImage(Path("block.raw"), block);
     const RunResult run = Run({"treat", P("block.raw"), "-o", P("r.raw"), "--type", "item-border", "--min",
@@ -317,8 +327,9 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndPointToHelp) {
     };
     for (const auto& words : cases) {
         std::string line;
-        for (const auto& word : words)
+        for (const auto& word : words) {
             line += word + " ";
+        }
         SCOPED_TRACE(line);
         const RunResult run = Run(words);
         EXPECT_EQ(run.ExitCode, 2);
@@ -356,11 +367,13 @@ TEST_F(CliTest, HistogramCountsEveryToneToStdoutOrExactlyTheNamedFile) {
     const Image image = RandomImage(13, 11, 11);
     WriteRawImage(Path("h.raw"), image);
     std::array<int, 256> counts{};
-    for (const auto pixel : image.Pixels)
+    for (const auto pixel : image.Pixels) {
         ++counts[pixel];
+    }
     std::string expected;
-    for (const int count : counts)
+    for (const int count : counts) {
         expected += std::to_string(count) + "\r\n";
+    }
 
     const RunResult toStdout = Run({"histogram", P("h.raw")});
     ASSERT_EQ(toStdout.ExitCode, 0) << toStdout.Err;
@@ -377,8 +390,9 @@ TEST_F(CliTest, TonesPrintsTheBareNumberOfDistinctTones) {
     const Image image = RandomImage(9, 9, 12);
     WriteBytes(Path("t.bmp"), BitmapBytes(image));
     std::array<bool, 256> seen{};
-    for (const auto pixel : image.Pixels)
+    for (const auto pixel : image.Pixels) {
         seen[pixel] = true;
+    }
     const auto expected = std::count(seen.begin(), seen.end(), true);
     const RunResult run = Run({"tones", P("t.bmp")});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
