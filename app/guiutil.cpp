@@ -13,6 +13,14 @@
 
 #include "mainwindow.h"
 
+void InitKavelResources() {
+    static const bool done = [] {
+        Q_INIT_RESOURCE(kavel);
+        return true;
+    }();
+    (void)done;
+}
+
 namespace {
 
 std::map<int, QCursor>& CursorRegistry() {

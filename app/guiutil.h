@@ -11,6 +11,10 @@
 
 class QWidget;
 
+// Registers the compiled-in resources (glyphs, icon, cursor). The library is
+// static, so nothing pulls them in unless asked; safe to call repeatedly.
+void InitKavelResources();
+
 // Number under which the magnifier is registered.
 inline constexpr int crMagnifier = 30;
 

@@ -21,6 +21,7 @@ KavelApplication::KavelApplication(int& argc, char** argv) : QApplication(argc, 
     // The name only: a display name would be appended to every window title.
     setApplicationName(QStringLiteral("KAVEL"));
     setApplicationVersion(QStringLiteral(KAVEL_VERSION));
+    InitKavelResources();
     setWindowIcon(ApplicationIcon());
 }
 
@@ -62,6 +63,7 @@ ApplicationWindows::~ApplicationWindows() {
 }
 
 ApplicationWindows CreateApplicationWindows() {
+    InitKavelResources();
     ApplicationWindows windows;
     windows.main_ = std::make_unique<TMainForm>();
     MainForm = windows.main_.get();
