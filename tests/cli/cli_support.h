@@ -24,6 +24,20 @@ namespace kavel::clitest {
 
 namespace fs = std::filesystem;
 
+// AddressSanitizer reserves terabytes of address space, so a limit on it
+// cannot be used in sanitizer builds.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kAddressSpaceCanBeLimited = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kAddressSpaceCanBeLimited = false;
+#else
+inline constexpr bool kAddressSpaceCanBeLimited = true;
+#endif
+#else
+inline constexpr bool kAddressSpaceCanBeLimited = true;
+#endif
+
 using Bytes = std::vector<std::uint8_t>;
 
 struct RunResult {
@@ -33,8 +47,9 @@ struct RunResult {
 };
 
 struct RunOptions {
-    std::optional<rlim_t> FileSizeLimit;  // RLIMIT_FSIZE for the child
-    bool StderrOnTerminal = false;        // stderr on a pseudo terminal
+    std::optional<rlim_t> FileSizeLimit;      // RLIMIT_FSIZE for the child
+    std::optional<rlim_t> AddressSpaceLimit;  // RLIMIT_AS for the child
+    bool StderrOnTerminal = false;            // stderr on a pseudo terminal
 };
 
 inline std::string ReadText(const fs::path& path) {
@@ -142,6 +157,10 @@ protected:
                 const rlimit limit{*options.FileSizeLimit, *options.FileSizeLimit};
                 setrlimit(RLIMIT_FSIZE, &limit);
                 signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
+            }
+            if (options.AddressSpaceLimit) {
+                const rlimit limit{*options.AddressSpaceLimit, *options.AddressSpaceLimit};
+                setrlimit(RLIMIT_AS, &limit);
             }
             execv(argv[0], argv.data());
             _exit(127);

@@ -284,11 +284,21 @@ TEST_F(CliTest, BadInputsAreRefusedWithAReasonAndWriteNothing) {
     WriteBytes(Path("negative.raw"), Bytes(16, 5));
     WriteText(Path("negative.txt"), "-4\r\n4\r\n");
     fs::create_directory(Path("folder.raw"));
+    WriteBytes(Path("vast.raw"), Bytes(16, 5));
+    WriteText(Path("vast.txt"), "60000\r\n60000\r\n");
 
-    for (const char* name : {"huge.bmp", "truncated.bmp", "text.bmp", "words.raw", "negative.raw",
+    // Sizes claimed by a header or a descriptor must not be allocated before
+    // the file is known to hold them: 64 MB of address space is plenty here.
+    RunOptions bounded;
+    if (kAddressSpaceCanBeLimited) {
+        bounded.AddressSpaceLimit = 64u << 20;
+    }
+
+    for (const char* name : {"huge.bmp", "truncated.bmp", "text.bmp", "words.raw", "negative.raw", "vast.raw",
                              "folder.raw", "missing.raw"}) {
         SCOPED_TRACE(name);
-        const RunResult run = Run({"treat", P(name), "-o", P("out.bmp"), "--type", "whole"});
+        const RunResult run = Run({"treat", P(name), "-o", P("out.bmp"), "--type", "whole"}, bounded);
+        EXPECT_EQ(run.Err.find("memory"), std::string::npos) << run.Err;
         EXPECT_EQ(run.ExitCode, 1);
         const auto lines = SplitLines(run.Err);
         ASSERT_EQ(lines.size(), 1u) << run.Err;
