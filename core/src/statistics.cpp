@@ -1,37 +1,78 @@
 #include "kavel/statistics.h"
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
 #include <ostream>
 
 #include "kavel/safefile.h"
 
 namespace kavel {
 
+namespace {
+
+// Four interleaved sub-histograms: consecutive equal tones then update
+// different counters, so the increments do not wait on each other.
+void CountByTone(const std::uint8_t* p, std::size_t n, Histogram& counts) {
+    std::array<std::array<std::uint32_t, 256>, 4> sub{};
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        ++sub[0][p[i]];
+        ++sub[1][p[i + 1]];
+        ++sub[2][p[i + 2]];
+        ++sub[3][p[i + 3]];
+    }
+    for (; i < n; ++i) {
+        ++sub[0][p[i]];
+    }
+    for (std::size_t t = 0; t < 256; ++t) {
+        counts[t] += std::int64_t{sub[0][t]} + sub[1][t] + sub[2][t] + sub[3][t];
+    }
+}
+
+// One counter per pair of neighbouring bytes: half as many increments as
+// counting tone by tone, which is what limits a histogram. Neighbouring tones
+// are alike in real images, so the pairs in use stay few and in cache. The
+// pair counts are folded back into tones at the end.
+void CountByPair(const std::uint8_t* p, std::size_t n, std::uint32_t* pairs, Histogram& counts) {
+    std::fill(pairs, pairs + 65536, 0u);
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p + i, sizeof word);
+        ++pairs[word & 0xFFFF];
+        ++pairs[(word >> 16) & 0xFFFF];
+        ++pairs[(word >> 32) & 0xFFFF];
+        ++pairs[word >> 48];
+    }
+    for (std::size_t v = 0; v < 65536; ++v) {
+        counts[v & 0xFF] += pairs[v];
+        counts[v >> 8] += pairs[v];
+    }
+    CountByTone(p + i, n - i, counts);
+}
+
+}  // namespace
+
 Histogram ComputeHistogram(const ByteMatrix& image) {
-    // Four interleaved sub-histograms: consecutive equal tones then update
-    // different counters, so the increments do not wait on each other. 32-bit
-    // counters are flushed into the 64-bit result every block.
+    // Blocks keep every 32-bit counter far from overflow.
     constexpr std::size_t kBlock = std::size_t{1} << 30;
+    // Below this the pair table costs more to clear and fold than it saves.
+    constexpr std::size_t kPairsFrom = std::size_t{1} << 20;
     Histogram counts{};
     const std::span<const std::uint8_t> bytes = image.Bytes();
-    std::array<std::array<std::uint32_t, 256>, 4> sub{};
+    std::unique_ptr<std::uint32_t[]> pairs;
+    if (bytes.size() >= kPairsFrom) {
+        pairs.reset(new (std::nothrow) std::uint32_t[65536]);
+    }
     for (std::size_t start = 0; start < bytes.size(); start += kBlock) {
-        const std::uint8_t* p = bytes.data() + start;
         const std::size_t n = std::min(kBlock, bytes.size() - start);
-        std::size_t i = 0;
-        for (; i + 4 <= n; i += 4) {
-            ++sub[0][p[i]];
-            ++sub[1][p[i + 1]];
-            ++sub[2][p[i + 2]];
-            ++sub[3][p[i + 3]];
+        if (pairs) {
+            CountByPair(bytes.data() + start, n, pairs.get(), counts);
+        } else {
+            CountByTone(bytes.data() + start, n, counts);
         }
-        for (; i < n; ++i) {
-            ++sub[0][p[i]];
-        }
-        for (std::size_t t = 0; t < 256; ++t) {
-            counts[t] += std::int64_t{sub[0][t]} + sub[1][t] + sub[2][t] + sub[3][t];
-        }
-        sub = {};
     }
     return counts;
 }

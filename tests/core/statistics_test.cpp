@@ -36,6 +36,20 @@ TEST(Histogram, CountsEveryPixelOnce) {
     }
 }
 
+TEST(Histogram, LargeImagesCountedByPairsAgreeWithPlainCount) {
+    // Over a million pixels and not a multiple of 8: the pair counting path and its tail.
+    std::mt19937 random(11);
+    ByteMatrix image = MatrixOf(1031, 1021);
+    Histogram expected{};
+    std::uint8_t tone = 0;
+    for (std::uint8_t& b : image.Bytes()) {
+        tone = random() % 4 == 0 ? static_cast<std::uint8_t>(random()) : tone;  // runs and jumps
+        b = tone;
+        ++expected[b];
+    }
+    EXPECT_EQ(ComputeHistogram(image), expected);
+}
+
 TEST(Histogram, HalfBlackHalfWhiteAndEmpty) {
     ByteMatrix image = MatrixOf(10, 10);
     std::fill(image.Bytes().begin() + 50, image.Bytes().end(), std::uint8_t{255});
