@@ -55,13 +55,15 @@ private:
     bool shown_;
 };
 
-// A result must never replace its own input, nor a result written earlier in
-// the same run (two inputs a.raw and a.bmp both give a.raw with --format raw).
-Status CheckOutputs(const fs::path& input, const std::vector<fs::path>& outputs,
+// A result must never replace an input of the run, nor a result written
+// earlier in it (two inputs a.raw and a.bmp both give a.raw with --format raw).
+Status CheckOutputs(const std::vector<std::string>& inputs, const std::vector<fs::path>& outputs,
                     const std::vector<fs::path>& writtenBefore) {
     for (const auto& output : outputs) {
-        if (SameFile(input, output)) {
-            return Error{"the output " + output.string() + " is the input itself"};
+        for (const auto& input : inputs) {
+            if (SameFile(input, output)) {
+                return Error{"the output " + output.string() + " would replace the input " + input};
+            }
         }
         std::error_code ec;
         const fs::path canonical = fs::weakly_canonical(output, ec);
@@ -85,7 +87,7 @@ void Remember(const std::vector<fs::path>& outputs, std::vector<fs::path>& writt
 Status TreatOne(const fs::path& input, const fs::path& output, ImageFormat format,
                 const TreatOptions& options, std::vector<fs::path>& written) {
     const auto outputs = FilesWrittenFor(output, format);
-    if (auto checked = CheckOutputs(input, outputs, written); !checked) {
+    if (auto checked = CheckOutputs(options.Inputs, outputs, written); !checked) {
         return checked;
     }
 
@@ -148,7 +150,7 @@ int RunTreat(const TreatOptions& options) {
 
 int RunHistogram(const HistogramOptions& options) {
     if (!options.Output.empty() && SameFile(options.Input, options.Output)) {
-        ReportFailure(options.Input, "the output " + options.Output + " is the input itself");
+        ReportFailure(options.Input, "the output " + options.Output + " would replace the input");
         return kExitFailure;
     }
     const auto image = LoadImage(options.Input, options.Size);
@@ -189,7 +191,7 @@ int RunTones(const TonesOptions& options) {
 
 int RunConvert(const ConvertOptions& options) {
     const ImageFormat format = *FormatOfName(options.Output);
-    if (auto checked = CheckOutputs(options.Input, FilesWrittenFor(options.Output, format), {}); !checked) {
+    if (auto checked = CheckOutputs({options.Input}, FilesWrittenFor(options.Output, format), {}); !checked) {
         ReportFailure(options.Input, checked.error().message);
         return kExitFailure;
     }
