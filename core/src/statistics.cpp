@@ -91,17 +91,41 @@ int CountDistinctTones(const Histogram& counts) noexcept {
 }
 
 int CountDistinctTones(const ByteMatrix& image) {
-    // Marking a tone as seen is a plain store with no dependency between
-    // pixels; stop early once all 256 tones have turned up.
-    constexpr std::size_t kCheckEvery = std::size_t{1} << 16;
+    // Marks, not counts: a pair of neighbouring bytes marks its entry, half as
+    // many stores as marking tone by tone. The marks are folded into tones
+    // after every block, which also lets a photo that holds all 256 tones stop
+    // early.
+    constexpr std::size_t kBlock = std::size_t{1} << 22;
     std::array<std::uint8_t, 256> seen{};
+    auto allSeen = [&seen] { return std::find(seen.begin(), seen.end(), std::uint8_t{0}) == seen.end(); };
     const std::span<const std::uint8_t> bytes = image.Bytes();
-    for (std::size_t start = 0; start < bytes.size(); start += kCheckEvery) {
-        const std::size_t end = std::min(bytes.size(), start + kCheckEvery);
-        for (std::size_t i = start; i < end; ++i) {
-            seen[bytes[i]] = 1;
+    std::unique_ptr<std::uint8_t[]> pairs;
+    if (bytes.size() >= kBlock) {
+        pairs.reset(new (std::nothrow) std::uint8_t[65536]);
+    }
+    for (std::size_t start = 0; start < bytes.size(); start += kBlock) {
+        const std::uint8_t* p = bytes.data() + start;
+        const std::size_t n = std::min(kBlock, bytes.size() - start);
+        std::size_t i = 0;
+        if (pairs) {
+            std::fill(pairs.get(), pairs.get() + 65536, std::uint8_t{0});
+            for (; i + 8 <= n; i += 8) {
+                std::uint64_t word;
+                std::memcpy(&word, p + i, sizeof word);
+                pairs[word & 0xFFFF] = 1;
+                pairs[(word >> 16) & 0xFFFF] = 1;
+                pairs[(word >> 32) & 0xFFFF] = 1;
+                pairs[word >> 48] = 1;
+            }
+            for (std::size_t v = 0; v < 65536; ++v) {
+                seen[v & 0xFF] |= pairs[v];
+                seen[v >> 8] |= pairs[v];
+            }
         }
-        if (std::find(seen.begin(), seen.end(), std::uint8_t{0}) == seen.end()) {
+        for (; i < n; ++i) {
+            seen[p[i]] = 1;
+        }
+        if (allSeen()) {
             return 256;
         }
     }

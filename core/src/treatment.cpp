@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
-#include <vector>
 
 namespace kavel {
 
@@ -95,14 +96,17 @@ void BorderRow(const std::uint8_t* above, const std::uint8_t* here, const std::u
 // Border extraction in one pass with a rolling window of three selection lines:
 // line i + 1 is selected before line i is written, so no full-size scratch
 // matrix is needed and the result may even be the source itself.
-void BorderTreatment(const ByteMatrix& source, ByteMatrix& result, Interval interval,
-                     const BorderTones& tones) {
+Status BorderTreatment(const ByteMatrix& source, ByteMatrix& result, Interval interval,
+                       const BorderTones& tones) {
     const int lines = source.Lines();
     const auto count = static_cast<std::size_t>(source.Columns());
-    std::vector<std::uint8_t> window(4 * count);
-    std::uint8_t* const outside = window.data() + 3 * count;
+    std::unique_ptr<std::uint8_t[]> window(new (std::nothrow) std::uint8_t[4 * count]);
+    if (!window) {
+        return Error{"not enough memory for the treatment of a line of " + std::to_string(count) + " pixels"};
+    }
+    std::uint8_t* const outside = window.get() + 3 * count;
     std::fill(outside, outside + count, std::uint8_t{0xFF});
-    auto selection = [&](int line) { return window.data() + static_cast<std::size_t>(line % 3) * count; };
+    auto selection = [&](int line) { return window.get() + static_cast<std::size_t>(line % 3) * count; };
 
     SelectRow(source[0], selection(0), count, interval);
     for (int i = 0; i < lines; ++i) {
@@ -113,6 +117,7 @@ void BorderTreatment(const ByteMatrix& source, ByteMatrix& result, Interval inte
         const std::uint8_t* below = i + 1 < lines ? selection(i + 1) : outside;
         BorderRow(above, selection(i), below, result[i], count, tones);
     }
+    return {};
 }
 
 }  // namespace
@@ -148,8 +153,7 @@ Status ComputeTreatment(const ByteMatrix& source, const TreatmentParameters& par
         type == kItemAndBorder ? LowByte(parameters.ItemTone) : background,
         LowByte(parameters.BorderTone),
     };
-    BorderTreatment(source, result, interval, tones);
-    return {};
+    return BorderTreatment(source, result, interval, tones);
 }
 
 }  // namespace kavel

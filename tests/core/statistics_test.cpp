@@ -50,6 +50,21 @@ TEST(Histogram, LargeImagesCountedByPairsAgreeWithPlainCount) {
     EXPECT_EQ(ComputeHistogram(image), expected);
 }
 
+TEST(Histogram, LargeToneCountFindsTonesAnywhere) {
+    // Over one 4 Mi-pixel block, with rare tones at odd and even places and in the tail.
+    ByteMatrix image = MatrixOf(2100, 2001);
+    auto bytes = image.Bytes();
+    for (std::size_t k = 0; k < bytes.size(); ++k) {
+        bytes[k] = (k / 1000) % 2 == 0 ? 3 : 200;
+    }
+    bytes[1'000'001] = 9;
+    bytes[2'000'000] = 10;
+    bytes[bytes.size() - 1] = 250;
+    bytes[bytes.size() - 5000] = 251;
+    EXPECT_EQ(CountDistinctTones(image), 6);
+    EXPECT_EQ(CountDistinctTones(ComputeHistogram(image)), 6);
+}
+
 TEST(Histogram, HalfBlackHalfWhiteAndEmpty) {
     ByteMatrix image = MatrixOf(10, 10);
     std::fill(image.Bytes().begin() + 50, image.Bytes().end(), std::uint8_t{255});
