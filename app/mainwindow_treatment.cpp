@@ -1,0 +1,47 @@
+// The treatment command's computation and the count of distinct gray tones.
+#include <QMessageBox>
+
+#include "diagkaveltreatment.h"
+#include "guiutil.h"
+#include "kavel/statistics.h"
+#include "kavel/treatment.h"
+#include "mainwindow.h"
+#include "resultimage.h"
+
+void ApplyTreatment() {
+    TMainForm& main = *MainForm;
+    // The result matrix was made with the source at the open; should it ever
+    // differ in size, a fresh one keeps the kernel within bounds.
+    if (main.ResultRows.Lines() != main.SourceRows.Lines() ||
+        main.ResultRows.Columns() != main.SourceRows.Columns()) {
+        kavel::Expected<kavel::ByteMatrix> fresh =
+            kavel::AllocateByteMatrix(main.SourceRows.Columns(), main.SourceRows.Lines());
+        if (!fresh) {
+            SetScreenCursorArrow();
+            QMessageBox::warning(&main, QObject::tr("Treatment"), ErrorText(fresh.error()));
+            return;
+        }
+        main.ResultRows = std::move(fresh).value();
+    }
+    const kavel::Status done =
+        kavel::ComputeTreatment(main.SourceRows, DiagKavelTreatForm->Parameters(), main.ResultRows);
+    if (!done) {
+        SetScreenCursorArrow();
+        QMessageBox::warning(&main, QObject::tr("Treatment"), ErrorText(done.error()));
+        return;
+    }
+
+    const kavel::TRasterImage raster = main.CreateRasterImage(main.ResultRows);
+    main.ResultCaption = QStringLiteral("Resulting Binarized Image");
+    ResultImageForm->SetCaption(main.ResultCaption);
+    ResultImageForm->SetImage(raster);
+    ResultImageForm->BringToFront();
+    SetScreenCursorArrow();
+}
+
+void TMainForm::GTNumberClick() {
+    const int tones = kavel::CountDistinctTones(SourceRows);
+    QMessageBox message(QMessageBox::NoIcon, QString(),
+                        QString::asprintf(" %d gray tones in the Original Image ", tones), QMessageBox::Ok);
+    message.exec();
+}

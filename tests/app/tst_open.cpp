@@ -1,0 +1,487 @@
+// Opening images through the real open dialog: raw files with or without a
+// descriptor, bitmaps of both depths, and every way an open can fail.
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <optional>
+
+#include "dialogdriver.h"
+#include "guiutil.h"
+#include "imagesize.h"
+#include "imagewindow.h"
+#include "kavel/bitmap.h"
+#include "kavelapplication.h"
+#include "mainwindow.h"
+
+namespace {
+
+const QString kRaw = QStringLiteral("Raw Image [*.raw]");
+const QString kBmp = QStringLiteral("Bitmap [*.bmp]");
+
+std::uint8_t Tone(int line, int column) {
+    return static_cast<std::uint8_t>((line * 7 + column * 3) % 256);
+}
+
+bool WriteBytes(const QString& fileName, const QByteArray& bytes) {
+    QFile file(fileName);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray RawPixels(int lines, int columns) {
+    QByteArray bytes;
+    bytes.reserve(lines * columns);
+    for (int i = 0; i < lines; ++i) {
+        for (int j = 0; j < columns; ++j) {
+            bytes.append(static_cast<char>(Tone(i, j)));
+        }
+    }
+    return bytes;
+}
+
+QByteArray ReadAll(const QString& fileName) {
+    QFile file(fileName);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+kavel::ByteMatrix Pattern(int columns, int lines) {
+    kavel::ByteMatrix rows = kavel::AllocateByteMatrix(columns, lines).value();
+    for (int i = 0; i < lines; ++i) {
+        for (int j = 0; j < columns; ++j) {
+            rows[i][j] = Tone(i, j);
+        }
+    }
+    return rows;
+}
+
+bool WriteBitmap8(const QString& fileName, int width, int height) {
+    return kavel::WriteBitmapFile(ToPath(fileName), Pattern(width, height)).ok();
+}
+
+bool WriteBitmap24(const QString& fileName, int width, int height) {
+    return kavel::WriteBitmapFile(ToPath(fileName), Pattern(width * 3, height), kavel::PixelKind::Rgb).ok();
+}
+
+// True when SourceRows holds the pattern at the given size.
+bool HoldsPattern(int lines, int columns) {
+    const kavel::ByteMatrix& rows = MainForm->SourceRows;
+    if (rows.Lines() != lines || rows.Columns() != columns) {
+        return false;
+    }
+    for (int i = 0; i < lines; ++i) {
+        for (int j = 0; j < columns; ++j) {
+            if (rows[i][j] != Tone(i, j)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool AllZero(const kavel::ByteMatrix& rows) {
+    for (std::uint8_t tone : rows.Bytes()) {
+        if (tone != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Open(std::vector<ModalScript::Step> steps) {
+    ModalScript script(std::move(steps));
+    MainForm->OpenImage();
+    return script.Done();
+}
+
+ModalScript::Step TypeSize(const QString& lines, const QString& columns) {
+    return [lines, columns](QWidget* w) {
+        auto* form = qobject_cast<TImageSizeForm*>(w);
+        if (form == nullptr) {
+            return;
+        }
+        if (!lines.isNull()) {
+            form->NumLineEdit()->selectAll();
+            QTest::keyClicks(form->NumLineEdit(), lines);
+        }
+        if (!columns.isNull()) {
+            form->NumColEdit()->selectAll();
+            QTest::keyClicks(form->NumColEdit(), columns);
+        }
+        form->findChild<QPushButton*>(QStringLiteral("BitBtn1"))->click();
+    };
+}
+
+Qt::CursorShape ScreenCursor() {
+    return QApplication::overrideCursor() != nullptr ? QApplication::overrideCursor()->shape()
+                                                     : Qt::BitmapCursor;
+}
+
+struct StateSnapshot {
+    int lines, columns;
+    QString fileName, path, caption, directory, descriptor;
+    const std::uint8_t* source;
+    const std::uint8_t* result;
+
+    static StateSnapshot Take() {
+        return {MainForm->ImageLines,
+                MainForm->ImageColumns,
+                MainForm->ImageFileName,
+                MainForm->ImagePath,
+                MainForm->ImageCaption,
+                MainForm->ImageDirectory,
+                MainForm->DescriptorFileName,
+                MainForm->SourceRows.Bytes().data(),
+                MainForm->ResultRows.Bytes().data()};
+    }
+};
+
+}  // namespace
+
+class OpenTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() {
+        windows_.emplace(CreateApplicationWindows());
+        dir_.emplace();
+        QVERIFY(dir_->isValid());
+    }
+    void cleanup() {
+        windows_.reset();
+        dir_.reset();
+    }
+
+    void rawImageWithDescriptor_data() {
+        QTest::addColumn<QByteArray>("descriptor");
+        QTest::newRow("one line") << QByteArray("480 640");
+        QTest::newRow("CR LF") << QByteArray("480\r\n640\r\n");
+        QTest::newRow("five lines") << QByteArray("480\r\n640\r\n1\r\n0\r\n255\r\n");
+        QTest::newRow("blanks and signs") << QByteArray("\t +480\n  640 trailing words");
+    }
+
+    void rawImageWithDescriptor() {
+        QFETCH(QByteArray, descriptor);
+        const QString image = dir_->filePath(QStringLiteral("scene.raw"));
+        QVERIFY(WriteBytes(image, RawPixels(480, 640)));
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("scene.txt")), descriptor));
+
+        QVERIFY(Open({ChooseFile(image, kRaw)}));
+        QCOMPARE(MainForm->ImageLines, 480);
+        QCOMPARE(MainForm->ImageColumns, 640);
+        QVERIFY(HoldsPattern(480, 640));
+        QCOMPARE(MainForm->ResultRows.Lines(), 480);
+        QCOMPARE(MainForm->ResultRows.Columns(), 640);
+        QVERIFY(AllZero(MainForm->ResultRows));
+        QCOMPARE(MainForm->ImageFileName, image);
+        QCOMPARE(MainForm->ImagePath, image);
+        QCOMPARE(MainForm->ImageDirectory, dir_->path());
+        QCOMPARE(MainForm->DescriptorFileName, dir_->filePath(QStringLiteral("scene.txt")));
+        QCOMPARE(MainForm->ImageCaption, QStringLiteral(" 1.- ") + image);
+        QCOMPARE(ImageForm->CaptionText, MainForm->ImageCaption);
+        QCOMPARE(ImageForm->Caption(), MainForm->ImageCaption);
+        QVERIFY(ImageForm->DisplayBitmap() != nullptr);
+        QCOMPARE(ImageForm->DisplayBitmap()->size(), QSize(640, 480));
+        QCOMPARE(qGray(ImageForm->DisplayBitmap()->pixel(5, 3)), Tone(3, 5));
+        QCOMPARE(ScreenCursor(), Qt::ArrowCursor);
+    }
+
+    // No descriptor: the size is asked for, under the hour-glass, and written
+    // down so the next open does not ask.
+    void sizeDialogThenDescriptor() {
+        const QString image = dir_->filePath(QStringLiteral("scene.raw"));
+        QVERIFY(WriteBytes(image, RawPixels(480, 640)));
+        QString title, note;
+        Qt::CursorShape cursor = Qt::BitmapCursor;
+        QList<int> linesWhileTyping;
+        QVERIFY(Open({ChooseFile(image, kRaw), [&](QWidget* w) {
+                          title = w->windowTitle();
+                          note = w->findChild<QLabel*>(QStringLiteral("Label1"))->text();
+                          cursor = ScreenCursor();
+                          QTest::keyClicks(ImageSizeForm->NumLineEdit(), QStringLiteral("48"));
+                          linesWhileTyping << ImageSizeForm->PendingSize().Lines << MainForm->ImageLines;
+                          QTest::keyClick(ImageSizeForm->NumLineEdit(), '0');
+                          TypeSize({}, QStringLiteral("640"))(w);
+                      }}));
+        QCOMPARE(title, QStringLiteral(" Image Size"));
+        QCOMPARE(note, QStringLiteral("NOTA: Absence of a  descriptive File"));
+        QCOMPARE(cursor, Qt::WaitCursor);
+        // The typed value is pending; the working size changes only once read.
+        QCOMPARE(linesWhileTyping, (QList<int>{48, 0}));
+        QCOMPARE(MainForm->ImageLines, 480);
+        QCOMPARE(MainForm->ImageColumns, 640);
+        QVERIFY(HoldsPattern(480, 640));
+        QCOMPARE(ReadAll(dir_->filePath(QStringLiteral("scene.txt"))), QByteArray("480\r\n640\r\n"));
+
+        MainForm->ImageLines = 1;  // the next open must take the size from the file
+        QVERIFY(Open({ChooseFile(image, kRaw)}));
+        QCOMPARE(MainForm->ImageLines, 480);
+        QCOMPARE(ScreenCursor(), Qt::ArrowCursor);
+    }
+
+    // An edit left untouched keeps the previous image's value, and the edits
+    // show what was typed at the previous showing.
+    void untouchedEditsKeepThePreviousSize() {
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.raw")), RawPixels(3, 4)));
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.txt")), "3 4"));
+        QVERIFY(Open({ChooseFile(dir_->filePath(QStringLiteral("a.raw")), kRaw)}));
+
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("b.raw")), RawPixels(3, 4)));
+        QVERIFY(Open({ChooseFile(dir_->filePath(QStringLiteral("b.raw")), kRaw), TypeSize({}, {})}));
+        QCOMPARE(MainForm->ImageLines, 3);
+        QCOMPARE(MainForm->ImageColumns, 4);
+        QCOMPARE(ReadAll(dir_->filePath(QStringLiteral("b.txt"))), QByteArray("3\r\n4\r\n"));
+
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("c.raw")), RawPixels(3, 2)));
+        QVERIFY(Open(
+            {ChooseFile(dir_->filePath(QStringLiteral("c.raw")), kRaw), TypeSize({}, QStringLiteral("2"))}));
+        QCOMPARE(MainForm->ImageLines, 3);
+        QCOMPARE(MainForm->ImageColumns, 2);
+
+        QString shownColumns;
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("d.raw")), RawPixels(3, 2)));
+        QVERIFY(Open({ChooseFile(dir_->filePath(QStringLiteral("d.raw")), kRaw), [&](QWidget* w) {
+                          shownColumns = ImageSizeForm->NumColEdit()->text();
+                          TypeSize({}, {})(w);
+                      }}));
+        QCOMPARE(shownColumns, QStringLiteral("2"));
+    }
+
+    void shortRawFileLeavesTheRestBlack() {
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("s.raw")), RawPixels(4, 4).left(5)));
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("s.txt")), "4 4"));
+        QVERIFY(Open({ChooseFile(dir_->filePath(QStringLiteral("s.raw")), kRaw)}));
+        QCOMPARE(MainForm->ImageLines, 4);
+        QCOMPARE(MainForm->SourceRows[1][0], Tone(1, 0));
+        QCOMPARE(MainForm->SourceRows[1][1], 0);
+        QCOMPARE(MainForm->SourceRows[3][3], 0);
+    }
+
+    // Bitmaps are judged by their depth: 8-bit ones open at any size, small
+    // ones included; a bitmap open leaves the raw image's folder alone.
+    void eightBitBitmapsOpen_data() {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::newRow("640 x 480") << 640 << 480;
+        QTest::newRow("32 x 32") << 32 << 32;
+        QTest::newRow("4 x 269") << 4 << 269;
+        QTest::newRow("1 x 1") << 1 << 1;
+    }
+
+    void eightBitBitmapsOpen() {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        MainForm->ImageDirectory = QStringLiteral("/raw/folder");
+        const QString image = dir_->filePath(QStringLiteral("picture.bmp"));
+        QVERIFY(WriteBitmap8(image, width, height));
+        QVERIFY(Open({ChooseFile(image, kBmp)}));
+        QCOMPARE(MainForm->ImageLines, height);
+        QCOMPARE(MainForm->ImageColumns, width);
+        QVERIFY(HoldsPattern(height, width));
+        QCOMPARE(MainForm->ResultRows.Lines(), height);
+        QCOMPARE(MainForm->ImageDirectory, QStringLiteral("/raw/folder"));
+        QVERIFY(MainForm->DescriptorFileName.isEmpty());
+        QCOMPARE(ImageForm->Caption(), QStringLiteral(" 1.- ") + image);
+    }
+
+    // A 24-bit bitmap: arrow, CAUTION without owner, the dialog again; the
+    // names recorded stay, the image and sizes do not change.
+    void trueColourBitmapIsRefused() {
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.raw")), RawPixels(3, 4)));
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.txt")), "3 4"));
+        QVERIFY(Open({ChooseFile(dir_->filePath(QStringLiteral("a.raw")), kRaw)}));
+        const StateSnapshot before = StateSnapshot::Take();
+
+        const QString image = dir_->filePath(QStringLiteral("colour.bmp"));
+        QVERIFY(WriteBitmap24(image, 640, 480));
+        SeenMessage caution;
+        Qt::CursorShape cursor = Qt::BitmapCursor;
+        bool dialogAgain = false;
+        QVERIFY(Open({ChooseFile(image, kBmp),
+                      [&](QWidget* w) {
+                          cursor = ScreenCursor();
+                          ReadMessage(caution)(w);
+                      },
+                      [&](QWidget* w) {
+                          dialogAgain = w == MainForm->OpenPictureDialog;
+                          CancelDialog()(w);
+                      }}));
+        QCOMPARE(caution.Title, QStringLiteral("CAUTION"));
+        QCOMPARE(caution.Text, QStringLiteral("This program does not take into account RBV Bitmap"));
+        QCOMPARE(caution.Owner, nullptr);
+        QCOMPARE(caution.Buttons, 1);
+        QCOMPARE(cursor, Qt::ArrowCursor);
+        QVERIFY(dialogAgain);
+        QCOMPARE(ScreenCursor(), Qt::ArrowCursor);
+        QCOMPARE(MainForm->ImageLines, before.lines);
+        QCOMPARE(MainForm->ImageColumns, before.columns);
+        QCOMPARE(MainForm->SourceRows.Bytes().data(), before.source);
+        QCOMPARE(MainForm->ResultRows.Bytes().data(), before.result);
+        QVERIFY(HoldsPattern(3, 4));
+        QCOMPARE(MainForm->ImageFileName, image);
+        QCOMPARE(MainForm->ImageCaption, QStringLiteral(" 1.- ") + image);
+        QCOMPARE(MainForm->ImageDirectory, before.directory);
+    }
+
+    // Files the open cannot use: a message with the file and the reason, the
+    // dialog again, and the image, its sizes and its matrices as they were.
+    void unusableFilesChangeNothing_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QByteArray>("descriptor");  // null: none written
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("named");  // the file the message names
+        QTest::newRow("raw chosen as bitmap")
+            << "scene.raw" << RawPixels(8, 8) << QByteArray() << kBmp << "scene.raw";
+        QTest::newRow("truncated bitmap")
+            << "cut.bmp" << QByteArray("BM\x10\0\0\0", 6) << QByteArray() << kBmp << "cut.bmp";
+        QTest::newRow("descriptor of words")
+            << "w.raw" << RawPixels(2, 2) << QByteArray("lines columns") << kRaw << "w.txt";
+        QTest::newRow("negative size") << "n.raw" << RawPixels(2, 2) << QByteArray("-2 2") << kRaw << "n.txt";
+        QTest::newRow("too large") << "big.raw" << RawPixels(2, 2) << QByteArray("100000 100000") << kRaw
+                                   << "big.txt";
+        QTest::newRow("one number") << "one.raw" << RawPixels(2, 2) << QByteArray("12") << kRaw << "one.txt";
+    }
+
+    void unusableFilesChangeNothing() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(QByteArray, descriptor);
+        QFETCH(QString, filter);
+        QFETCH(QString, named);
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.raw")), RawPixels(3, 4)));
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.txt")), "3 4"));
+        QVERIFY(Open({ChooseFile(dir_->filePath(QStringLiteral("a.raw")), kRaw)}));
+        const StateSnapshot before = StateSnapshot::Take();
+
+        const QString image = dir_->filePath(name);
+        QVERIFY(WriteBytes(image, content));
+        if (!descriptor.isNull()) {
+            QVERIFY(WriteBytes(dir_->filePath(QFileInfo(name).completeBaseName() + ".txt"), descriptor));
+        }
+        SeenMessage message;
+        QVERIFY(Open({ChooseFile(image, filter), ReadMessage(message), CancelDialog()}));
+        QVERIFY2(message.Text.contains(dir_->filePath(named)), qPrintable(message.Text));
+        QVERIFY2(message.Text.section(QLatin1Char('\n'), 1).trimmed().size() > 0, qPrintable(message.Text));
+        QCOMPARE(MainForm->ImageLines, before.lines);
+        QCOMPARE(MainForm->ImageColumns, before.columns);
+        QCOMPARE(MainForm->SourceRows.Bytes().data(), before.source);
+        QCOMPARE(MainForm->ResultRows.Bytes().data(), before.result);
+        QCOMPARE(ImageForm->DisplayBitmap()->size(), QSize(4, 3));
+        QCOMPARE(ScreenCursor(), Qt::ArrowCursor);
+    }
+
+    // A size typed into the dialog that is no image size: refused before the
+    // descriptor is written, the working size untouched.
+    void impossibleTypedSizeIsRefused() {
+        const QString image = dir_->filePath(QStringLiteral("t.raw"));
+        QVERIFY(WriteBytes(image, RawPixels(2, 2)));
+        SeenMessage message;
+        QVERIFY(Open({ChooseFile(image, kRaw), TypeSize(QStringLiteral("-5"), QStringLiteral("3")),
+                      ReadMessage(message), CancelDialog()}));
+        QVERIFY(message.Seen);
+        QCOMPARE(MainForm->ImageLines, 0);
+        QCOMPARE(MainForm->ImageColumns, 0);
+        QVERIFY(MainForm->SourceRows.Empty());
+        QVERIFY(!QFile::exists(dir_->filePath(QStringLiteral("t.txt"))));
+    }
+
+    // The descriptor cannot be written: the image opens with the typed size
+    // and the user is told.
+    void unwritableDescriptorStillOpens() {
+        const QString image = dir_->filePath(QStringLiteral("u.raw"));
+        QVERIFY(WriteBytes(image, RawPixels(2, 3)));
+        QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("u.txt")));  // a folder where the file should go
+        SeenMessage message;
+        QVERIFY(Open({ChooseFile(image, kRaw), TypeSize(QStringLiteral("2"), QStringLiteral("3")),
+                      ReadMessage(message)}));
+        QVERIFY2(message.Text.contains(dir_->filePath(QStringLiteral("u.txt"))), qPrintable(message.Text));
+        QCOMPARE(MainForm->ImageLines, 2);
+        QCOMPARE(MainForm->ImageColumns, 3);
+        QVERIFY(HoldsPattern(2, 3));
+    }
+
+    void cancelChangesNothing() {
+        MainForm->ImageLines = 0;
+        QVERIFY(Open({CancelDialog()}));
+        QVERIFY(MainForm->ImageFileName.isEmpty());
+        QVERIFY(MainForm->ImageCaption.isEmpty());
+        QVERIFY(ImageForm->DisplayBitmap() == nullptr);
+    }
+
+    // Names far beyond 128 characters are kept whole.
+    void longNamesAreKeptWhole() {
+        QString folder = dir_->path();
+        for (int k = 0; k < 3; ++k) {
+            folder += QLatin1Char('/') + QString(60, QChar(u'a' + k));
+        }
+        QVERIFY(QDir().mkpath(folder));
+        const QString image =
+            folder + QLatin1Char('/') + QString(100, QLatin1Char('z')) + QStringLiteral(".raw");
+        QVERIFY(WriteBytes(image, RawPixels(2, 2)));
+        QVERIFY(WriteBytes(
+            folder + QLatin1Char('/') + QString(100, QLatin1Char('z')) + QStringLiteral(".txt"), "2 2"));
+        QVERIFY(Open({ChooseFile(image, kRaw)}));
+        QCOMPARE(MainForm->ImageCaption, QStringLiteral(" 1.- ") + image);
+        QCOMPARE(ImageForm->Caption(), QStringLiteral(" 1.- ") + image);
+        QCOMPARE(MainForm->ImageDirectory, folder);
+        QVERIFY(HoldsPattern(2, 2));
+    }
+
+    // The first open starts among the samples (or at home); later ones stay
+    // where the user was.
+    void openDialogFolder() {
+        QTemporaryDir other;
+        const QStringList candidates = {dir_->filePath(QStringLiteral("missing")), other.path(),
+                                        dir_->path()};
+        QCOMPARE(FirstExistingFolder(candidates, QStringLiteral("/home")), other.path());
+        QCOMPARE(FirstExistingFolder({dir_->filePath(QStringLiteral("missing"))}, QStringLiteral("/home")),
+                 QStringLiteral("/home"));
+        const QStringList defaults = ImageFolderCandidates(QStringLiteral("/opt/kavel/bin"));
+        QVERIFY(defaults.contains(QStringLiteral(KAVEL_BUILD_SAMPLES_DIR)));
+        QVERIFY(defaults.contains(QStringLiteral(KAVEL_INSTALL_SAMPLES_DIR)));
+        QVERIFY(defaults.contains(QStringLiteral("/opt/kavel/share/kavel/samples")));
+#ifndef Q_OS_WIN
+        QVERIFY(!defaults.contains(QStringLiteral("C:\\images")));
+#endif
+        QVERIFY(QFileInfo(DefaultImageFolder()).isDir());
+
+        QString first;
+        QVERIFY(Open({[&](QWidget* w) {
+            first = qobject_cast<QFileDialog*>(w)->directory().absolutePath();
+            CancelDialog()(w);
+        }}));
+        QCOMPARE(first, QDir(DefaultImageFolder()).absolutePath());
+
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.raw")), RawPixels(1, 1)));
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.txt")), "1 1"));
+        QVERIFY(Open({ChooseFile(dir_->filePath(QStringLiteral("a.raw")), kRaw)}));
+        QString second;
+        QVERIFY(Open({[&](QWidget* w) {
+            second = qobject_cast<QFileDialog*>(w)->directory().absolutePath();
+            CancelDialog()(w);
+        }}));
+        QCOMPARE(second, QDir(dir_->path()).absolutePath());
+    }
+
+    // A new image replaces both matrices; the result of the previous one is gone.
+    void newImageReplacesTheResult() {
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.raw")), RawPixels(3, 4)));
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.txt")), "3 4"));
+        QVERIFY(Open({ChooseFile(dir_->filePath(QStringLiteral("a.raw")), kRaw)}));
+        MainForm->ResultRows[0][0] = 9;
+        QVERIFY(WriteBitmap8(dir_->filePath(QStringLiteral("b.bmp")), 5, 6));
+        QVERIFY(Open({ChooseFile(dir_->filePath(QStringLiteral("b.bmp")), kBmp)}));
+        QCOMPARE(MainForm->ResultRows.Lines(), 6);
+        QCOMPARE(MainForm->ResultRows.Columns(), 5);
+        QVERIFY(AllZero(MainForm->ResultRows));
+    }
+
+private:
+    std::optional<ApplicationWindows> windows_;
+    std::optional<QTemporaryDir> dir_;
+};
+
+QTEST_MAIN(OpenTest)
+#include "tst_open.moc"
