@@ -1,6 +1,7 @@
 #include "imagefiles.h"
 
 #include <cstdint>
+#include <iostream>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -44,26 +45,25 @@ Expected<ByteMatrix> LoadRaw(const fs::path& file, const std::optional<ImageSize
     }
     const ImageSize s = *rawSize;
 
-    // The application reads a short file with its missing pixels at 0. Here a
-    // short file is refused: it is almost always a truncated copy, and a size
-    // that does not match the file must not decide how much memory we take.
+    // A short file reads with its missing pixels at 0, as in the desktop
+    // application, so that every result there can be reproduced here; it is
+    // worth a warning since it is usually a truncated copy.
     const std::int64_t length = FileSizeOf(file);
     if (length < 0) {
         return ErrorOf("cannot be opened");
     }
     const auto needed = static_cast<std::uint64_t>(s.Lines) * static_cast<std::uint64_t>(s.Columns);
-    if (static_cast<std::uint64_t>(length) < needed) {
-        return ErrorOf("holds " + std::to_string(length) + " bytes, fewer than the " +
-                       std::to_string(s.Lines) + " x " + std::to_string(s.Columns) + " = " +
-                       std::to_string(needed) + " of its size");
-    }
-
     auto image = AllocateByteMatrix(s.Columns, s.Lines);
     if (!image) {
         return image.error();
     }
     if (auto read = ReadRawPixels(file, *image); !read) {
         return read.error();
+    }
+    if (static_cast<std::uint64_t>(length) < needed) {
+        std::cerr << "kavel-cli: " << file.string() << ": warning: holds " << length
+                  << " bytes, fewer than the " << s.Lines << " x " << s.Columns << " = " << needed
+                  << " of its size; the rest reads as 0\n";
     }
     return image;
 }
