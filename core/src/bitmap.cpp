@@ -239,6 +239,10 @@ Expected<BitmapData> ReadBitmapStream(std::istream& in, std::uint64_t streamSize
 }
 
 Expected<BitmapData> ReadBitmapFile(const std::filesystem::path& fileName) {
+    std::error_code kindError;
+    if (std::filesystem::is_directory(fileName, kindError)) {
+        return Error{OpenFailure(fileName, EISDIR)};
+    }
     errno = 0;
     std::ifstream in(fileName, std::ios::binary);
     if (!in) {

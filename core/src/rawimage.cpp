@@ -213,6 +213,12 @@ Status WriteRawFile(const std::filesystem::path& fileName, const ByteMatrix& row
 }
 
 std::int64_t FileSizeOf(const std::filesystem::path& fileName) {
+    // Only regular files have a size worth giving: a folder "opens" on some
+    // systems and reports a meaningless end position, and a pipe would block.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(fileName, error)) {
+        return -1;
+    }
     std::ifstream in(fileName, std::ios::binary);
     if (!in) {
         return -1;

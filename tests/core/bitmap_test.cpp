@@ -251,6 +251,9 @@ TEST(BitmapRead, MissingFileNamesItAndTheReason) {
     ASSERT_FALSE(read.ok());
     EXPECT_EQ(read.error().message,
               "cannot open " + (folder / "none.bmp").string() + ": No such file or directory");
+    auto folderRead = ReadBitmapFile(folder.Path());
+    ASSERT_FALSE(folderRead.ok());
+    EXPECT_EQ(folderRead.error().message, "cannot open " + folder.Path().string() + ": Is a directory");
 }
 
 // A sink that accepts only so many bytes, like a full disk.

@@ -119,6 +119,7 @@ TEST(RawPixels, WriteThenReadAndFileSize) {
     ASSERT_TRUE(WriteRawFile(folder / "empty.raw", ByteMatrix{}).ok());
     EXPECT_EQ(FileSizeOf(folder / "empty.raw"), 0);
     EXPECT_EQ(FileSizeOf(folder / "none.raw"), -1);
+    EXPECT_EQ(FileSizeOf(folder.Path()), -1);
 }
 
 }  // namespace
