@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QLabel>
+#include <QLayout>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QProxyStyle>
@@ -118,6 +119,11 @@ void TMainForm::CreateToolBar() {
     auto* toolBarStyle = new ToolBarStyle();
     toolBarStyle->setParent(this);  // outlives the tool bar, which uses it until deleted
     ToolBar1->setStyle(toolBarStyle);
+    // Buttons from x 0, at y 2, in a bar 34 high. The tool bar's layout takes
+    // its left margin as the offset across the bar and its top margin as the
+    // offset along it, while its size hint adds them the usual way; these
+    // margins give exactly that placement. They stay until a style change.
+    ToolBar1->layout()->setContentsMargins(kToolBarHeight - kButtonSize, 0, 0, kToolBarHeight - kButtonSize);
     ToolBar1->setFixedHeight(kToolBarHeight);
     ToolBar1->setIconSize(QSize(kButtonSize, kButtonSize));
     ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
