@@ -1,6 +1,7 @@
 // Opening images through the real open dialog: raw files with or without a
 // descriptor, bitmaps of both depths, and every way an open can fail.
 #include <QFile>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -218,6 +219,24 @@ private Q_SLOTS:
         QVERIFY(Open({ChooseFile(image, kRaw)}));
         QCOMPARE(MainForm->ImageLines, 480);
         QCOMPARE(ScreenCursor(), Qt::ArrowCursor);
+    }
+
+    void sizeDialogLayout() {
+        TImageSizeForm* form = ImageSizeForm;
+        QCOMPARE(form->size(), QSize(214, 213));
+        QCOMPARE(form->pos(), QPoint(661, 200));
+        auto* group = form->findChild<QGroupBox*>(QStringLiteral("GroupBox1"));
+        QVERIFY(group != nullptr);
+        QCOMPARE(group->title(), QStringLiteral("SIZE"));
+        QCOMPARE(group->geometry(), QRect(8, 32, 185, 105));
+        QCOMPARE(form->NumLineEdit()->parentWidget(), group);
+        QCOMPARE(form->NumLineEdit()->geometry(), QRect(72, 24, 57, 21));
+        QCOMPARE(form->NumColEdit()->geometry(), QRect(72, 56, 57, 21));
+        QCOMPARE(form->findChild<QLabel*>(QStringLiteral("Label2"))->text(), QStringLiteral("lines"));
+        QCOMPARE(form->findChild<QLabel*>(QStringLiteral("Label3"))->text(), QStringLiteral("columns"));
+        QCOMPARE(form->findChild<QPushButton*>(QStringLiteral("BitBtn1"))->geometry(),
+                 QRect(120, 144, 75, 25));
+        QVERIFY(form->NumLineEdit()->text().isEmpty());
     }
 
     // An edit left untouched keeps the previous image's value, and the edits

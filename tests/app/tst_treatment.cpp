@@ -91,7 +91,10 @@ class TreatmentTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init() { windows_.emplace(CreateApplicationWindows()); }
+    void init() {
+        windows_.emplace(CreateApplicationWindows());
+        QVERIFY(QTest::qWaitForWindowExposed(MainForm));
+    }
     void cleanup() { windows_.reset(); }
 
     void startsWithNoTypeAndEmptyBoxes() {
@@ -122,7 +125,9 @@ private Q_SLOTS:
     // Each keystroke stores the whole text's value at once.
     void typingStoresTheValueAfterEveryKey() {
         QList<int> seen;
+        QPoint dialogCentre;
         const bool done = RunTreatment({[&](QWidget* w) {
+            dialogCentre = w->frameGeometry().center();
             QLineEdit* edit = Child<QLineEdit>(w, "MinEdit");
             for (const char key : {'1', '2', '0'}) {
                 QTest::keyClick(edit, key);
@@ -138,6 +143,8 @@ private Q_SLOTS:
         }});
         QVERIFY(done);
         QCOMPARE(seen, (QList<int>{1, 12, 120, 0, -5}));
+        // Shown centred on the main window.
+        QVERIFY((dialogCentre - MainForm->frameGeometry().center()).manhattanLength() <= 2);
     }
 
     void workedExampleThroughTheDialog_data() {
@@ -291,7 +298,7 @@ private Q_SLOTS:
             Type(w, "MaxEdit", QStringLiteral("255"));
             Choose(w, "RadioButton1");
             Type(w, "ItemEdit1", QStringLiteral("7"));
-            QTest::keyClick(w, Qt::Key_Escape);
+            QTest::keyClick(Child<QLineEdit>(w, "ItemEdit1"), Qt::Key_Escape);
         }}));
         QVERIFY(DiagKavelTreatForm->Cancelled());
         QCOMPARE(Result()[0][0], 0);
