@@ -331,7 +331,8 @@ void TImageViewForm::mousePressEvent(QMouseEvent* event) {
     PaintBoxMouseDown(event->button(), p.x(), p.y());
 }
 
-// A quick second click is a click like any other.
+// A quick second click arrives as a double click instead of a press; it is
+// a click like any other.
 void TImageViewForm::mouseDoubleClickEvent(QMouseEvent* event) {
     mousePressEvent(event);
 }
