@@ -64,6 +64,13 @@ ApplicationWindows::~ApplicationWindows() {
 
 ApplicationWindows CreateApplicationWindows() {
     InitKavelResources();
+    // One icon and one font for every window; a top-level window does not
+    // take its font from its parent, so it is set for the application.
+    QApplication::setWindowIcon(ApplicationIcon());
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(11);
+    QApplication::setFont(font);
+
     ApplicationWindows windows;
     windows.main_ = std::make_unique<TMainForm>();
     MainForm = windows.main_.get();

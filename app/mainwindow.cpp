@@ -79,10 +79,6 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), ui_(std::make_uniqu
     ToolBar1 = ui_->ToolBar1;
     StatusBar = ui_->StatusBar;
 
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPixelSize(11);
-    setFont(font);
-
     CreateToolBar();
     CreateStatusBar();
     CreateFileDialogs();
