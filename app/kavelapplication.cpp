@@ -2,6 +2,7 @@
 
 #include <QMdiArea>
 #include <QMessageBox>
+#include <QScreen>
 #include <exception>
 
 #include "author.h"
@@ -90,6 +91,11 @@ ApplicationWindows CreateApplicationWindows() {
     CopyrigthForm = new TCopyrigthForm(MainForm);
     SpanishInfoForm = new TSpanishInfoForm(MainForm);
 
+    // The frame fills the work area; without a window manager to maximise
+    // it, the geometry does.
+    if (const QScreen* screen = MainForm->screen()) {
+        MainForm->setGeometry(screen->availableGeometry());
+    }
     MainForm->showMaximized();
     MainForm->MdiArea->setActiveSubWindow(ImageForm->SubWindow());
     return windows;
