@@ -179,6 +179,10 @@ QMdiSubWindow* TImageViewForm::AddToMdiArea(QMdiArea* area) {
 // The close of an MDI child only minimises it; the window lives on, keeping
 // its zoom and caption, without its bitmap.
 bool TImageViewForm::eventFilter(QObject* watched, QEvent* event) {
+    // The main window's hint belongs to the frame, not to the image shown.
+    if (watched == subWindow_ && event->type() == QEvent::ToolTip) {
+        return true;
+    }
     if (watched == subWindow_ && event->type() == QEvent::Close) {
         FormClose();
         event->ignore();
