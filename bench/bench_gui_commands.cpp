@@ -104,7 +104,7 @@ double OpenAndPaint() {
     Clock::time_point start;
     ModalScript script({[&](QWidget* w) {
         auto* dialog = qobject_cast<QFileDialog*>(w);
-        dialog->selectNameFilter(QStringLiteral("Raw Image [*.raw]"));
+        SelectNameFilter(*dialog, QStringLiteral("Raw Image [*.raw]"));
         dialog->selectFile(BigImage());
         dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(BigImage());
         start = Clock::now();

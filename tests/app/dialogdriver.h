@@ -73,6 +73,17 @@ private:
     QElapsedTimer sinceProgress_;
 };
 
+// Selects the filter whose text begins with label, so a filter given as
+// "Label (*.ext)" behind its label is found by the label alone.
+inline void SelectNameFilter(QFileDialog& dialog, const QString& label) {
+    for (const QString& filter : dialog.nameFilters()) {
+        if (filter.startsWith(label)) {
+            dialog.selectNameFilter(filter);
+            return;
+        }
+    }
+}
+
 // Common steps.
 inline ModalScript::Step ChooseFile(const QString& fileName, const QString& nameFilter) {
     return [fileName, nameFilter](QWidget* window) {
@@ -80,7 +91,7 @@ inline ModalScript::Step ChooseFile(const QString& fileName, const QString& name
         if (dialog == nullptr) {
             return;
         }
-        dialog->selectNameFilter(nameFilter);
+        SelectNameFilter(*dialog, nameFilter);
         dialog->selectFile(fileName);  // moves to the file's folder when it exists
         // selectFile leaves the name box alone while it has the focus; type the
         // whole name there, as a user may.
