@@ -92,13 +92,6 @@ std::optional<QImage> TImageViewForm::CreateBitmap(const kavel::TRasterImage& im
     if (bitmap.isNull()) {
         return std::nullopt;  // out of memory
     }
-    if (image.Kind() == kavel::PixelKind::Rgb) {
-        for (int y = 0; y < lines; ++y) {
-            auto* row = reinterpret_cast<std::uint32_t*>(bitmap.scanLine(y));
-            image.ToDisplayRow(y, std::span<std::uint32_t>(row, static_cast<std::size_t>(columns)));
-        }
-        return bitmap;
-    }
     if (image.Kind() == kavel::PixelKind::Paletted) {
         QList<QRgb> colours(256);
         const kavel::Palette& palette = image.GetPalette();
@@ -109,16 +102,39 @@ std::optional<QImage> TImageViewForm::CreateBitmap(const kavel::TRasterImage& im
         }
         bitmap.setColorTable(colours);
     }
+    FillBitmap(image, bitmap);
+    return bitmap;
+}
+
+void TImageViewForm::FillBitmap(const kavel::TRasterImage& image, QImage& bitmap) {
+    const int columns = image.Columns();
+    const int lines = image.Lines();
+    if (image.Kind() == kavel::PixelKind::Rgb) {
+        for (int y = 0; y < lines; ++y) {
+            auto* row = reinterpret_cast<std::uint32_t*>(bitmap.scanLine(y));
+            image.ToDisplayRow(y, std::span<std::uint32_t>(row, static_cast<std::size_t>(columns)));
+        }
+        return;
+    }
     const auto rowBytes = static_cast<std::size_t>(columns);
     for (int y = 0; y < lines; ++y) {
         std::memcpy(bitmap.scanLine(y), image.Rows(y), rowBytes);
     }
-    return bitmap;
 }
 
 void TImageViewForm::SetImage(const kavel::TRasterImage& image) {
-    displayBitmap_.reset();  // first, so two bitmaps never coexist
-    displayBitmap_ = CreateBitmap(image);
+    // A gray bitmap of the same size is refilled in place: every treatment
+    // gives the result window one, and a fresh 100-megapixel allocation costs
+    // several times the copy. Otherwise the old one goes first, so two never
+    // coexist.
+    if (displayBitmap_ && image.Kind() == kavel::PixelKind::Gray &&
+        displayBitmap_->format() == QImage::Format_Grayscale8 &&
+        displayBitmap_->size() == QSize(image.Columns(), image.Lines()) && !displayBitmap_->isNull()) {
+        FillBitmap(image, *displayBitmap_);
+    } else {
+        displayBitmap_.reset();
+        displayBitmap_ = CreateBitmap(image);
+    }
     if (!displayBitmap_) {
         PaintBox->update();
         return;

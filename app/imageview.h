@@ -35,6 +35,9 @@ public:
     // Turns a raster into a display bitmap: row copies, no per-pixel calls.
     // Nothing for a negative size or when memory runs out.
     static std::optional<QImage> CreateBitmap(const kavel::TRasterImage& image);
+    // Copies the raster's rows into a bitmap of its size and format (as
+    // CreateBitmap makes it).
+    static void FillBitmap(const kavel::TRasterImage& image, QImage& bitmap);
 
     const QImage* DisplayBitmap() const noexcept { return displayBitmap_ ? &*displayBitmap_ : nullptr; }
     int ZoomLevel() const noexcept { return zoomLevel_; }

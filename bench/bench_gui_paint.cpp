@@ -1,0 +1,197 @@
+// Painting cost of the image window: a full repaint of a 1920 x 1080 view of
+// a 100-megapixel gray image at 1:20, 1:1 and 20:1, drawn into an image of
+// the view's size, and the same through the widget's own rendering. Making the
+// display bitmap once per image is measured against a memcpy of the image.
+// Run with QT_QPA_PLATFORM=offscreen when there is no display.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QMdiSubWindow>
+#include <QPainter>
+#include <QScrollBar>
+#include <QToolButton>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "imagewindow.h"
+#include "kavelapplication.h"
+#include "mainwindow.h"
+
+namespace {
+
+constexpr int kLines = 10000;
+constexpr int kColumns = 10000;
+constexpr QSize kView(1920, 1080);
+
+QApplication& PaintApplication() {
+    static int argc = 1;
+    static char name[] = "kavel_bench_gui";
+    static char* argv[] = {name, nullptr};
+    if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        return *existing;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    static QApplication app(argc, argv);
+    return app;
+}
+
+// The windows and a 100-megapixel image shown in ImageForm, whose viewport is
+// made 1920 x 1080, built once for all painting benchmarks.
+struct PaintScene {
+    ApplicationWindows windows;
+    kavel::ByteMatrix rows;
+
+    PaintScene() {
+        PaintApplication();
+        windows = CreateApplicationWindows();
+        rows = kavel::AllocateByteMatrix(kColumns, kLines).value();
+        for (int y = 0; y < kLines; ++y) {
+            std::uint8_t* row = rows[y];
+            for (int x = 0; x < kColumns; ++x) {
+                row[x] = static_cast<std::uint8_t>((x ^ y) + (y >> 4));
+            }
+        }
+        ImageForm->SetImage(MainForm->CreateRasterImage(rows));
+        QMdiSubWindow* frame = ImageForm->SubWindow();
+        frame->showNormal();
+        for (int i = 0; i < 3; ++i) {  // scroll bars come and go with the size
+            const QSize extra = frame->size() - ImageForm->PaintBox->size();
+            frame->resize(kView + extra);
+            QApplication::processEvents();
+        }
+        MainForm->ZoomSpeedButton->setChecked(true);
+    }
+
+    // Zooms with clicks at the image's centre until the level is reached,
+    // which also centres the view on the image.
+    void ZoomTo(int level) {
+        while (ImageForm->ZoomLevel() != level) {
+            const float f = kavel::ZoomFactorSingle(ImageForm->ZoomLevel());
+            const int x = static_cast<int>(kColumns / 2 * f);
+            const int y = static_cast<int>(kLines / 2 * f);
+            const int before = ImageForm->ZoomLevel();
+            const bool in = level > before || (before == -2 && level == 1);
+            ImageForm->PaintBoxMouseDown(in ? Qt::LeftButton : Qt::RightButton, x, y);
+            if (ImageForm->ZoomLevel() == before) {
+                break;
+            }
+        }
+        QApplication::processEvents();
+    }
+};
+
+// Kept between benchmark calls; rebuilt when another benchmark has made its
+// own windows in the meantime (the window globals then point elsewhere).
+PaintScene& Scene() {
+    static std::unique_ptr<PaintScene> scene;
+    if (!scene || MainForm != scene->windows.Main()) {
+        scene.reset();
+        scene = std::make_unique<PaintScene>();
+    }
+    return *scene;
+}
+
+void SetViewCounters(benchmark::State& state) {
+    state.counters["view_w"] = ImageForm->PaintBox->width();
+    state.counters["view_h"] = ImageForm->PaintBox->height();
+    state.counters["scroll_x"] = ImageForm->horizontalScrollBar()->value();
+    state.counters["scroll_y"] = ImageForm->verticalScrollBar()->value();
+}
+
+// DrawImage alone, into a view-sized image in the backing store's format.
+void BM_PaintView(benchmark::State& state) {
+    PaintScene& scene = Scene();
+    scene.ZoomTo(static_cast<int>(state.range(0)));
+    if (ImageForm->ZoomLevel() != state.range(0)) {
+        state.SkipWithError("could not reach the zoom level");
+        return;
+    }
+    QImage target(kView, QImage::Format_RGB32);
+    const QRect clip(QPoint(0, 0), kView);
+    for (auto _ : state) {
+        QPainter painter(&target);
+        ImageForm->DrawImage(painter, clip);
+        painter.end();
+        benchmark::DoNotOptimize(target.constBits());
+    }
+    SetViewCounters(state);
+}
+BENCHMARK(BM_PaintView)->Arg(-20)->Arg(1)->Arg(20)->Unit(benchmark::kMillisecond);
+
+// The viewport rendered offscreen as the widget paints itself: paint event,
+// background, image part.
+void BM_RenderViewport(benchmark::State& state) {
+    PaintScene& scene = Scene();
+    scene.ZoomTo(static_cast<int>(state.range(0)));
+    QImage target(ImageForm->PaintBox->size(), QImage::Format_RGB32);
+    for (auto _ : state) {
+        ImageForm->PaintBox->render(&target);
+        benchmark::DoNotOptimize(target.constBits());
+    }
+    SetViewCounters(state);
+}
+BENCHMARK(BM_RenderViewport)->Arg(-20)->Arg(1)->Arg(20)->Unit(benchmark::kMillisecond);
+
+// Making the display bitmap of the 100-megapixel image, against copying its
+// bytes once.
+void BM_CreateDisplayBitmap(benchmark::State& state) {
+    PaintScene& scene = Scene();
+    const kavel::TRasterImage raster = kavel::TRasterImage::ViewOf(scene.rows);
+    std::vector<std::uint8_t> copy(scene.rows.PixelCount());
+    double copySeconds = 0;
+    for (auto _ : state) {
+        std::optional<QImage> bitmap = TImageViewForm::CreateBitmap(raster);
+        benchmark::DoNotOptimize(bitmap->constBits());
+        state.PauseTiming();
+        bitmap.reset();
+        const auto start = std::chrono::steady_clock::now();
+        std::memcpy(copy.data(), scene.rows.Bytes().data(), copy.size());
+        benchmark::DoNotOptimize(copy.data());
+        copySeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.ResumeTiming();
+    }
+    state.counters["memcpy_ms"] = 1000 * copySeconds / static_cast<double>(state.iterations());
+    state.counters["bitmap_bytes_per_pixel"] = 1;
+}
+BENCHMARK(BM_CreateDisplayBitmap)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+// A new image of the same size in a window that already shows one (every
+// treatment does this to the result window): the bitmap is refilled in place.
+void BM_SetImageSameSize(benchmark::State& state) {
+    PaintScene& scene = Scene();
+    const kavel::TRasterImage raster = kavel::TRasterImage::ViewOf(scene.rows);
+    std::vector<std::uint8_t> copy(scene.rows.PixelCount());
+    double copySeconds = 0;
+    for (auto _ : state) {
+        ImageForm->SetImage(raster);
+        benchmark::DoNotOptimize(ImageForm->DisplayBitmap()->constBits());
+        state.PauseTiming();
+        const auto start = std::chrono::steady_clock::now();
+        std::memcpy(copy.data(), scene.rows.Bytes().data(), copy.size());
+        benchmark::DoNotOptimize(copy.data());
+        copySeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.ResumeTiming();
+    }
+    state.counters["memcpy_ms"] = 1000 * copySeconds / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_SetImageSameSize)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+}  // namespace
+
+// Another desktop benchmark file may bring the same main; either will do.
+__attribute__((weak)) int main(int argc, char** argv) {
+    PaintApplication();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
