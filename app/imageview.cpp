@@ -156,15 +156,21 @@ void TImageViewForm::SetImage(const kavel::TRasterImage& image) {
     PaintBox->update();
 }
 
+// Qt reads "[*]" in a title as the modified-mark placeholder and hides it; a
+// file name may well contain it, so it is doubled, which Qt shows as itself.
 void TImageViewForm::SetCaption(const QString& caption) {
-    setWindowTitle(caption);
+    QString title = caption;
+    title.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+    setWindowTitle(title);
     if (subWindow_) {
-        subWindow_->setWindowTitle(caption);
+        subWindow_->setWindowTitle(title);
     }
 }
 
 QString TImageViewForm::Caption() const {
-    return subWindow_ ? subWindow_->windowTitle() : windowTitle();
+    QString title = subWindow_ ? subWindow_->windowTitle() : windowTitle();
+    title.replace(QStringLiteral("[*][*]"), QStringLiteral("[*]"));
+    return title;
 }
 
 void TImageViewForm::BringToFront() {
