@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QBitmap>
 #include <QFile>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -134,4 +135,15 @@ void CentreOverMainWindow(QWidget* window) {
     const QRect frame = window->frameGeometry();
     const QPoint offset = window->pos() - frame.topLeft();  // frame decoration
     window->move(main.center() - QPoint(frame.width() / 2, frame.height() / 2) + offset);
+}
+
+qsizetype SelectedFilterIndex(const QFileDialog& dialog) {
+    const QString selected = dialog.selectedNameFilter();
+    const QStringList filters = dialog.nameFilters();
+    for (qsizetype i = 0; i < filters.size(); ++i) {
+        if (filters[i] == selected || filters[i].startsWith(selected + QStringLiteral(" ("))) {
+            return i;
+        }
+    }
+    return -1;
 }

@@ -9,6 +9,8 @@
 
 #include "kavel/expected.h"
 
+class QFileDialog;
+
 class QWidget;
 
 // Registers the compiled-in resources (glyphs, icon, cursor). The library is
@@ -37,6 +39,10 @@ void ClearScreenCursor();
 std::filesystem::path ToPath(const QString& name);
 QString FromPath(const std::filesystem::path& path);
 QString ErrorText(const kavel::Error& error);
+
+// Position (from 0) of the chosen filter in the dialog's list, or -1. With
+// hidden filter details Qt gives back only the label, so both forms are matched.
+qsizetype SelectedFilterIndex(const QFileDialog& dialog);
 
 // A glyph from the resources, drawn from its SVG at width x height pixels.
 QPixmap LoadGlyph(const QString& resource, int width, int height);

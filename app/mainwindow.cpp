@@ -191,9 +191,12 @@ void TMainForm::CreateFileDialogs() {
     OpenPictureDialog->setOption(QFileDialog::ReadOnly, false);
     OpenPictureDialog->setAcceptMode(QFileDialog::AcceptOpen);
     OpenPictureDialog->setFileMode(QFileDialog::ExistingFile);
+    // The labels carry their patterns in brackets, which Qt does not read as
+    // patterns: the real ones follow in parentheses, hidden from the user.
+    OpenPictureDialog->setOption(QFileDialog::HideNameFilterDetails, true);
     OpenPictureDialog->setNameFilters(
-        {QStringLiteral("Raw Image [*.raw]"), QStringLiteral("Bitmap [*.bmp]")});
-    OpenPictureDialog->selectNameFilter(QStringLiteral("Raw Image [*.raw]"));
+        {QStringLiteral("Raw Image [*.raw] (*.raw)"), QStringLiteral("Bitmap [*.bmp] (*.bmp)")});
+    OpenPictureDialog->selectNameFilter(OpenPictureDialog->nameFilters().constFirst());
     OpenPictureDialog->setSizeGripEnabled(true);
 
     SavePictureDialog1 = new QFileDialog(this, QStringLiteral("SAVE RESULT"), imagesDir);
@@ -202,9 +205,10 @@ void TMainForm::CreateFileDialogs() {
     SavePictureDialog1->setOption(QFileDialog::DontConfirmOverwrite, true);
     SavePictureDialog1->setAcceptMode(QFileDialog::AcceptSave);
     SavePictureDialog1->setFileMode(QFileDialog::AnyFile);
+    SavePictureDialog1->setOption(QFileDialog::HideNameFilterDetails, true);
     SavePictureDialog1->setNameFilters(
-        {QStringLiteral("Raster Images [*.raw]"), QStringLiteral("Bitmaps [*.bmp]")});
-    SavePictureDialog1->selectNameFilter(QStringLiteral("Raster Images [*.raw]"));
+        {QStringLiteral("Raster Images [*.raw] (*.raw)"), QStringLiteral("Bitmaps [*.bmp] (*.bmp)")});
+    SavePictureDialog1->selectNameFilter(SavePictureDialog1->nameFilters().constFirst());
     SavePictureDialog1->setSizeGripEnabled(true);
 }
 

@@ -136,8 +136,7 @@ void TMainForm::OpenImage() {
         }
         const QString fileName = OpenPictureDialog->selectedFiles().constFirst();
         ImageFileName = fileName;
-        const bool raw =
-            OpenPictureDialog->nameFilters().indexOf(OpenPictureDialog->selectedNameFilter()) == 0;
+        const bool raw = SelectedFilterIndex(*OpenPictureDialog) == 0;
         const QString caption = QStringLiteral(" 1.- ") + fileName;
         ImagePath = fileName;
         ImageForm->CaptionText = caption;

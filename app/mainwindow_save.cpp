@@ -20,8 +20,7 @@ void TMainForm::SaveResult() {
         return;
     }
     ImageFileName = SavePictureDialog1->selectedFiles().constFirst();
-    const qsizetype filterIndex =
-        SavePictureDialog1->nameFilters().indexOf(SavePictureDialog1->selectedNameFilter());
+    const qsizetype filterIndex = SelectedFilterIndex(*SavePictureDialog1);
     SavePath = ImageFileName;
 
     // The extension is appended whatever the name ends with, so the open of

@@ -14,6 +14,9 @@ cmake --preset ci
 cmake --build --preset ci
 ctest --preset ci -j2
 
+echo "== Debian package"
+bash scripts/check-package.sh build/ci
+
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake --preset asan
 cmake --build --preset asan

@@ -3,8 +3,10 @@
 // shows and the exception guard.
 #include <QAbstractButton>
 #include <QBitmap>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
+#include <QListView>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
@@ -247,14 +249,42 @@ private Q_SLOTS:
     void fileDialogs() {
         QCOMPARE(MainForm->OpenPictureDialog->windowTitle(), QStringLiteral("OPEN IMAGE"));
         QCOMPARE(MainForm->OpenPictureDialog->nameFilters(),
-                 (QStringList{"Raw Image [*.raw]", "Bitmap [*.bmp]"}));
+                 (QStringList{"Raw Image [*.raw] (*.raw)", "Bitmap [*.bmp] (*.bmp)"}));
+        QVERIFY(MainForm->OpenPictureDialog->testOption(QFileDialog::HideNameFilterDetails));
         QCOMPARE(MainForm->OpenPictureDialog->fileMode(), QFileDialog::ExistingFile);
         QCOMPARE(MainForm->SavePictureDialog1->windowTitle(), QStringLiteral("SAVE RESULT"));
         QCOMPARE(MainForm->SavePictureDialog1->nameFilters(),
-                 (QStringList{"Raster Images [*.raw]", "Bitmaps [*.bmp]"}));
+                 (QStringList{"Raster Images [*.raw] (*.raw)", "Bitmaps [*.bmp] (*.bmp)"}));
+        QVERIFY(MainForm->SavePictureDialog1->testOption(QFileDialog::HideNameFilterDetails));
         QCOMPARE(MainForm->SavePictureDialog1->acceptMode(), QFileDialog::AcceptSave);
         QVERIFY(MainForm->SavePictureDialog1->testOption(QFileDialog::DontConfirmOverwrite));
         QVERIFY(MainForm->SavePictureDialog1->testOption(QFileDialog::DontUseNativeDialog));
+    }
+
+    // The user sees the labels alone, and each filter really lists its files.
+    void fileDialogFiltersListTheirFiles() {
+        QFileDialog& dialog = *MainForm->OpenPictureDialog;
+        dialog.setDirectory(QStringLiteral(KAVEL_BUILD_SAMPLES_DIR));
+        const auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+        QVERIFY(combo != nullptr);
+        QCOMPARE(combo->itemText(0), QStringLiteral("Raw Image [*.raw]"));
+        QCOMPARE(combo->itemText(1), QStringLiteral("Bitmap [*.bmp]"));
+        auto* view = dialog.findChild<QListView*>(QStringLiteral("listView"));
+        QVERIFY(view != nullptr);
+        const auto shown = [view] {
+            QStringList names;
+            for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row) {
+                names << view->model()->index(row, 0, view->rootIndex()).data().toString();
+            }
+            return names;
+        };
+        dialog.selectNameFilter(dialog.nameFilters().at(0));
+        QTRY_VERIFY(shown().contains(QStringLiteral("scene.raw")));
+        QVERIFY(!shown().contains(QStringLiteral("scene.bmp")));
+        dialog.selectNameFilter(dialog.nameFilters().at(1));
+        QTRY_VERIFY(shown().contains(QStringLiteral("scene.bmp")));
+        QVERIFY(!shown().contains(QStringLiteral("scene.raw")));
+        dialog.selectNameFilter(dialog.nameFilters().at(0));
     }
 
     void rasterStoresItsSize() {

@@ -93,6 +93,10 @@ xd_toolbar() {
     open) x=0 ;; save) x=40 ;; zoom) x=80 ;; treatment) x=120 ;; histo) x=160 ;; exit) x=200 ;;
     *) xd_fail "no tool button $1" ;;
   esac
+  # A click on the empty end of the tool bar first: it closes whatever popup a
+  # file dialog's name completion may have left open, which would otherwise
+  # swallow the click on the button.
+  xd_click "$main" 600 36
   xd_click "$main" $((x + 16)) 36
 }
 
