@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "../tests/app/dialogdriver.h"
+#include "bench_gui_app.h"
 #include "diagkaveltreatment.h"
 #include "guiutil.h"
 #include "histogris.h"
@@ -44,21 +45,6 @@ constexpr double kPixels = double{kLines} * double{kColumns};
 
 double Seconds(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double>(to - from).count();
-}
-
-QApplication& Application() {
-    static int argc = 1;
-    static char name[] = "kavel_bench_gui";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")) {
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        }
-        return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr
-                   ? qobject_cast<QApplication*>(QCoreApplication::instance())
-                   : new QApplication(argc, argv);
-    }();
-    return *app;
 }
 
 // A 100-megapixel raw image with its descriptor, written once: tones in long
@@ -124,7 +110,7 @@ double CopyImage(const kavel::ByteMatrix& image, std::vector<std::uint8_t>& into
 }
 
 void BM_OpenRawAndFirstPaint(benchmark::State& state) {
-    Application();
+    BenchApplication();
     BigImage();
     ApplicationWindows windows = CreateApplicationWindows();
     double readTotal = 0, openTotal = 0;
@@ -156,7 +142,7 @@ BENCHMARK(BM_OpenRawAndFirstPaint)->UseManualTime()->Unit(benchmark::kMillisecon
 
 // Memory held for one open image, from a fresh start.
 void BM_OpenMemoryPerPixel(benchmark::State& state) {
-    Application();
+    BenchApplication();
     BigImage();
     for (auto _ : state) {
         ApplicationWindows windows = CreateApplicationWindows();
@@ -179,7 +165,7 @@ void SetEdit(QWidget* dialog, const char* name, const char* text) {
 
 // From OK in the parameters dialog to the result window painted.
 void BM_TreatmentCommand(benchmark::State& state) {
-    Application();
+    BenchApplication();
     BigImage();
     ApplicationWindows windows = CreateApplicationWindows();
     if (OpenAndPaint() < 0) {
@@ -266,7 +252,7 @@ BENCHMARK(BM_TreatmentKernel)
 // The result window's share of the command: its display bitmap made from the
 // result and the first paint.
 void BM_ResultDisplay(benchmark::State& state) {
-    Application();
+    BenchApplication();
     BigImage();
     ApplicationWindows windows = CreateApplicationWindows();
     if (OpenAndPaint() < 0) {
@@ -289,7 +275,7 @@ void BM_ResultDisplay(benchmark::State& state) {
 BENCHMARK(BM_ResultDisplay)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 void BM_HistogramRepaint(benchmark::State& state) {
-    Application();
+    BenchApplication();
     BigImage();
     ApplicationWindows windows = CreateApplicationWindows();
     if (OpenAndPaint() < 0) {
@@ -325,17 +311,3 @@ void BM_HistogramRepaint(benchmark::State& state) {
 BENCHMARK(BM_HistogramRepaint)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 
 }  // namespace
-
-// The desktop benchmarks need a QApplication before any window exists; every
-// benchmark makes sure of it, so the ordinary benchmark main will do. Weak, so
-// another desktop benchmark file may bring its own.
-__attribute__((weak)) int main(int argc, char** argv) {
-    Application();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

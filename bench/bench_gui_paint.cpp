@@ -17,6 +17,7 @@
 #include <optional>
 #include <vector>
 
+#include "bench_gui_app.h"
 #include "imagewindow.h"
 #include "kavelapplication.h"
 #include "mainwindow.h"
@@ -27,20 +28,6 @@ constexpr int kLines = 10000;
 constexpr int kColumns = 10000;
 constexpr QSize kView(1920, 1080);
 
-QApplication& PaintApplication() {
-    static int argc = 1;
-    static char name[] = "kavel_bench_gui";
-    static char* argv[] = {name, nullptr};
-    if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) {
-        return *existing;
-    }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    static QApplication app(argc, argv);
-    return app;
-}
-
 // The windows and a 100-megapixel image shown in ImageForm, whose viewport is
 // made 1920 x 1080, built once for all painting benchmarks.
 struct PaintScene {
@@ -48,7 +35,7 @@ struct PaintScene {
     kavel::ByteMatrix rows;
 
     PaintScene() {
-        PaintApplication();
+        BenchApplication();
         windows = CreateApplicationWindows();
         rows = kavel::AllocateByteMatrix(kColumns, kLines).value();
         for (int y = 0; y < kLines; ++y) {
@@ -183,15 +170,3 @@ void BM_SetImageSameSize(benchmark::State& state) {
 BENCHMARK(BM_SetImageSameSize)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 }  // namespace
-
-// Another desktop benchmark file may bring the same main; either will do.
-__attribute__((weak)) int main(int argc, char** argv) {
-    PaintApplication();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

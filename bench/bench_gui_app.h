@@ -1,0 +1,6 @@
+// The one QApplication of the desktop benchmarks, made by their main.
+#pragma once
+
+#include <QApplication>
+
+QApplication& BenchApplication();
