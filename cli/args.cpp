@@ -11,19 +11,19 @@ namespace kavel::cli {
 namespace {
 
 // Every option of every command takes one value; --help is handled before.
-struct OptionSpec {
+struct OptionName {
     std::string_view Long;
     std::string_view Short;  // empty when there is none
 };
 
 constexpr std::array kTreatOptions{
-    OptionSpec{"--output", "-o"}, OptionSpec{"--out-dir", ""}, OptionSpec{"--format", ""},
-    OptionSpec{"--min", ""},      OptionSpec{"--max", ""},     OptionSpec{"--type", ""},
-    OptionSpec{"--item", ""},     OptionSpec{"--border", ""},  OptionSpec{"--background", ""},
-    OptionSpec{"--size", ""},
+    OptionName{"--output", "-o"}, OptionName{"--out-dir", ""}, OptionName{"--format", ""},
+    OptionName{"--min", ""},      OptionName{"--max", ""},     OptionName{"--type", ""},
+    OptionName{"--item", ""},     OptionName{"--border", ""},  OptionName{"--background", ""},
+    OptionName{"--size", ""},
 };
-constexpr std::array kHistogramOptions{OptionSpec{"--output", "-o"}, OptionSpec{"--size", ""}};
-constexpr std::array kSizeOnlyOptions{OptionSpec{"--size", ""}};
+constexpr std::array kHistogramOptions{OptionName{"--output", "-o"}, OptionName{"--size", ""}};
+constexpr std::array kSizeOnlyOptions{OptionName{"--size", ""}};
 
 struct OptionValue {
     std::string_view Name;  // the long name, whichever spelling was used
@@ -52,7 +52,7 @@ std::string Quoted(std::string_view text) {
 // Splits the words after the command into options with their values and
 // positional arguments. "--" ends the options; "-" alone is a file name.
 std::variant<Words, std::string> SplitWords(std::span<const std::string_view> args,
-                                            std::span<const OptionSpec> specs) {
+                                            std::span<const OptionName> known) {
     Words words;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -73,16 +73,16 @@ std::variant<Words, std::string> SplitWords(std::span<const std::string_view> ar
                 inlineValue = word.substr(equals + 1);
             }
         }
-        const auto spec = std::find_if(specs.begin(), specs.end(), [name](const OptionSpec& s) {
+        const auto found = std::find_if(known.begin(), known.end(), [name](const OptionName& s) {
             return s.Long == name || (!s.Short.empty() && s.Short == name);
         });
-        if (spec == specs.end()) {
+        if (found == known.end()) {
             return "unknown option " + Quoted(name);
         }
         if (inlineValue) {
-            words.Options.push_back({spec->Long, *inlineValue});
+            words.Options.push_back({found->Long, *inlineValue});
         } else if (i + 1 < args.size()) {
-            words.Options.push_back({spec->Long, args[++i]});
+            words.Options.push_back({found->Long, args[++i]});
         } else {
             return "option " + Quoted(name) + " needs a value";
         }
@@ -414,14 +414,14 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> args) {
         }
     }
 
-    std::span<const OptionSpec> specs = kSizeOnlyOptions;
+    std::span<const OptionName> known = kSizeOnlyOptions;
     if (*command == CommandName::Treat) {
-        specs = kTreatOptions;
+        known = kTreatOptions;
     }
     if (*command == CommandName::Histogram) {
-        specs = kHistogramOptions;
+        known = kHistogramOptions;
     }
-    auto split = SplitWords(rest, specs);
+    auto split = SplitWords(rest, known);
     if (auto* problem = std::get_if<std::string>(&split)) {
         return UsageError{*command, std::move(*problem)};
     }
