@@ -5,7 +5,11 @@
 #
 # usage: e2e_desktop.sh KAVEL KAVEL_CLI SAMPLES_DIR WORK_DIR
 set -euo pipefail
-[ -n "${KAVEL_E2E_TRACE:-}" ] && exec 2>"$KAVEL_E2E_TRACE" && set -x
+# KAVEL_E2E_TRACE=FILE traces every step of this script into FILE.
+if [ -n "${KAVEL_E2E_TRACE:-}" ]; then
+  exec 2>"$KAVEL_E2E_TRACE"
+  set -x
+fi
 
 kavel="$1" cli="$2" samples="$3" work="$4"
 rm -rf "$work"
