@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPaintEvent>
 #include <QPainter>
@@ -13,6 +15,11 @@
 #include "ui_histogris.h"
 
 THistoGrisForm* HistoGrisForm = nullptr;
+
+namespace {
+// Pixels a tick label may take before it meets the next one.
+constexpr int kLabelRoom = 19;
+}  // namespace
 
 THistoGrisForm::THistoGrisForm(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::THistoGrisForm>()) {
@@ -30,6 +37,16 @@ THistoGrisForm::THistoGrisForm(QWidget* parent)
     labelFont.setPixelSize(12);
     ui_->Label1->setFont(labelFont);
     ui_->Label3->setFont(labelFont);
+    // The three-digit labels stand 20 pixels apart. A fallback font wider than
+    // the designed one would run them together, so they are drawn tighter.
+    for (QLabel* label : {ui_->Label8, ui_->Label9, ui_->Label10, ui_->Label11, ui_->Label12, ui_->Label13,
+                          ui_->Label14, ui_->Label15}) {
+        QFont tight = label->font();
+        if (QFontMetrics(tight).horizontalAdvance(label->text()) > kLabelRoom) {
+            tight.setLetterSpacing(QFont::AbsoluteSpacing, -1);
+        }
+        label->setFont(tight);
+    }
 
     SaveDialog1 = new QFileDialog(this, QStringLiteral("Save Histogram"));
     SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));

@@ -2,10 +2,12 @@
 // and the gray-tone count message.
 #include <sys/resource.h>
 #include <QFile>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <csignal>
 #include <functional>
 #include <numeric>
@@ -111,6 +113,20 @@ private Q_SLOTS:
         QCOMPARE(form->findChild<QPushButton*>(QStringLiteral("BitBtnSave"))->text(), QStringLiteral("Save"));
         QCOMPARE(form->findChild<QPushButton*>(QStringLiteral("BitBtnOK"))->geometry(),
                  QRect(16, 296, 75, 25));
+    }
+
+    // Each tick label ends before the next begins, whatever font stands in
+    // for the designed one.
+    void tickLabelsDoNotRunTogether() {
+        QList<QLabel*> labels = HistoGrisForm->findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
+        std::sort(labels.begin(), labels.end(), [](QLabel* a, QLabel* b) { return a->x() < b->x(); });
+        QCOMPARE(labels.size(), 13);
+        for (qsizetype i = 0; i + 1 < labels.size(); ++i) {
+            const int end =
+                labels[i]->x() + QFontMetrics(labels[i]->font()).horizontalAdvance(labels[i]->text());
+            QVERIFY2(end <= labels[i + 1]->x(),
+                     qPrintable(labels[i]->text() + " runs into " + labels[i + 1]->text()));
+        }
     }
 
     // One tone: one bar from the baseline up to the top.
