@@ -92,6 +92,7 @@ std::optional<QImage> TImageViewForm::CreateBitmap(const kavel::TRasterImage& im
     if (bitmap.isNull()) {
         return std::nullopt;  // out of memory
     }
+    kavel::AdviseLargePages(bitmap.bits(), static_cast<std::size_t>(bitmap.sizeInBytes()));
     if (image.Kind() == kavel::PixelKind::Paletted) {
         QList<QRgb> colours(256);
         const kavel::Palette& palette = image.GetPalette();

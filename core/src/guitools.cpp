@@ -1,8 +1,13 @@
 #include "kavel/guitools.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace kavel {
 
@@ -39,6 +44,7 @@ Expected<PixelBuffer> AllocateZeroed(std::size_t bytes, int columns, int lines) 
         return Error{"not enough memory for an image of " + std::to_string(columns) + " x " +
                      std::to_string(lines) + " pixels"};
     }
+    AdviseLargePages(buffer.get(), bytes);
     return buffer;
 }
 
@@ -49,6 +55,26 @@ constexpr std::uint32_t PackDisplay(std::uint8_t blue, std::uint8_t green, std::
 }
 
 }  // namespace
+
+void AdviseLargePages(void* data, std::size_t bytes) noexcept {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    // Only whole huge pages inside the block: its ends may share pages with
+    // other allocations.
+    constexpr std::uintptr_t kHugePage = std::uintptr_t{1} << 21;
+    if (data == nullptr || bytes < 2 * kHugePage) {
+        return;
+    }
+    const auto start = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t last = (start + bytes) & ~(kHugePage - 1);
+    if (first < last) {
+        (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    }
+#else
+    (void)data;
+    (void)bytes;
+#endif
+}
 
 Expected<ByteMatrix> AllocateByteMatrix(int columns, int lines) {
     auto bytes = CheckedImageBytes(columns, lines, 1);
