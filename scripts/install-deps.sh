@@ -8,8 +8,10 @@ PACKAGES=(
   qt6-base-dev libqt6svg6 libqt6svg6-dev fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth xdotool x11-utils imagemagick
-  dpkg-dev file
+  xvfb xauth xdotool x11-utils imagemagick openbox
+  fonts-wine qt6-image-formats-plugins
+  python3 python3-pil python3-numpy python3-scipy python3-skimage
+  dpkg-dev file lintian help2man desktop-file-utils bash-completion
 )
 
 missing=()
