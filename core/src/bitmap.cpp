@@ -172,7 +172,8 @@ std::string BitmapNotOpenedBecause(std::string_view what) {
     return text;
 }
 
-Expected<BitmapLayout> InspectBitmapHeader(std::span<const std::uint8_t> start, std::uint64_t fileSize) {
+Expected<BitmapLayout> InspectBitmapHeader(std::span<const std::uint8_t> start, std::uint64_t fileSize,
+                                           BitmapDepths accepted) {
     const std::size_t have = start.size();
     if (have < 2 || Le16(start, 0) != kSignature) {
         return Error{"not a BMP file"};
@@ -240,6 +241,10 @@ Expected<BitmapLayout> InspectBitmapHeader(std::span<const std::uint8_t> start, 
     if (compression != 0) {
         return Error{BitmapNotOpenedBecause(std::to_string(bits) + "-bit bitmap with " +
                                             CompressionName(compression, os2))};
+    }
+
+    if (bits == 24 && accepted == BitmapDepths::GrayOnly) {
+        return Error{std::string(kColourBitmapRefusal)};
     }
 
     // One of ours: now the fields must make sense together.
@@ -317,14 +322,12 @@ Expected<BitmapData> ReadBitmap(std::uint64_t size, const ReadAtFn& readAt, bool
         return got.error();
     }
     start.resize(*got);
-    auto inspected = InspectBitmapHeader(start, size);
+    auto inspected =
+        InspectBitmapHeader(start, size, grayOnly ? BitmapDepths::GrayOnly : BitmapDepths::GrayAndColour);
     if (!inspected) {
         return inspected.error();
     }
     const BitmapLayout& layout = *inspected;
-    if (grayOnly && layout.BitsPerPixel != 8) {
-        return Error{std::string(kColourBitmapRefusal)};
-    }
     const int bytesPerPixel = layout.BitsPerPixel / 8;
     const auto rowBytes = static_cast<std::size_t>(layout.Width) * static_cast<std::size_t>(bytesPerPixel);
     auto matrix = AllocateByteMatrix(static_cast<int>(rowBytes), layout.Lines);

@@ -57,7 +57,11 @@ inline constexpr std::size_t kBitmapInspectBytes = 14 + 124 + 256 * 4;
 // Decides from the first bytes of a file of fileSize bytes whether it opens,
 // refusing with the reason otherwise. Also refuses a file too short for the
 // rows it announces, before anything is allocated for them.
-Expected<BitmapLayout> InspectBitmapHeader(std::span<const std::uint8_t> start, std::uint64_t fileSize);
+// With GrayOnly, an uncompressed 24-bit file is refused with
+// kColourBitmapRefusal as soon as its depth is known.
+enum class BitmapDepths { GrayAndColour, GrayOnly };
+Expected<BitmapLayout> InspectBitmapHeader(std::span<const std::uint8_t> start, std::uint64_t fileSize,
+                                           BitmapDepths accepted = BitmapDepths::GrayAndColour);
 
 struct BitmapData {
     int Width = 0;         // pixels
