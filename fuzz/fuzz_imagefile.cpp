@@ -9,6 +9,7 @@
 // the rest is the file (raw: descriptor text, then pixels).
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -119,7 +120,7 @@ void CheckStatistics(const kavel::ByteMatrix& image) {
 void CheckWriters(const kavel::ByteMatrix& image) {
     const auto same = [&](const kavel::ByteMatrix& other) {
         Check(other.Lines() == image.Lines() && other.Columns() == image.Columns());
-        Check(std::memcmp(other.Bytes().data(), image.Bytes().data(), image.PixelCount()) == 0);
+        Check(std::equal(other.Bytes().begin(), other.Bytes().end(), image.Bytes().begin()));
     };
     const fs::path bmp = Folder() / "out.bmp";
     Check(kavel::SaveBitmapImage(bmp, image).ok());
