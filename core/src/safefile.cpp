@@ -39,6 +39,54 @@ std::string Reason(int error) {
 // only be leftovers of a run that was killed.
 const std::time_t kProcessStart = std::time(nullptr);
 
+// Temporaries being written, for the interrupt handler: fixed slots so the
+// handler needs nothing but atomics and unlink.
+struct TemporarySlot {
+    std::atomic<int> State{0};  // 0 free, 1 being filled, 2 holds a path
+    char Path[4096] = {};
+};
+TemporarySlot gTemporaries[8];
+
+TemporarySlot* Register(const fs::path& path) {
+    if (path.native().size() >= sizeof gTemporaries[0].Path) {
+        return nullptr;
+    }
+    for (auto& slot : gTemporaries) {
+        int expected = 0;
+        if (slot.State.compare_exchange_strong(expected, 1)) {
+            std::memcpy(slot.Path, path.c_str(), path.native().size() + 1);
+            slot.State.store(2);
+            return &slot;
+        }
+    }
+    return nullptr;
+}
+
+extern "C" void RemoveTemporariesAndDie(int signal) {
+    for (auto& slot : gTemporaries) {
+        if (slot.State.load() == 2) {
+            ::unlink(slot.Path);
+        }
+    }
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+// An interrupted run (Ctrl+C, kill) removes what it was writing and then ends
+// as it would have. Handlers of the program's own are left alone.
+void RemoveTemporariesOnInterrupt() noexcept {
+    static std::atomic<bool> installed{false};
+    if (installed.exchange(true)) {
+        return;
+    }
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current {};
+        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+            std::signal(signal, RemoveTemporariesAndDie);
+        }
+    }
+}
+
 constexpr std::string_view kTempPrefix = ".kavel-";
 constexpr std::string_view kTempSuffix = ".tmp";
 constexpr std::size_t kTempTagLength = 6;
@@ -182,6 +230,8 @@ struct Pending {
     bool Renamed = false;
     bool Exchanged = false;  // the temporary's name now holds the old content
 
+    TemporarySlot* Slot = nullptr;
+
     bool InPlace() const { return Temporary.empty(); }
 
     void Discard() {
@@ -189,7 +239,18 @@ struct Pending {
             ::unlink(Temporary.c_str());
         }
         Fd.Close();
+        Release();
     }
+    void Release() {
+        if (Slot != nullptr) {
+            Slot->State.store(0);
+            Slot = nullptr;
+        }
+    }
+    Pending() = default;
+    Pending(const Pending&) = delete;
+    Pending& operator=(const Pending&) = delete;
+    ~Pending() { Release(); }
 };
 
 Error Failure(const std::string& what, const std::string& name, int error) {
@@ -220,6 +281,7 @@ Status Prepare(const fs::path& target, Pending& file) {
         if (fd >= 0) {
             file.Fd = UniqueFd(fd);
             file.Temporary = temporary;
+            file.Slot = Register(temporary);
             // Held until the rename: tells a cleaner that this one is in use.
             ::flock(fd, LOCK_EX | LOCK_NB);
             return {};
@@ -459,6 +521,7 @@ std::string SpecialFileKind(const fs::path& name) {
 
 Status WriteFilesSafely(std::span<const FileToWrite> files) {
     SurviveFileSizeLimit();
+    RemoveTemporariesOnInterrupt();
     std::vector<Pending> pending(files.size());
     auto discardAll = [&] {
         for (auto& file : pending) {

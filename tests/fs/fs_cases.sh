@@ -158,6 +158,20 @@ run convert in.raw killed/other.bmp
 [ "$rc" = 0 ] || fail "save after a kill"
 no_temporaries killed
 
+echo "== an interrupted save (SIGTERM, SIGINT) removes its temporaries itself"
+for signal in TERM INT; do
+  ( exec "$cli" convert killed/in.raw killed/term.raw ) &
+  pid=$!
+  for _ in $(seq 1 4000); do
+    compgen -G 'killed/.kavel-*.tmp' >/dev/null && break
+    sleep 0.005
+  done
+  kill -"$signal" "$pid" 2>/dev/null
+  wait "$pid"
+  echo "  kill -$signal: exit $?"
+  no_temporaries killed
+done
+
 echo "== two runs writing one raw pair end with a matching pair"
 raw_image a 10 10
 raw_image b 30 30
