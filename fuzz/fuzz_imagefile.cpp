@@ -35,7 +35,8 @@ namespace fs = std::filesystem;
 constexpr std::uint64_t kMaxCheckedPixels = std::uint64_t{1} << 20;
 
 const fs::path& Folder() {
-    static const fs::path folder = [] {
+    // Never destroyed, so the exit handler below can still use it.
+    static const fs::path* const folder = [] {
         // tmpfs where there is one: the saves sync, which costs nothing there.
         std::string pattern =
             (fs::exists("/dev/shm") ? std::string("/dev/shm") : fs::temp_directory_path().string()) +
@@ -43,9 +44,16 @@ const fs::path& Folder() {
         if (::mkdtemp(pattern.data()) == nullptr) {
             std::abort();
         }
-        return fs::path(pattern);
+        return new fs::path(pattern);
     }();
-    return folder;
+    static const bool cleaned = [] {
+        return std::atexit([] {
+                   std::error_code ignored;
+                   fs::remove_all(*folder, ignored);
+               }) == 0;
+    }();
+    (void)cleaned;
+    return *folder;
 }
 
 void Save(const fs::path& path, const std::uint8_t* data, std::size_t size) {
