@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!layout.ok() || layout->Width != image.Width || layout->Lines != image.Height) {
             __builtin_trap();
         }
-        for (int row = 0; row < image.Height; ++row) {
+        for (int row = 0; rowBytes != 0 && row < image.Height; ++row) {
             const int line = layout->TopDown ? row : image.Height - 1 - row;
             const std::uint8_t* from =
                 data + layout->PixelOffset + static_cast<std::size_t>(row) * layout->Stride;
