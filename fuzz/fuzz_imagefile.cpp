@@ -82,7 +82,7 @@ void CheckTreatment(const kavel::ByteMatrix& image, const kavel::TreatmentParame
         return p.MinThreshold <= g && g <= p.MaxThreshold;
     };
     const auto low = [](std::int32_t v) { return static_cast<std::uint8_t>(v & 0xFF); };
-    for (int i = 0; i < image.Lines(); ++i) {
+    for (int i = 0; image.Columns() != 0 && i < image.Lines(); ++i) {
         for (int j = 0; j < image.Columns(); ++j) {
             std::uint8_t expected = low(p.BackgroundTone);
             if (selected(i, j)) {
@@ -111,7 +111,7 @@ void CheckTreatment(const kavel::ByteMatrix& image, const kavel::TreatmentParame
 void CheckStatistics(const kavel::ByteMatrix& image) {
     std::array<std::int64_t, 256> counts{};
     std::set<int> tones;
-    for (int i = 0; i < image.Lines(); ++i) {
+    for (int i = 0; image.Columns() != 0 && i < image.Lines(); ++i) {
         for (int j = 0; j < image.Columns(); ++j) {
             ++counts[image[i][j]];
             tones.insert(image[i][j]);
