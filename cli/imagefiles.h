@@ -35,5 +35,7 @@ std::vector<std::filesystem::path> FilesReadFor(const std::filesystem::path& fil
                                                 const std::optional<ImageSize>& size);
 
 using kavel::SameFile;
+// The command line's words for a 24-bit bitmap (kavel/bitmap.h).
+using kavel::kColourBitmapRefusal;
 
 }  // namespace kavel::cli
