@@ -4,15 +4,16 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <variant>
+#include <vector>
 
 #include "guiutil.h"
 #include "imagesize.h"
 #include "imagewindow.h"
-#include "kavel/bitmap.h"
-#include "kavel/rawimage.h"
+#include "kavel/imagefile.h"
 #include "mainwindow.h"
 
 namespace {
@@ -79,10 +80,18 @@ kavel::Expected<kavel::ImageSize> TypedImageSize(const QString& descriptorName, 
 
 OpenAttempt ReadRawImage(const TMainForm& main) {
     const QString& fileName = main.ImagePath;
+    // Before anything else, so a pipe or a device never gets as far as the
+    // size dialog or a read that would wait for ever.
+    if (const kavel::Status usable = kavel::CheckImageFile(ToPath(fileName)); !usable) {
+        return Failed(fileName, usable.error());
+    }
     const QString& descriptorName = main.DescriptorFileName;
     QString warning;
     kavel::ImageSize size;
     const QFileInfo descriptor(descriptorName);
+    if (descriptor.exists() && !descriptor.isFile() && !descriptor.isDir()) {
+        return Failed(descriptorName, kavel::CheckImageFile(ToPath(descriptorName)).error());
+    }
     if (descriptor.isFile() && descriptor.isReadable()) {
         const kavel::Expected<kavel::ImageSize> described = kavel::ReadDescriptorFile(ToPath(descriptorName));
         if (!described) {
@@ -98,31 +107,38 @@ OpenAttempt ReadRawImage(const TMainForm& main) {
         size = *typed;
     }
 
-    kavel::Expected<kavel::ByteMatrix> source = kavel::AllocateByteMatrix(size.Columns, size.Lines);
-    if (!source) {
-        return Failed(fileName, source.error());
+    kavel::Expected<kavel::RawImage> raw = kavel::LoadRawImage(ToPath(fileName), size);
+    if (!raw) {
+        return Failed(fileName, raw.error());
     }
-    if (const kavel::Status read = kavel::ReadRawPixels(ToPath(fileName), *source); !read) {
-        return Failed(fileName, read.error());
-    }
-    return WithResult(std::move(source).value(), fileName, std::move(warning));
+    return WithResult(std::move(raw->Pixels), fileName, std::move(warning));
 }
 
 OpenAttempt ReadBitmapImage(const TMainForm& main) {
     const QString& fileName = main.ImagePath;
-    kavel::Expected<kavel::BitmapData> bitmap = kavel::ReadBitmapFile(ToPath(fileName));
+    // The depth is decided from the header, before any row is read: a 24-bit
+    // file gets the CAUTION box whatever its header size or pixel offset.
+    kavel::Expected<kavel::ByteMatrix> bitmap = kavel::LoadGrayBitmap(ToPath(fileName));
     if (!bitmap) {
+        if (kavel::IsColourBitmapRefusal(bitmap.error())) {
+            return OpenFailure{Refusal::TrueColourBitmap, {}};
+        }
         return Failed(fileName, bitmap.error());
     }
-    // Decided by the depth the reader found, not by the file size: a size
-    // rule would also refuse small 8-bit bitmaps, this program's own included.
-    if (bitmap->BitsPerPixel != 8) {
-        return OpenFailure{Refusal::TrueColourBitmap, {}};
-    }
-    return WithResult(std::move(bitmap->Rows), fileName);
+    return WithResult(std::move(bitmap).value(), fileName);
+}
+
+// The files the image on show was read from; a save must not replace them.
+std::vector<std::filesystem::path>& OpenImageFiles() {
+    static std::vector<std::filesystem::path> files;
+    return files;
 }
 
 }  // namespace
+
+const std::vector<std::filesystem::path>& FilesOfOpenImage() {
+    return OpenImageFiles();
+}
 
 void TMainForm::OpenImage() {
     // Until a file has been chosen the dialog starts among the samples; later
@@ -147,7 +163,8 @@ void TMainForm::OpenImage() {
         if (raw) {
             const std::string name = fileName.toStdString();
             ImageDirectory = QString::fromStdString(kavel::DirectoryPartOf(name));
-            DescriptorFileName = QString::fromStdString(kavel::DescriptorNameFor(name));
+            // NAME.txt, or the same name with "TXT" in other letter cases.
+            DescriptorFileName = FromPath(kavel::FindDescriptor(ToPath(fileName)).Name);
             attempt = ReadRawImage(*this);
         } else {
             attempt = ReadBitmapImage(*this);
@@ -157,6 +174,10 @@ void TMainForm::OpenImage() {
             // Only now does the working state change, all of it at once.
             SourceRows = std::move(opened->Source);
             ResultRows = std::move(opened->Result);
+            OpenImageFiles() = {ToPath(fileName)};
+            if (raw) {
+                OpenImageFiles().push_back(ToPath(DescriptorFileName));
+            }
             const kavel::TRasterImage raster = CreateRasterImage(SourceRows);
             ImageForm->SetCaption(ImageForm->CaptionText);
             ImageForm->SetImage(raster);

@@ -4,15 +4,18 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include <filesystem>
+#include <vector>
+
 #include "guiutil.h"
-#include "kavel/bitmap.h"
-#include "kavel/rawimage.h"
+#include "kavel/imagefile.h"
 #include "mainwindow.h"
 
+// Kept by the open (mainwindow_open.cpp): the image file on show and, for a
+// raw image, its descriptor.
+const std::vector<std::filesystem::path>& FilesOfOpenImage();
+
 void TMainForm::SaveResult() {
-    // The size written is the result matrix's own, so it always matches the
-    // pixels that follow it.
-    const kavel::ImageSize size{ResultRows.Lines(), ResultRows.Columns()};
     if (!ImageDirectory.isEmpty()) {
         SavePictureDialog1->setDirectory(ImageDirectory);
     }
@@ -25,30 +28,40 @@ void TMainForm::SaveResult() {
 
     // The extension is appended whatever the name ends with, so the open of
     // N.raw always finds N.txt.
-    QString failedFile;
-    kavel::Status saved;
+    std::vector<std::filesystem::path> targets;
+    QString descriptorName;
     if (filterIndex == 0) {
-        const QString descriptorName = SavePath + QStringLiteral(".txt");
+        descriptorName = SavePath + QStringLiteral(".txt");
         SavePath += QStringLiteral(".raw");
-        // The pixels first: when they cannot be written (no room, no right to
-        // write there) neither file has changed.
-        saved = kavel::WriteRawFile(ToPath(SavePath), ResultRows);
-        failedFile = SavePath;
-        if (saved) {
-            saved =
-                kavel::WriteDescriptorFile(ToPath(descriptorName), size, kavel::DescriptorForm::FiveLines);
-            failedFile = descriptorName;
-        }
+        targets = {ToPath(SavePath), ToPath(descriptorName)};
     } else if (filterIndex == 1) {
         SavePath += QStringLiteral(".bmp");
-        saved = kavel::WriteBitmapFile(ToPath(SavePath), ResultRows);
-        failedFile = SavePath;
+        targets = {ToPath(SavePath)};
+    }
+
+    // Saving over the image on show (scene.raw opened, scene saved as raw)
+    // would lose the source without a word.
+    if (const auto kept = kavel::FirstProtected(targets, FilesOfOpenImage())) {
+        SetScreenCursorArrow();
+        QMessageBox::warning(this, QStringLiteral("SAVE RESULT"),
+                             tr("The result was not saved: it would replace %1, a file of the open image.\n"
+                                "Choose another name.")
+                                 .arg(QDir::toNativeSeparators(FromPath(*kept))));
+        return;
+    }
+
+    kavel::Status saved;
+    if (filterIndex == 0) {
+        // Both files or neither: a failure leaves the old pair as it was.
+        saved = kavel::SaveRawImage(ToPath(SavePath), ToPath(descriptorName), ResultRows);
+    } else if (filterIndex == 1) {
+        saved = kavel::SaveBitmapImage(ToPath(SavePath), ResultRows);
     }
     SetScreenCursorArrow();
 
     if (!saved) {
         QMessageBox::warning(this, QStringLiteral("SAVE RESULT"),
                              tr("The result could not be saved in %1:\n%2")
-                                 .arg(QDir::toNativeSeparators(failedFile), ErrorText(saved.error())));
+                                 .arg(QDir::toNativeSeparators(SavePath), ErrorText(saved.error())));
     }
 }

@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "imagefiles.h"
@@ -55,14 +57,16 @@ private:
     bool shown_;
 };
 
-// A result must never replace an input of the run, nor a result written
-// earlier in it (two inputs a.raw and a.bmp both give a.raw with --format raw).
-Status CheckOutputs(const std::vector<std::string>& inputs, const std::vector<fs::path>& outputs,
+// A result must never replace a file the run reads (an input or the
+// descriptor an input is read with), nor a result written earlier in it (two
+// inputs a.raw and a.bmp both give a.raw with --format raw).
+Status CheckOutputs(const std::vector<fs::path>& read, const std::vector<fs::path>& outputs,
                     const std::vector<fs::path>& writtenBefore) {
     for (const auto& output : outputs) {
-        for (const auto& input : inputs) {
+        for (const auto& input : read) {
             if (SameFile(input, output)) {
-                return Error{"the output " + output.string() + " would replace the input " + input};
+                return Error{"the output " + output.string() + " would replace " + input.string() +
+                             ", which this run reads"};
             }
         }
         std::error_code ec;
@@ -76,6 +80,18 @@ Status CheckOutputs(const std::vector<std::string>& inputs, const std::vector<fs
     return {};
 }
 
+// Every file the run reads, gathered before anything is written.
+std::vector<fs::path> FilesTheRunReads(const std::vector<std::string>& inputs,
+                                       const std::optional<ImageSize>& size) {
+    std::vector<fs::path> files;
+    for (const auto& input : inputs) {
+        for (auto& file : FilesReadFor(input, size)) {
+            files.push_back(std::move(file));
+        }
+    }
+    return files;
+}
+
 void Remember(const std::vector<fs::path>& outputs, std::vector<fs::path>& written) {
     for (const auto& output : outputs) {
         std::error_code ec;
@@ -85,9 +101,10 @@ void Remember(const std::vector<fs::path>& outputs, std::vector<fs::path>& writt
 }
 
 Status TreatOne(const fs::path& input, const fs::path& output, ImageFormat format,
-                const TreatOptions& options, std::vector<fs::path>& written) {
+                const TreatOptions& options, const std::vector<fs::path>& read,
+                std::vector<fs::path>& written) {
     const auto outputs = FilesWrittenFor(output, format);
-    if (auto checked = CheckOutputs(options.Inputs, outputs, written); !checked) {
+    if (auto checked = CheckOutputs(read, outputs, written); !checked) {
         return checked;
     }
 
@@ -122,6 +139,7 @@ int RunTreat(const TreatOptions& options) {
         }
     }
 
+    const std::vector<fs::path> read = FilesTheRunReads(options.Inputs, options.Size);
     std::vector<fs::path> written;
     std::size_t failures = 0;
     Progress progress(options.Inputs.size());
@@ -140,7 +158,7 @@ int RunTreat(const TreatOptions& options) {
                      (input.stem().string() + (format == ImageFormat::Bitmap ? ".bmp" : ".raw"));
         }
 
-        if (auto done = TreatOne(input, output, format, options, written); !done) {
+        if (auto done = TreatOne(input, output, format, options, read, written); !done) {
             progress.Fail(options.Inputs[i], done.error().message);
             ++failures;
         }
@@ -149,9 +167,12 @@ int RunTreat(const TreatOptions& options) {
 }
 
 int RunHistogram(const HistogramOptions& options) {
-    if (!options.Output.empty() && SameFile(options.Input, options.Output)) {
-        ReportFailure(options.Input, "the output " + options.Output + " would replace the input");
-        return kExitFailure;
+    if (!options.Output.empty()) {
+        if (auto checked = CheckOutputs(FilesReadFor(options.Input, options.Size), {options.Output}, {});
+            !checked) {
+            ReportFailure(options.Input, checked.error().message);
+            return kExitFailure;
+        }
     }
     const auto image = LoadImage(options.Input, options.Size);
     if (!image) {
@@ -191,7 +212,9 @@ int RunTones(const TonesOptions& options) {
 
 int RunConvert(const ConvertOptions& options) {
     const ImageFormat format = *FormatOfName(options.Output);
-    if (auto checked = CheckOutputs({options.Input}, FilesWrittenFor(options.Output, format), {}); !checked) {
+    if (auto checked = CheckOutputs(FilesReadFor(options.Input, options.Size),
+                                    FilesWrittenFor(options.Output, format), {});
+        !checked) {
         ReportFailure(options.Input, checked.error().message);
         return kExitFailure;
     }

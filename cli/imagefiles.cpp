@@ -1,12 +1,15 @@
 #include "imagefiles.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdint>
 #include <iostream>
 #include <string>
 #include <system_error>
 #include <utility>
 
-#include "kavel/bitmap.h"
+#include "kavel/safefile.h"
 
 namespace kavel::cli {
 
@@ -14,26 +17,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
-Error ErrorOf(std::string message) {
-    return Error{std::move(message)};
-}
-
 Expected<ImageSize> RawSizeOf(const fs::path& file, const std::optional<ImageSize>& size) {
     if (size) {
         return *size;
     }
-    const std::string descriptor = DescriptorNameFor(file.string());
-    std::error_code ec;
-    const auto status = fs::status(descriptor, ec);
-    if (!fs::exists(status)) {
-        return ErrorOf("no descriptor " + descriptor + "; give the size with --size LINESxCOLUMNS");
+    const DescriptorLocation descriptor = FindDescriptor(file);
+    const std::string name = descriptor.Name.string();
+    if (!descriptor.Exists) {
+        return Error{"no descriptor " + name + "; give the size with --size LINESxCOLUMNS"};
     }
-    if (!fs::is_regular_file(status)) {
-        return ErrorOf("descriptor " + descriptor + " is not a regular file");
-    }
-    auto read = ReadDescriptorFile(descriptor);
+    auto read = ReadDescriptorFile(descriptor.Name);
     if (!read) {
-        return ErrorOf("descriptor " + descriptor + ": " + read.error().message);
+        return Error{"descriptor " + name + ": " + read.error().message};
     }
     return read;
 }
@@ -43,29 +38,19 @@ Expected<ByteMatrix> LoadRaw(const fs::path& file, const std::optional<ImageSize
     if (!rawSize) {
         return rawSize.error();
     }
-    const ImageSize s = *rawSize;
-
+    auto raw = LoadRawImage(file, *rawSize);
+    if (!raw) {
+        return raw.error();
+    }
     // A short file reads with its missing pixels at 0, as in the desktop
     // application, so that every result there can be reproduced here; it is
     // worth a warning since it is usually a truncated copy.
-    const std::int64_t length = FileSizeOf(file);
-    if (length < 0) {
-        return ErrorOf("cannot be opened");
+    if (raw->Short()) {
+        std::cerr << "kavel-cli: " << file.string() << ": warning: holds " << raw->FileBytes
+                  << " bytes, fewer than the " << rawSize->Lines << " x " << rawSize->Columns << " = "
+                  << raw->Pixels.PixelCount() << " of its size; the rest reads as 0\n";
     }
-    const auto needed = static_cast<std::uint64_t>(s.Lines) * static_cast<std::uint64_t>(s.Columns);
-    auto image = AllocateByteMatrix(s.Columns, s.Lines);
-    if (!image) {
-        return image.error();
-    }
-    if (auto read = ReadRawPixels(file, *image); !read) {
-        return read.error();
-    }
-    if (static_cast<std::uint64_t>(length) < needed) {
-        std::cerr << "kavel-cli: " << file.string() << ": warning: holds " << length
-                  << " bytes, fewer than the " << s.Lines << " x " << s.Columns << " = " << needed
-                  << " of its size; the rest reads as 0\n";
-    }
-    return image;
+    return std::move(raw->Pixels);
 }
 
 }  // namespace
@@ -75,31 +60,21 @@ ImageFormat InputFormatOf(const fs::path& file) {
 }
 
 Expected<ByteMatrix> LoadImage(const fs::path& file, const std::optional<ImageSize>& size) {
-    std::error_code ec;
-    const auto status = fs::status(file, ec);
-    if (!fs::exists(status)) {
-        return ErrorOf("no such file");
+    // The name is already on the line, so the common cases are said briefly.
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0) {
+        return Error{errno == ENOENT ? std::string("no such file") : std::generic_category().message(errno)};
     }
-    if (fs::is_directory(status)) {
-        return ErrorOf("is a folder, not an image");
+    if (S_ISDIR(info.st_mode)) {
+        return Error{"is a folder, not an image"};
     }
-    // A pipe or a device could block the read forever or never end.
-    if (!fs::is_regular_file(status)) {
-        return ErrorOf("is not a regular file");
+    if (const std::string kind = SpecialFileKind(file); !kind.empty()) {
+        return Error{"is " + kind + ", not a regular file"};
     }
-
     if (InputFormatOf(file) == ImageFormat::Raw) {
         return LoadRaw(file, size);
     }
-
-    auto bitmap = ReadBitmapFile(file);
-    if (!bitmap) {
-        return bitmap.error();
-    }
-    if (bitmap->BitsPerPixel != 8) {
-        return ErrorOf(std::string(kColourBitmapRefusal));
-    }
-    return std::move(bitmap->Rows);
+    return LoadGrayBitmap(file);
 }
 
 std::vector<fs::path> FilesWrittenFor(const fs::path& file, ImageFormat format) {
@@ -109,21 +84,21 @@ std::vector<fs::path> FilesWrittenFor(const fs::path& file, ImageFormat format) 
     return {file, fs::path(DescriptorNameFor(file.string()))};
 }
 
-Status SaveImage(const fs::path& file, const ByteMatrix& image, ImageFormat format) {
-    if (format == ImageFormat::Bitmap) {
-        return WriteBitmapFile(file, image);
+std::vector<fs::path> FilesReadFor(const fs::path& file, const std::optional<ImageSize>& size) {
+    std::vector<fs::path> files{file};
+    if (InputFormatOf(file) == ImageFormat::Raw && !size) {
+        if (const DescriptorLocation descriptor = FindDescriptor(file); descriptor.Exists) {
+            files.push_back(descriptor.Name);
+        }
     }
-    // Pixels first: if they cannot be written, neither file has changed.
-    if (auto written = WriteRawFile(file, image); !written) {
-        return written;
-    }
-    return WriteDescriptorFile(DescriptorNameFor(file.string()), ImageSize{image.Lines(), image.Columns()},
-                               DescriptorForm::FiveLines);
+    return files;
 }
 
-bool SameFile(const fs::path& a, const fs::path& b) noexcept {
-    std::error_code ec;
-    return fs::equivalent(a, b, ec) && !ec;
+Status SaveImage(const fs::path& file, const ByteMatrix& image, ImageFormat format) {
+    if (format == ImageFormat::Bitmap) {
+        return SaveBitmapImage(file, image);
+    }
+    return SaveRawImage(file, fs::path(DescriptorNameFor(file.string())), image);
 }
 
 }  // namespace kavel::cli

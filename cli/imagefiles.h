@@ -1,6 +1,7 @@
 // Reading an input image and writing a result the way the desktop application
 // does, by file name: .bmp is an 8-bit bitmap, anything else raw bytes sized by
-// their descriptor or by a size given on the command line.
+// their descriptor or by a size given on the command line. The rules are the
+// core's (kavel/imagefile.h); this adds the command line's words around them.
 #pragma once
 
 #include <filesystem>
@@ -11,13 +12,10 @@
 #include "args.h"
 #include "kavel/expected.h"
 #include "kavel/guitools.h"
+#include "kavel/imagefile.h"
 #include "kavel/rawimage.h"
 
 namespace kavel::cli {
-
-// The refusal of a bitmap with more than one byte per pixel, word for word
-// as the desktop application shows it.
-inline constexpr std::string_view kColourBitmapRefusal = "This program does not take into account RBV Bitmap";
 
 ImageFormat InputFormatOf(const std::filesystem::path& file);
 
@@ -31,7 +29,13 @@ Status SaveImage(const std::filesystem::path& file, const ByteMatrix& image, Ima
 // The files SaveImage writes for file in that format.
 std::vector<std::filesystem::path> FilesWrittenFor(const std::filesystem::path& file, ImageFormat format);
 
-// True when both names lead to one existing file.
-bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) noexcept;
+// The files LoadImage reads for file: the image, and for a raw image without
+// a given size the descriptor that exists beside it.
+std::vector<std::filesystem::path> FilesReadFor(const std::filesystem::path& file,
+                                                const std::optional<ImageSize>& size);
+
+using kavel::SameFile;
+// The command line's words for a 24-bit bitmap (kavel/bitmap.h).
+using kavel::kColourBitmapRefusal;
 
 }  // namespace kavel::cli

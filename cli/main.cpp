@@ -8,6 +8,7 @@
 
 #include "args.h"
 #include "commands.h"
+#include "kavel/safefile.h"
 
 namespace {
 
@@ -51,6 +52,9 @@ int Run(const ParsedCommandLine& parsed) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A result past `ulimit -f` is then a failed write with a message, not a
+    // silent death by SIGXFSZ.
+    kavel::SurviveFileSizeLimit();
     try {
         const std::vector<std::string_view> args(argv + 1, argv + argc);
         return Run(ParseCommandLine(args));

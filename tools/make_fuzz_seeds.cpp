@@ -88,6 +88,51 @@ int main(int argc, char** argv) {
     ok &= Save(raws / "refused-overflow", RawSeed("99999999999 9", "ab"));
     ok &= Save(raws / "refused-garbage", RawSeed("lines", "ab"));
 
+    ok &= Save(raws / "large-one-column", RawSeed("1073741824 1", "ab"));
+    ok &= Save(raws / "large-square", RawSeed("32768\r\n32768\r\n", "ab"));
+
+    // The whole load path: kind, descriptor length, six parameters, the file.
+    const auto files = root / "fuzz_imagefile";
+    std::filesystem::create_directories(files);
+    const auto withParameters = [](char kind, char split, const std::string& file) {
+        std::string seed{kind, split};
+        for (const std::int32_t value : {3, 80, 160, 255, 128, 7}) {  // item and border, [80, 160]
+            for (int b = 0; b < 4; ++b) {
+                seed += static_cast<char>(static_cast<std::uint32_t>(value) >> (8 * b));
+            }
+        }
+        return seed + file;
+    };
+    ok &= Save(files / "bitmap-gray-5x3", withParameters(0, 0, gray));
+    std::string reversed = gray;  // a gray palette that is not the ramp
+    for (std::size_t i = 0; i < 256; ++i) {
+        for (std::size_t b = 0; b < 3; ++b) {
+            reversed[54 + i * 4 + b] = static_cast<char>(255 - i);
+        }
+    }
+    ok &= Save(files / "bitmap-reversed-palette", withParameters(0, 0, reversed));
+    ok &= Save(files / "bitmap-rgb", withParameters(0, 0, BitmapOf(9, 2, kavel::PixelKind::Rgb)));
+    ok &= Save(files / "raw-3x4", withParameters(1, 6, "3\r\n4\r\nabcdefghijkl"));
+    ok &= Save(files / "raw-short-bom", withParameters(1, 9,
+                                                       "\xEF\xBB\xBF"
+                                                       "2 5\r\nxyz"));
+
+    const auto words = root / "fuzz_cli";
+    std::filesystem::create_directories(words);
+    using namespace std::string_literals;
+    ok &= Save(words / "treat", "treat\0in.raw\0-o\0out.bmp\0--type\0whole\0--min\0-5\0--max\0+200"s);
+    ok &= Save(words / "treat-out-dir", "treat\0a.raw\0b.bmp\0--out-dir\0d\0--format\0raw\0--size\04x4"s);
+    ok &= Save(words / "histogram", "histogram\0a.raw\0--size\0480x640\0-o\0h.xls"s);
+    ok &= Save(words / "convert", "convert\0a.bmp\0b.raw\0--\0-x"s);
+    ok &= Save(words / "help", "tones\0--help"s);
+
+    const auto texts = root / "fuzz_textnumber";
+    std::filesystem::create_directories(texts);
+    ok &= Save(texts / "plain", "512");
+    ok &= Save(texts / "signed-blank", " \t-3x");
+    ok &= Save(texts / "wraps", "5000000000");
+    ok &= Save(texts / "long", "+123456789012345678901234567890");
+
     if (!ok) {
         std::cerr << "make_fuzz_seeds: could not write every seed under " << root.string() << "\n";
         return 1;

@@ -5,13 +5,14 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <fstream>
+#include <functional>
 #include <istream>
 #include <ostream>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "inputfile.h"
 #include "kavel/safefile.h"
 
 namespace kavel {
@@ -34,17 +35,6 @@ void Put16(Header& h, std::size_t at, std::uint32_t v) {
 void Put32(Header& h, std::size_t at, std::uint32_t v) {
     Put16(h, at, v);
     Put16(h, at + 2, v >> 16);
-}
-std::uint32_t Get16(const Header& h, std::size_t at) {
-    return std::uint32_t{h[at]} | (std::uint32_t{h[at + 1]} << 8);
-}
-std::uint32_t Get32(const Header& h, std::size_t at) {
-    return Get16(h, at) | (Get16(h, at + 2) << 16);
-}
-
-std::string OpenFailure(const std::filesystem::path& fileName, int error) {
-    return "cannot open " + fileName.string() + ": " +
-           std::generic_category().message(error != 0 ? error : ENOENT);
 }
 
 }  // namespace
@@ -115,7 +105,8 @@ Status WriteBitmapStream(std::ostream& out, const ByteMatrix& rows, PixelKind ki
     const auto rowBytes = static_cast<std::size_t>(rows.Columns());
     const auto padding = static_cast<std::size_t>(stride) - rowBytes;
     const std::array<char, 4> zeros{};
-    for (int line = height - 1; line >= 0; --line) {
+    // Nothing to write for an image of 0 columns, however many lines it has.
+    for (int line = stride == 0 ? -1 : height - 1; line >= 0; --line) {
         out.write(reinterpret_cast<const char*>(rows[line]), static_cast<std::streamsize>(rowBytes));
         if (padding != 0) {
             out.write(zeros.data(), static_cast<std::streamsize>(padding));
@@ -133,128 +124,314 @@ Status WriteBitmapFile(const std::filesystem::path& fileName, const ByteMatrix& 
                            [&](std::ostream& out) { return WriteBitmapStream(out, rows, kind, palette); });
 }
 
-Expected<BitmapData> ReadBitmapStream(std::istream& in, std::uint64_t streamSize) {
-    Header header{};
-    in.read(reinterpret_cast<char*>(header.data()), kHeaderSize);
-    const auto got = static_cast<std::uint64_t>(in.gcount());
-    if (got < 2 || Get16(header, 0) != kSignature) {
+namespace {
+
+using ReadAtFn = std::function<Expected<std::size_t>(std::uint64_t, std::span<std::uint8_t>)>;
+
+std::uint32_t Le16(std::span<const std::uint8_t> b, std::size_t at) {
+    return std::uint32_t{b[at]} | (std::uint32_t{b[at + 1]} << 8);
+}
+std::uint32_t Le32(std::span<const std::uint8_t> b, std::size_t at) {
+    return Le16(b, at) | (Le16(b, at + 2) << 16);
+}
+
+bool IsOs2HeaderSize(std::uint32_t size) {
+    return size == 12 || size == 16 || size == 64;
+}
+
+std::string CompressionName(std::uint32_t compression, bool os2) {
+    switch (compression) {
+        case 1:
+            return "run-length compression (RLE8)";
+        case 2:
+            return "run-length compression (RLE4)";
+        case 3:
+            return os2 ? "Huffman compression" : "bit-field colour masks";
+        case 4:
+            return os2 ? "run-length compression (RLE24)" : "a JPEG image inside";
+        case 5:
+            return "a PNG image inside";
+        case 6:
+            return "bit-field colour and alpha masks";
+        default:
+            return "compression method " + std::to_string(compression);
+    }
+}
+
+std::string RowsMissing(std::uint64_t row, std::int64_t lines) {
+    return "file ends inside row " + std::to_string(row) + " of " + std::to_string(lines) +
+           " (rows counted from 1 in file order)";
+}
+
+}  // namespace
+
+std::string BitmapNotOpenedBecause(std::string_view what) {
+    std::string text(what);
+    text += ": ";
+    text += kBitmapConversionAdvice;
+    return text;
+}
+
+Expected<BitmapLayout> InspectBitmapHeader(std::span<const std::uint8_t> start, std::uint64_t fileSize,
+                                           BitmapDepths accepted) {
+    const std::size_t have = start.size();
+    if (have < 2 || Le16(start, 0) != kSignature) {
         return Error{"not a BMP file"};
     }
-    if (got < kHeaderSize) {
+    if (have < 18) {
+        return Error{"file ends inside the header"};
+    }
+    const std::uint32_t headerSize = Le32(start, 14);
+    const bool known = IsOs2HeaderSize(headerSize) || headerSize == 40 || headerSize == 52 ||
+                       headerSize == 56 || headerSize == 108 || headerSize == 124;
+    if (!known) {
+        if (headerSize > 12 && headerSize < 64) {
+            return Error{
+                BitmapNotOpenedBecause("OS/2 bitmap header of " + std::to_string(headerSize) + " bytes")};
+        }
+        return Error{"bitmap header of " + std::to_string(headerSize) +
+                     " bytes, which no kind of bitmap has"};
+    }
+    const std::uint64_t paletteStart = 14 + std::uint64_t{headerSize};
+    if (have < paletteStart) {
         return Error{"file ends inside the header"};
     }
 
-    const std::uint32_t offset = Get32(header, 10);
-    const auto width = static_cast<std::int32_t>(Get32(header, 18));
-    const auto height = static_cast<std::int32_t>(Get32(header, 22));
-    const std::uint32_t bits = Get16(header, 28);
-    const std::uint32_t compression = Get32(header, 30);
-
-    if (bits != 8 && bits != 24) {
-        return Error{std::to_string(bits) + " bits per pixel is not supported"};
+    const bool os2 = IsOs2HeaderSize(headerSize);
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    std::uint32_t bits = 0;
+    std::uint32_t compression = 0;
+    std::uint32_t coloursUsed = 0;
+    std::uint32_t entryBytes = 4;
+    if (headerSize == 12) {
+        width = Le16(start, 18);
+        height = Le16(start, 20);
+        bits = Le16(start, 24);
+        entryBytes = 3;
+    } else {
+        width = static_cast<std::int32_t>(Le32(start, 18));
+        height = static_cast<std::int32_t>(Le32(start, 22));
+        bits = Le16(start, 28);
+        compression = headerSize >= 20 ? Le32(start, 30) : 0;
+        coloursUsed = headerSize >= 36 ? Le32(start, 46) : 0;
     }
-    if (compression == 1 || compression == 2) {
-        return Error{"run-length compressed bitmaps are not supported"};
+    const std::uint32_t offset = Le32(start, 10);
+
+    // What the file is, when it is not one of the two kinds read here.
+    if (compression == 4 || compression == 5) {
+        if (!os2 || compression == 5) {
+            return Error{BitmapNotOpenedBecause("bitmap with " + CompressionName(compression, os2))};
+        }
+    }
+    if (bits == 1 || bits == 2 || bits == 4) {
+        if (bits == 4 && compression == 2) {
+            return Error{BitmapNotOpenedBecause("4-bit bitmap with run-length compression (RLE4)")};
+        }
+        const std::uint64_t colours = coloursUsed != 0 ? coloursUsed : (std::uint64_t{1} << bits);
+        return Error{BitmapNotOpenedBecause(std::to_string(bits) + "-bit bitmap (" + std::to_string(colours) +
+                                            " colours)")};
+    }
+    if (bits == 16 || bits == 32) {
+        return Error{BitmapNotOpenedBecause(std::to_string(bits) + "-bit bitmap")};
+    }
+    if (bits != 8 && bits != 24) {
+        return Error{"the header gives " + std::to_string(bits) + " bits per pixel, a depth no bitmap has"};
     }
     if (compression != 0) {
-        return Error{"compression method " + std::to_string(compression) + " is not supported"};
-    }
-    const std::uint32_t expectedOffset = bits == 8 ? kPalettedOffset : kHeaderSize;
-    if (offset != expectedOffset) {
-        return Error{"pixel data at offset " + std::to_string(offset) + " is not supported for " +
-                     std::to_string(bits) + " bits per pixel (" + std::to_string(expectedOffset) +
-                     " expected)"};
-    }
-    if (width < 0) {
-        return Error{"negative width " + std::to_string(width)};
-    }
-    if (height == INT32_MIN) {
-        return Error{"height " + std::to_string(height) + " is out of range"};
+        return Error{BitmapNotOpenedBecause(std::to_string(bits) + "-bit bitmap with " +
+                                            CompressionName(compression, os2))};
     }
 
-    // Negative height: the top line comes first in the file.
+    if (bits == 24 && accepted == BitmapDepths::GrayOnly) {
+        return Error{std::string(kColourBitmapRefusal)};
+    }
+
+    // One of ours: now the fields must make sense together.
+    if (width < 0) {
+        return Error{"the header gives a negative width (" + std::to_string(width) + ")"};
+    }
+    if (height == INT32_MIN) {
+        return Error{"the header's height " + std::to_string(height) + " is out of range"};
+    }
     const bool topDown = height < 0;
-    const std::int32_t lines = topDown ? -height : height;
+    const std::int64_t lines = topDown ? -height : height;
     const int bytesPerPixel = static_cast<int>(bits / 8);
-    const std::uint64_t pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(lines);
     const std::uint64_t rowBytes =
         static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bytesPerPixel);
-    if (pixels > kMaxImagePixels || rowBytes > static_cast<std::uint64_t>(INT_MAX)) {
+    if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(lines) > kMaxImagePixels ||
+        rowBytes > static_cast<std::uint64_t>(INT_MAX)) {
         return Error{"image of " + std::to_string(width) + " x " + std::to_string(lines) +
                      " pixels is too large"};
     }
-    const std::uint64_t stride = BitmapStride(width, bytesPerPixel);
-
-    // Refuse a file too short for what its header announces before allocating.
-    if (streamSize < offset) {
-        return Error{"file ends inside the palette"};
-    }
-    const std::uint64_t pixelBytes = streamSize - offset;
-    if (stride != 0 && pixelBytes / stride < static_cast<std::uint64_t>(lines)) {
-        return Error{"file ends inside row " + std::to_string(pixelBytes / stride + 1) + " of " +
-                     std::to_string(lines) + " (rows counted from 1 in file order)"};
+    if (offset < paletteStart) {
+        return Error{"the pixel data offset " + std::to_string(offset) + " lies inside the header"};
     }
 
-    auto matrix = AllocateByteMatrix(static_cast<int>(rowBytes), lines);
+    BitmapLayout layout;
+    layout.InfoHeaderSize = headerSize;
+    layout.Width = static_cast<int>(width);
+    layout.Lines = static_cast<int>(lines);
+    layout.TopDown = topDown;
+    layout.BitsPerPixel = static_cast<int>(bits);
+    layout.PixelOffset = offset;
+    layout.Stride = BitmapStride(width, bytesPerPixel);
+
+    if (bits == 8) {
+        const std::uint64_t declared = coloursUsed != 0 ? coloursUsed : 256;
+        const std::uint64_t fit = (offset - paletteStart) / entryBytes;
+        const std::uint64_t entries = std::min(declared, fit);
+        if (entries != 256) {
+            return Error{BitmapNotOpenedBecause("8-bit bitmap with a " + std::to_string(entries) +
+                                                "-colour palette (pixels at offset " +
+                                                std::to_string(offset) + ")")};
+        }
+        if (fileSize < paletteStart + 256 * entryBytes || have < paletteStart + 256 * entryBytes) {
+            return Error{"file ends inside the palette"};
+        }
+        layout.GrayPalette = true;
+        for (std::size_t i = 0; i < 256; ++i) {
+            const std::size_t at = paletteStart + i * entryBytes;
+            const std::uint32_t blue = start[at];
+            const std::uint32_t green = start[at + 1];
+            const std::uint32_t red = start[at + 2];
+            const std::uint32_t fourth = entryBytes == 4 ? start[at + 3] : 0;
+            layout.FilePalette[i] = blue | (green << 8) | (red << 16) | (fourth << 24);
+            layout.GrayPalette = layout.GrayPalette && blue == green && green == red;
+        }
+    }
+    if (offset > fileSize) {
+        return Error{"file ends before its pixel data at offset " + std::to_string(offset)};
+    }
+    // A file too short for the rows it announces is refused here, before the
+    // rows are allocated.
+    const std::uint64_t pixelBytes = fileSize - offset;
+    if (layout.Stride != 0 && pixelBytes / layout.Stride < static_cast<std::uint64_t>(lines)) {
+        return Error{RowsMissing(pixelBytes / layout.Stride + 1, lines)};
+    }
+    return layout;
+}
+
+namespace {
+
+Expected<BitmapData> ReadBitmap(std::uint64_t size, const ReadAtFn& readAt, bool grayOnly) {
+    std::vector<std::uint8_t> start(
+        static_cast<std::size_t>(std::min<std::uint64_t>(size, kBitmapInspectBytes)));
+    auto got = readAt(0, start);
+    if (!got) {
+        return got.error();
+    }
+    start.resize(*got);
+    auto inspected =
+        InspectBitmapHeader(start, size, grayOnly ? BitmapDepths::GrayOnly : BitmapDepths::GrayAndColour);
+    if (!inspected) {
+        return inspected.error();
+    }
+    const BitmapLayout& layout = *inspected;
+    const int bytesPerPixel = layout.BitsPerPixel / 8;
+    const auto rowBytes = static_cast<std::size_t>(layout.Width) * static_cast<std::size_t>(bytesPerPixel);
+    auto matrix = AllocateByteMatrix(static_cast<int>(rowBytes), layout.Lines);
     if (!matrix) {
         return matrix.error();
     }
     BitmapData data;
-    data.Width = width;
-    data.Height = lines;
-    data.BitsPerPixel = static_cast<int>(bits);
+    data.Width = layout.Width;
+    data.Height = layout.Lines;
+    data.BitsPerPixel = layout.BitsPerPixel;
     data.Rows = std::move(*matrix);
+    data.FilePalette = layout.FilePalette;
 
-    if (bits == 8) {
-        std::array<unsigned char, kPaletteBytes> bytes{};
-        in.read(reinterpret_cast<char*>(bytes.data()), kPaletteBytes);
-        if (static_cast<std::uint64_t>(in.gcount()) != kPaletteBytes) {
-            return Error{"file ends inside the palette"};
-        }
+    // A gray palette gives the tones; the identity ramp needs no lookup.
+    std::array<std::uint8_t, 256> tones{};
+    bool lookUp = false;
+    if (layout.BitsPerPixel == 8 && layout.GrayPalette) {
         for (std::size_t i = 0; i < 256; ++i) {
-            data.FilePalette[i] = std::uint32_t{bytes[i * 4]} | (std::uint32_t{bytes[i * 4 + 1]} << 8) |
-                                  (std::uint32_t{bytes[i * 4 + 2]} << 16) |
-                                  (std::uint32_t{bytes[i * 4 + 3]} << 24);
+            tones[i] = static_cast<std::uint8_t>(layout.FilePalette[i]);
+            lookUp = lookUp || tones[i] != i;
         }
     }
 
-    // Rows go straight from the stream into the matrix: no whole-file buffer.
-    const auto padding = static_cast<std::streamsize>(stride - rowBytes);
-    const auto rowLength = static_cast<std::streamsize>(rowBytes);
-    std::array<char, 4> skip{};
-    for (std::int32_t fileRow = 0; stride != 0 && fileRow < lines; ++fileRow) {
-        const int line = topDown ? fileRow : lines - 1 - fileRow;
-        in.read(reinterpret_cast<char*>(data.Rows[line]), rowLength);
-        bool whole = in.gcount() == rowLength;
-        if (whole && padding != 0) {
-            in.read(skip.data(), padding);
-            whole = in.gcount() == padding;
+    // Many rows per read; each is copied from the block into its line.
+    const std::uint64_t stride = layout.Stride;
+    if (stride == 0 || layout.Lines == 0) {
+        return data;
+    }
+    const std::uint64_t rowsPerBlock = std::max<std::uint64_t>(1, (std::uint64_t{1} << 22) / stride);
+    std::vector<std::uint8_t> block(static_cast<std::size_t>(
+        std::min<std::uint64_t>(rowsPerBlock, static_cast<std::uint64_t>(layout.Lines)) * stride));
+    for (std::uint64_t first = 0; first < static_cast<std::uint64_t>(layout.Lines); first += rowsPerBlock) {
+        const std::uint64_t count =
+            std::min<std::uint64_t>(rowsPerBlock, static_cast<std::uint64_t>(layout.Lines) - first);
+        const std::span<std::uint8_t> into(block.data(), static_cast<std::size_t>(count * stride));
+        auto read = readAt(layout.PixelOffset + first * stride, into);
+        if (!read) {
+            return Error{"reading row " + std::to_string(first + 1) + " failed: " + read.error().message};
         }
-        if (!whole) {
-            return Error{"file ends inside row " + std::to_string(fileRow + 1) + " of " +
-                         std::to_string(lines) + " (rows counted from 1 in file order)"};
+        if (*read < into.size()) {
+            // The size checked before allocating was not what could be read.
+            return Error{"the file ended early while it was read, inside row " +
+                         std::to_string(first + *read / stride + 1) + " of " + std::to_string(layout.Lines)};
+        }
+        for (std::uint64_t k = 0; k < count; ++k) {
+            const auto fileRow = static_cast<int>(first + k);
+            const int line = layout.TopDown ? fileRow : layout.Lines - 1 - fileRow;
+            const std::uint8_t* from = block.data() + k * stride;
+            std::uint8_t* to = data.Rows[line];
+            if (lookUp) {
+                for (std::size_t j = 0; j < rowBytes; ++j) {
+                    to[j] = tones[from[j]];
+                }
+            } else {
+                std::memcpy(to, from, rowBytes);
+            }
         }
     }
     return data;
 }
 
+}  // namespace
+
+Expected<BitmapData> ReadBitmapStream(std::istream& in, std::uint64_t streamSize) {
+    return ReadBitmap(
+        streamSize,
+        [&in](std::uint64_t offset, std::span<std::uint8_t> into) -> Expected<std::size_t> {
+            in.clear();
+            in.seekg(static_cast<std::streamoff>(offset));
+            if (!in) {
+                return std::size_t{0};
+            }
+            in.read(reinterpret_cast<char*>(into.data()), static_cast<std::streamsize>(into.size()));
+            return static_cast<std::size_t>(in.gcount());
+        },
+        false);
+}
+
+namespace {
+
+Expected<BitmapData> ReadFile(const std::filesystem::path& fileName, bool grayOnly) {
+    auto file = detail::InputFile::Open(fileName);
+    if (!file) {
+        return file.error();
+    }
+    const detail::InputFile& input = *file;
+    return ReadBitmap(
+        input.Size(),
+        [&input](std::uint64_t offset, std::span<std::uint8_t> into) { return input.ReadAt(offset, into); },
+        grayOnly);
+}
+
+}  // namespace
+
 Expected<BitmapData> ReadBitmapFile(const std::filesystem::path& fileName) {
-    std::error_code kindError;
-    if (std::filesystem::is_directory(fileName, kindError)) {
-        return Error{OpenFailure(fileName, EISDIR)};
-    }
-    errno = 0;
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in) {
-        return Error{OpenFailure(fileName, errno)};
-    }
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    in.seekg(0, std::ios::beg);
-    if (size < 0 || !in) {
-        return Error{"cannot read " + fileName.string()};
-    }
-    return ReadBitmapStream(in, static_cast<std::uint64_t>(size));
+    return ReadFile(fileName, false);
+}
+
+Expected<BitmapData> ReadGrayBitmapFile(const std::filesystem::path& fileName) {
+    return ReadFile(fileName, true);
+}
+
+bool IsColourBitmapRefusal(const Error& error) noexcept {
+    return error.message == kColourBitmapRefusal;
 }
 
 }  // namespace kavel

@@ -8,16 +8,12 @@
 #include <ostream>
 #include <system_error>
 
+#include "inputfile.h"
 #include "kavel/safefile.h"
 
 namespace kavel {
 
 namespace {
-
-std::string OpenFailure(const std::filesystem::path& fileName, int error) {
-    return "cannot open " + fileName.string() + ": " +
-           std::generic_category().message(error != 0 ? error : ENOENT);
-}
 
 bool IsSeparator(char c, PathStyle style) noexcept {
     return c == '/' || (style == PathStyle::Windows && (c == '\\' || c == ':'));
@@ -114,7 +110,8 @@ std::string DirectoryPartOf(std::string_view fullFileName) {
 }
 
 Expected<ImageSize> ParseDescriptor(std::string_view text) {
-    std::size_t at = 0;
+    // Some editors begin a UTF-8 text with a byte-order mark.
+    std::size_t at = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     std::int64_t numbers[2] = {0, 0};
     for (std::int64_t& number : numbers) {
         switch (ReadNumber(text, at, number)) {
@@ -140,17 +137,17 @@ Expected<ImageSize> ParseDescriptor(std::string_view text) {
 }
 
 Expected<ImageSize> ReadDescriptorFile(const std::filesystem::path& fileName) {
-    errno = 0;
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in) {
-        return Error{OpenFailure(fileName, errno)};
+    auto file = detail::InputFile::Open(fileName);
+    if (!file) {
+        return file.error();
     }
-    std::string text(kDescriptorReadLimit, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    if (in.bad()) {
-        return Error{"cannot read " + fileName.string()};
+    std::string text(static_cast<std::size_t>(std::min<std::uint64_t>(file->Size(), kDescriptorReadLimit)),
+                     '\0');
+    auto got = file->ReadAt(0, std::span(reinterpret_cast<std::uint8_t*>(text.data()), text.size()));
+    if (!got) {
+        return Error{"cannot read " + fileName.string() + ": " + got.error().message};
     }
-    text.resize(static_cast<std::size_t>(in.gcount()));
+    text.resize(*got);
     return ParseDescriptor(text);
 }
 
@@ -192,14 +189,13 @@ Status ReadRawStream(std::istream& in, ByteMatrix& rows) {
 }
 
 Status ReadRawPixels(const std::filesystem::path& fileName, ByteMatrix& rows) {
-    errno = 0;
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in) {
-        return Error{OpenFailure(fileName, errno)};
+    auto file = detail::InputFile::Open(fileName);
+    if (!file) {
+        return file.error();
     }
-    Status read = ReadRawStream(in, rows);
-    if (!read) {
-        return Error{"cannot read " + fileName.string() + ": " + read.error().message};
+    auto got = file->ReadAt(0, rows.Bytes());
+    if (!got) {
+        return Error{"cannot read " + fileName.string() + ": " + got.error().message};
     }
     return {};
 }
@@ -213,19 +209,9 @@ Status WriteRawFile(const std::filesystem::path& fileName, const ByteMatrix& row
 }
 
 std::int64_t FileSizeOf(const std::filesystem::path& fileName) {
-    // Only regular files have a size worth giving: a folder "opens" on some
-    // systems and reports a meaningless end position, and a pipe would block.
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(fileName, error)) {
-        return -1;
-    }
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in) {
-        return -1;
-    }
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    return in && size >= 0 ? static_cast<std::int64_t>(size) : -1;
+    // Only regular files have a size worth giving; a pipe is never waited on.
+    auto file = detail::InputFile::Open(fileName);
+    return file ? static_cast<std::int64_t>(file->Size()) : -1;
 }
 
 }  // namespace kavel

@@ -1,35 +1,106 @@
 #include "kavel/safefile.h"
 
+#include "inputfile.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <exception>
 #include <ostream>
+#include <random>
 #include <streambuf>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace kavel {
 
+namespace fs = std::filesystem;
+
 namespace {
 
 std::string Reason(int error) {
-    return std::generic_category().message(error);
+    return std::generic_category().message(error != 0 ? error : EIO);
 }
 
-// A stream buffer over a C file that remembers the errno of the first failed
-// write, so the message can say why ("No space left on device").
-class FileBuffer final : public std::streambuf {
+// When this process started, to the second: temporaries older than that can
+// only be leftovers of a run that was killed.
+const std::time_t kProcessStart = std::time(nullptr);
+
+// Temporaries being written, for the interrupt handler: fixed slots so the
+// handler needs nothing but atomics and unlink.
+struct TemporarySlot {
+    std::atomic<int> State{0};  // 0 free, 1 being filled, 2 holds a path
+    char Path[4096] = {};
+};
+TemporarySlot gTemporaries[8];
+
+TemporarySlot* Register(const fs::path& path) {
+    if (path.native().size() >= sizeof gTemporaries[0].Path) {
+        return nullptr;
+    }
+    for (auto& slot : gTemporaries) {
+        int expected = 0;
+        if (slot.State.compare_exchange_strong(expected, 1)) {
+            std::memcpy(slot.Path, path.c_str(), path.native().size() + 1);
+            slot.State.store(2);
+            return &slot;
+        }
+    }
+    return nullptr;
+}
+
+extern "C" void RemoveTemporariesAndDie(int signal) {
+    for (auto& slot : gTemporaries) {
+        if (slot.State.load() == 2) {
+            ::unlink(slot.Path);
+        }
+    }
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+// An interrupted run (Ctrl+C, kill) removes what it was writing and then ends
+// as it would have. Handlers of the program's own are left alone.
+void RemoveTemporariesOnInterrupt() noexcept {
+    static std::atomic<bool> installed{false};
+    if (installed.exchange(true)) {
+        return;
+    }
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current {};
+        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+            std::signal(signal, RemoveTemporariesAndDie);
+        }
+    }
+}
+
+constexpr std::string_view kTempPrefix = ".kavel-";
+constexpr std::string_view kTempSuffix = ".tmp";
+constexpr std::size_t kTempTagLength = 6;
+
+// A stream buffer over a file descriptor that remembers the errno of the first
+// failed write, so the message can say why ("No space left on device").
+class FdBuffer final : public std::streambuf {
 public:
-    explicit FileBuffer(std::FILE* file) : file_(file), buffer_(kBufferSize) {
-        std::setvbuf(file_, nullptr, _IONBF, 0);  // we buffer ourselves
+    explicit FdBuffer(int fd) : fd_(fd), buffer_(kBufferSize) {
         setp(buffer_.data(), buffer_.data() + buffer_.size());
     }
 
     int FirstError() const noexcept { return firstError_; }
+    std::uint64_t Written() const noexcept { return written_; }
 
 protected:
     int_type overflow(int_type ch) override {
@@ -60,16 +131,7 @@ protected:
         return count;
     }
 
-    int sync() override {
-        if (!Drain()) {
-            return -1;
-        }
-        if (std::fflush(file_) != 0) {
-            Remember(errno);
-            return -1;
-        }
-        return 0;
-    }
+    int sync() override { return Drain() ? 0 : -1; }
 
 private:
     static constexpr std::size_t kBufferSize = std::size_t{1} << 16;
@@ -84,107 +146,408 @@ private:
         if (firstError_ != 0) {
             return false;
         }
-        if (count != 0 && std::fwrite(data, 1, count, file_) != count) {
-            Remember(errno != 0 ? errno : EIO);
-            return false;
+        while (count != 0) {
+            const ssize_t done = ::write(fd_, data, std::min<std::size_t>(count, std::size_t{1} << 30));
+            if (done < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                firstError_ = errno != 0 ? errno : EIO;
+                return false;
+            }
+            if (done == 0) {
+                firstError_ = EIO;
+                return false;
+            }
+            data += done;
+            count -= static_cast<std::size_t>(done);
+            written_ += static_cast<std::uint64_t>(done);
         }
         return true;
     }
 
-    void Remember(int error) noexcept {
-        if (firstError_ == 0) {
-            firstError_ = error != 0 ? error : EIO;
-        }
-    }
-
-    std::FILE* file_;
+    int fd_;
     std::vector<char> buffer_;
     int firstError_ = 0;
+    std::uint64_t written_ = 0;
 };
 
-std::FILE* OpenExclusive(const std::filesystem::path& path) {
-#ifdef _WIN32
-    return _wfopen(path.c_str(), L"wbx");
-#else
-    return std::fopen(path.c_str(), "wbx");
-#endif
+std::string KindOf(mode_t mode) {
+    return detail::KindOfMode(mode);
 }
 
-// A fresh name beside the target; "x" mode makes the creation fail rather than
-// reuse a file that someone else made under the same name.
-std::FILE* CreateTemporaryBeside(const std::filesystem::path& target, std::filesystem::path& tempPath,
-                                 int& error) {
+std::string RandomTag() {
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     static std::atomic<std::uint64_t> counter{0};
-    const auto ticks =
-        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    for (int attempt = 0; attempt < 64; ++attempt) {
-        const std::uint64_t tag = (ticks ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull)) & 0xFFFFFFFFull;
-        tempPath = target;
-        tempPath += ".tmp" + std::to_string(tag);
-        errno = 0;
-        if (std::FILE* file = OpenExclusive(tempPath)) {
-            return file;
-        }
-        error = errno != 0 ? errno : EIO;
-        if (error != EEXIST) {
-            return nullptr;
-        }
+    std::random_device device;
+    std::mt19937_64 random((std::uint64_t{device()} << 32) ^ device() ^
+                           counter.fetch_add(0x9E3779B97F4A7C15ull) ^ static_cast<std::uint64_t>(::getpid()));
+    std::string tag;
+    for (std::size_t i = 0; i < kTempTagLength; ++i) {
+        tag += kLetters[random() % (sizeof kLetters - 1)];
     }
-    return nullptr;
+    return tag;
 }
 
-}  // namespace
-
-Status WriteFileSafely(const std::filesystem::path& target,
-                       const std::function<Status(std::ostream&)>& writer) {
-    const std::string name = target.string();
-    std::filesystem::path tempPath;
-    int createError = 0;
-    std::FILE* file = CreateTemporaryBeside(target, tempPath, createError);
-    if (file == nullptr) {
-        return Error{"cannot create " + name + ": " + Reason(createError)};
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) {
+            Close();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    ~UniqueFd() { Close(); }
+    int Get() const noexcept { return fd_; }
+    explicit operator bool() const noexcept { return fd_ >= 0; }
+    int Close() noexcept {
+        const int result = fd_ >= 0 ? ::close(fd_) : 0;
+        fd_ = -1;
+        return result;
     }
 
-    auto discard = [&](const std::string& message) -> Status {
-        std::error_code ignored;
-        std::filesystem::remove(tempPath, ignored);
-        return Error{message};
-    };
+private:
+    int fd_ = -1;
+};
 
+fs::path FolderOf(const fs::path& file) {
+    fs::path folder = file.parent_path();
+    return folder.empty() ? fs::path(".") : folder;
+}
+
+// One file on its way to its target.
+struct Pending {
+    std::string Name;    // the name the caller gave, for messages
+    fs::path Target;     // the file finally replaced (links resolved)
+    fs::path Temporary;  // empty when written in place
+    UniqueFd Fd;         // the temporary, locked, or the target in place
+    bool Existed = false;
+    struct stat Old {};
+    bool Renamed = false;
+    bool Exchanged = false;  // the temporary's name now holds the old content
+
+    TemporarySlot* Slot = nullptr;
+
+    bool InPlace() const { return Temporary.empty(); }
+
+    void Discard() {
+        if (!Temporary.empty() && !Renamed) {
+            ::unlink(Temporary.c_str());
+        }
+        Fd.Close();
+        Release();
+    }
+    void Release() {
+        if (Slot != nullptr) {
+            Slot->State.store(0);
+            Slot = nullptr;
+        }
+    }
+    Pending() = default;
+    Pending(const Pending&) = delete;
+    Pending& operator=(const Pending&) = delete;
+    ~Pending() { Release(); }
+};
+
+Error Failure(const std::string& what, const std::string& name, int error) {
+    return Error{what + " " + name + ": " + Reason(error)};
+}
+
+// Checks the target and opens where its content will go.
+Status Prepare(const fs::path& target, Pending& file) {
+    file.Name = target.string();
+    file.Target = ResolveLinks(target);
+    if (::stat(file.Target.c_str(), &file.Old) == 0) {
+        const std::string kind = KindOf(file.Old.st_mode);
+        if (!kind.empty()) {
+            return Error{"cannot save over " + file.Name + ": it is " + kind + ", not a regular file"};
+        }
+        file.Existed = true;
+    }  // else the creation below says what is wrong with the name
+
+    const fs::path folder = FolderOf(file.Target);
+    RemoveStaleTemporaries(folder);
+    int createError = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path temporary =
+            folder / (std::string(kTempPrefix) + RandomTag() + std::string(kTempSuffix));
+        // Private until it is complete; it gets the old file's mode before the rename.
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                              file.Existed ? 0600 : 0666);
+        if (fd >= 0) {
+            file.Fd = UniqueFd(fd);
+            file.Temporary = temporary;
+            file.Slot = Register(temporary);
+            // Held until the rename: tells a cleaner that this one is in use.
+            ::flock(fd, LOCK_EX | LOCK_NB);
+            return {};
+        }
+        createError = errno;
+        if (createError != EEXIST) {
+            break;
+        }
+    }
+
+    // A folder that takes no new file may still hold a writable target: write
+    // it in place, as the only way left to save.
+    if (file.Existed && (createError == EACCES || createError == EPERM)) {
+        const int fd = ::open(file.Target.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd >= 0) {
+            struct stat now {};
+            if (::fstat(fd, &now) != 0 || !S_ISREG(now.st_mode)) {
+                ::close(fd);
+                return Error{"cannot save over " + file.Name + ": it is not a regular file"};
+            }
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            file.Fd = UniqueFd(fd);
+            return {};
+        }
+    }
+    return Failure("cannot create", file.Name, createError);
+}
+
+const char* kInPlaceNote =
+    " (its folder is read-only, so it was being written in place and may now be incomplete)";
+
+// Writes the content, gives it the old file's owner and mode, syncs it.
+Status Fill(Pending& file, const FileWriter& writer) {
     std::string failure;
+    std::uint64_t written = 0;
     {
-        FileBuffer buffer(file);
+        FdBuffer buffer(file.Fd.Get());
         std::ostream out(&buffer);
         try {
-            Status written = writer(out);
-            if (!written) {
-                failure = "cannot write " + name + ": " + written.error().message;
+            Status status = writer(out);
+            if (!status) {
+                failure = status.error().message;
+                if (buffer.FirstError() != 0) {
+                    failure += ": " + Reason(buffer.FirstError());  // why the stream failed
+                }
             }
         } catch (const std::exception& e) {
-            failure = "cannot write " + name + ": " + e.what();
+            failure = e.what();
         }
         if (failure.empty()) {
             out.flush();
             if (!out || buffer.FirstError() != 0) {
-                failure = "cannot write " + name + ": " +
-                          Reason(buffer.FirstError() != 0 ? buffer.FirstError() : EIO);
+                failure = Reason(buffer.FirstError() != 0 ? buffer.FirstError() : EIO);
+            }
+        }
+        written = buffer.Written();
+    }
+    if (failure.empty() && file.InPlace() && ::ftruncate(file.Fd.Get(), static_cast<off_t>(written)) != 0) {
+        failure = Reason(errno);
+    }
+    if (failure.empty() && file.Existed && !file.InPlace()) {
+        // Owner first: changing it clears set-id bits that the mode then restores.
+        if (::fchown(file.Fd.Get(), file.Old.st_uid, file.Old.st_gid) != 0) {
+            (void)::fchown(file.Fd.Get(), static_cast<uid_t>(-1), file.Old.st_gid);
+        }
+        if (::fchmod(file.Fd.Get(), file.Old.st_mode & 07777) != 0) {
+            failure = "cannot keep its permissions: " + Reason(errno);
+        }
+    }
+    if (failure.empty() && ::fsync(file.Fd.Get()) != 0) {
+        failure = Reason(errno);
+    }
+    if (!failure.empty()) {
+        return Error{"cannot write " + file.Name + ": " + failure + (file.InPlace() ? kInPlaceNote : "")};
+    }
+    return {};
+}
+
+void SyncFolder(const fs::path& folder) {
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd) {
+        (void)::fsync(fd.Get());
+    }
+}
+
+// Exclusive locks on the folders of a set of targets, taken in name order.
+class FolderLocks {
+public:
+    explicit FolderLocks(std::vector<fs::path> folders) {
+        std::sort(folders.begin(), folders.end());
+        folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+        for (const auto& folder : folders) {
+            UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (fd) {
+                while (::flock(fd.Get(), LOCK_EX) != 0 && errno == EINTR) {
+                }
+                fds_.push_back(std::move(fd));
             }
         }
     }
-    errno = 0;
-    if (std::fclose(file) != 0 && failure.empty()) {
-        failure = "cannot write " + name + ": " + Reason(errno != 0 ? errno : EIO);
-    }
-    if (!failure.empty()) {
-        return discard(failure);
-    }
 
-    std::error_code renameError;
-    std::filesystem::rename(tempPath, target, renameError);
-    if (renameError) {
-        return discard("cannot replace " + name + ": " + renameError.message());
+private:
+    std::vector<UniqueFd> fds_;
+};
+
+int RenameExchange(const fs::path& from, const fs::path& to) {
+#ifdef RENAME_EXCHANGE
+    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE);
+#else
+    errno = EINVAL;
+    return -1;
+#endif
+}
+
+// Puts back what the renames so far replaced.
+void Undo(std::vector<Pending>& files) {
+    for (auto& file : files) {
+        if (!file.Renamed) {
+            continue;
+        }
+        if (file.Exchanged) {
+            (void)RenameExchange(file.Temporary, file.Target);
+        } else {
+            ::unlink(file.Target.c_str());
+        }
+        file.Renamed = false;
+    }
+}
+
+Status Commit(std::vector<Pending>& files) {
+    std::vector<fs::path> folders;
+    for (const auto& file : files) {
+        folders.push_back(FolderOf(file.Target));
+    }
+    const FolderLocks locks(folders);
+    const bool undoable = files.size() > 1;
+    for (auto& file : files) {
+        if (file.InPlace()) {
+            continue;
+        }
+        // With several files the old content is swapped out rather than
+        // dropped, so a later failure can put it back.
+        if (undoable && file.Existed && RenameExchange(file.Temporary, file.Target) == 0) {
+            file.Renamed = file.Exchanged = true;
+            continue;
+        }
+        if (::rename(file.Temporary.c_str(), file.Target.c_str()) == 0) {
+            file.Renamed = true;
+            continue;
+        }
+        const int error = errno;
+        Undo(files);
+        return Failure("cannot replace", file.Name, error);
+    }
+    for (auto& file : files) {
+        if (file.Exchanged) {
+            ::unlink(file.Temporary.c_str());  // the old content
+        }
+    }
+    std::sort(folders.begin(), folders.end());
+    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    for (const auto& folder : folders) {
+        SyncFolder(folder);
     }
     return {};
+}
+
+}  // namespace
+
+void SurviveFileSizeLimit() noexcept {
+    struct sigaction current {};
+    if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+        std::signal(SIGXFSZ, SIG_IGN);
+    }
+}
+
+bool IsKavelTemporaryName(std::string_view name) noexcept {
+    if (name.size() != kTempPrefix.size() + kTempTagLength + kTempSuffix.size() ||
+        !name.starts_with(kTempPrefix) || !name.ends_with(kTempSuffix)) {
+        return false;
+    }
+    const std::string_view tag = name.substr(kTempPrefix.size(), kTempTagLength);
+    return std::all_of(tag.begin(), tag.end(),
+                       [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
+}
+
+int RemoveStaleTemporaries(const fs::path& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+        return 0;
+    }
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!IsKavelTemporaryName(entry->d_name)) {
+            continue;
+        }
+        const fs::path path = folder / entry->d_name;
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat info {};
+        if (!fd || ::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+            info.st_mtime >= kProcessStart) {
+            continue;
+        }
+        // A save in progress holds its lock; a killed one no longer does.
+        if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0 && ::unlink(path.c_str()) == 0) {
+            ++removed;
+        }
+    }
+    ::closedir(dir);
+    return removed;
+}
+
+fs::path ResolveLinks(const fs::path& name) {
+    fs::path current = name;
+    for (int depth = 0; depth < 40; ++depth) {
+        std::error_code ec;
+        const auto status = fs::symlink_status(current, ec);
+        if (ec || !fs::is_symlink(status)) {
+            return current;
+        }
+        const fs::path next = fs::read_symlink(current, ec);
+        if (ec) {
+            return current;
+        }
+        current = next.is_absolute() ? next : FolderOf(current) / next;
+    }
+    return current;  // a loop of links: the rename will say so
+}
+
+std::string SpecialFileKind(const fs::path& name) {
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0) {
+        return {};
+    }
+    return KindOf(info.st_mode);
+}
+
+Status WriteFilesSafely(std::span<const FileToWrite> files) {
+    SurviveFileSizeLimit();
+    RemoveTemporariesOnInterrupt();
+    std::vector<Pending> pending(files.size());
+    auto discardAll = [&] {
+        for (auto& file : pending) {
+            file.Discard();
+        }
+    };
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (Status prepared = Prepare(files[i].Target, pending[i]); !prepared) {
+            discardAll();
+            return prepared;
+        }
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (Status filled = Fill(pending[i], files[i].Writer); !filled) {
+            discardAll();
+            return filled;
+        }
+    }
+    Status committed = Commit(pending);
+    discardAll();
+    return committed;
+}
+
+Status WriteFileSafely(const fs::path& target, const FileWriter& writer) {
+    const FileToWrite file{target, writer};
+    return WriteFilesSafely(std::span<const FileToWrite>(&file, 1));
 }
 
 }  // namespace kavel

@@ -1,5 +1,7 @@
 // Opening images through the real open dialog: raw files with or without a
 // descriptor, bitmaps of both depths, and every way an open can fail.
+#include <sys/stat.h>
+
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -389,6 +391,74 @@ private Q_SLOTS:
         QCOMPARE(MainForm->ResultRows.Bytes().data(), before.result);
         QCOMPARE(ImageForm->DisplayBitmap()->size(), QSize(4, 3));
         QCOMPARE(ScreenCursor(), Qt::ArrowCursor);
+    }
+
+    // A named pipe blocks a plain open for ever: refused at once, with either
+    // filter and with or without a descriptor, before any size question.
+    void pipesAreRefusedWithoutWaiting_data() {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<bool>("descriptor");
+        QTest::newRow("raw") << kRaw << false;
+        QTest::newRow("raw with descriptor") << kRaw << true;
+        QTest::newRow("bitmap") << kBmp << false;
+    }
+    void pipesAreRefusedWithoutWaiting() {
+        QFETCH(QString, filter);
+        QFETCH(bool, descriptor);
+        const QString pipe = dir_->filePath(QStringLiteral("pipe.raw"));
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0644), 0);
+        if (descriptor) {
+            QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("pipe.txt")), "2 2"));
+        }
+        SeenMessage message;
+        QVERIFY(Open({ChooseFile(pipe, filter), ReadMessage(message), CancelDialog()}));
+        QVERIFY2(message.Text.contains(QStringLiteral("named pipe")), qPrintable(message.Text));
+        QVERIFY(!QFileInfo::exists(dir_->filePath(QStringLiteral("pipe.txt"))) || descriptor);
+    }
+
+    // SCENE.RAW beside SCENE.TXT opens without asking, and no second
+    // descriptor is written.
+    void upperCaseDescriptorIsFound() {
+        const QString image = dir_->filePath(QStringLiteral("SCENE.RAW"));
+        QVERIFY(WriteBytes(image, RawPixels(3, 4)));
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("SCENE.TXT")),
+                           "\xEF\xBB\xBF"
+                           "3 4"));
+        QVERIFY(Open({ChooseFile(image, kRaw)}));
+        QVERIFY(HoldsPattern(3, 4));
+        QCOMPARE(MainForm->DescriptorFileName, dir_->filePath(QStringLiteral("SCENE.TXT")));
+        QCOMPARE(QDir(dir_->path()).entryList(QDir::Files).size(), 2);
+    }
+
+    // An 8-bit bitmap whose palette is gray but not the ramp (as ImageMagick
+    // writes them) opens with the palette's tones; 24-bit files with another
+    // header or offset still get the CAUTION box.
+    void grayPaletteIsAppliedAndEveryTwentyFourBitFileIsCautioned() {
+        const QString image = dir_->filePath(QStringLiteral("palette.bmp"));
+        kavel::Palette reversed{};
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            reversed[i] = (255 - i) * 0x010101u;
+        }
+        QVERIFY(kavel::WriteBitmapFile(ToPath(image), Pattern(40, 40), kavel::PixelKind::Paletted, &reversed)
+                    .ok());
+        QVERIFY(Open({ChooseFile(image, kBmp)}));
+        for (int i = 0; i < 40; ++i) {
+            for (int j = 0; j < 40; ++j) {
+                QCOMPARE(int(MainForm->SourceRows[i][j]), 255 - Tone(i, j));
+            }
+        }
+
+        QByteArray colour = ReadAll(image);  // now as 24 bits with the palette still in
+        colour[28] = 24;
+        kavel::ByteMatrix rgb = Pattern(120, 40);
+        std::string rows(reinterpret_cast<const char*>(rgb.Bytes().data()), rgb.PixelCount());
+        colour = colour.left(1078) + QByteArray::fromStdString(rows);
+        const QString colourName = dir_->filePath(QStringLiteral("colour.bmp"));
+        QVERIFY(WriteBytes(colourName, colour));
+        SeenMessage caution;
+        QVERIFY(Open({ChooseFile(colourName, kBmp), ReadMessage(caution), CancelDialog()}));
+        QCOMPARE(caution.Title, QStringLiteral("CAUTION"));
+        QCOMPARE(caution.Text, QStringLiteral("This program does not take into account RBV Bitmap"));
     }
 
     // A size typed into the dialog that is no image size: refused before the

@@ -258,7 +258,7 @@ private Q_SLOTS:
         }
 
         PutResult(100, 100);  // far beyond the limit below
-        std::signal(SIGXFSZ, SIG_IGN);
+        // SIGXFSZ is not ignored here: the program itself survives the limit.
         rlimit saved{};
         getrlimit(RLIMIT_FSIZE, &saved);
         rlimit tight = saved;
@@ -269,10 +269,51 @@ private Q_SLOTS:
         setrlimit(RLIMIT_FSIZE, &saved);
         QVERIFY(done);
         QVERIFY(message.Seen);
-        QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), files);
+        QVERIFY2(message.Text.contains(QStringLiteral("File too large")), qPrintable(message.Text));
+        // No temporary either (they begin with a full stop).
+        QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden), files);
         for (int k = 0; k < files.size(); ++k) {
             QCOMPARE(ReadAll(dir_->filePath(files[k])), before[k]);
         }
+    }
+
+    // Saving the result under the open image's own name would replace the
+    // source (and for a raw image its descriptor): refused, naming the file.
+    void savingOverTheOpenImageIsRefused_data() {
+        QTest::addColumn<QString>("opened");
+        QTest::addColumn<QString>("openFilter");
+        QTest::addColumn<QString>("saveFilter");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("raw over raw") << "scene.raw" << kRaw << kRawResult << "scene.raw";
+        QTest::newRow("bitmap over bitmap") << "scene.bmp" << kBmp << kBmpResult << "scene.bmp";
+    }
+    void savingOverTheOpenImageIsRefused() {
+        QFETCH(QString, opened);
+        QFETCH(QString, openFilter);
+        QFETCH(QString, saveFilter);
+        QFETCH(QString, named);
+        const QString image = dir_->filePath(opened);
+        if (openFilter == kRaw) {
+            QVERIFY(WriteBytes(image, Pattern(40, 40)));
+            QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("scene.txt")), "40 40"));
+        } else {
+            PutResult(40, 40);
+            QVERIFY(Save(dir_->filePath(QStringLiteral("scene")), kBmpResult));
+        }
+        QVERIFY(OpenWithoutQuestion(image, openFilter));
+        const QByteArray before = ReadAll(image);
+        const QByteArray descriptor = ReadAll(dir_->filePath(QStringLiteral("scene.txt")));
+        PutResult(40, 40);
+        SeenMessage message;
+        QVERIFY(Save(dir_->filePath(QStringLiteral("scene")), saveFilter, &message));
+        QVERIFY(message.Seen);
+        QVERIFY2(message.Text.contains(dir_->filePath(named)), qPrintable(message.Text));
+        QCOMPARE(ReadAll(image), before);
+        QCOMPARE(ReadAll(dir_->filePath(QStringLiteral("scene.txt"))), descriptor);
+
+        // Another name is saved as always, without a question.
+        QVERIFY(Save(dir_->filePath(QStringLiteral("other")), saveFilter));
+        QVERIFY(QFileInfo::exists(dir_->filePath(QStringLiteral("other")) + named.mid(5)));
     }
 
 private:

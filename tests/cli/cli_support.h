@@ -155,8 +155,8 @@ protected:
             dup2(err, 2);
             if (options.FileSizeLimit) {
                 const rlimit limit{*options.FileSizeLimit, *options.FileSizeLimit};
+                // SIGXFSZ is left as it is: the program itself must survive it.
                 setrlimit(RLIMIT_FSIZE, &limit);
-                signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
             }
             if (options.AddressSpaceLimit) {
                 const rlimit limit{*options.AddressSpaceLimit, *options.AddressSpaceLimit};

@@ -203,8 +203,45 @@ TEST_F(CliTest, TwentyFourBitBitmapIsRefusedLikeTheApplicationDoes) {
     const RunResult run = Run({"treat", P("colour.bmp"), "-o", P("out.bmp"), "--type", "whole"});
     EXPECT_EQ(run.ExitCode, 1);
     EXPECT_EQ(run.Err,
-              "kavel-cli: " + P("colour.bmp") + ": This program does not take into account RBV Bitmap\n");
+              "kavel-cli: " + P("colour.bmp") +
+                  ": 24-bit colour bitmap: KAVEL reads 8-bit gray bitmaps; `kavel-cli import` converts it\n");
     EXPECT_FALSE(fs::exists(Path("out.bmp")));
+}
+
+// A raw input is read with its descriptor, so the descriptor is an input too.
+TEST_F(CliTest, NoResultReplacesADescriptorTheRunReads) {
+    fs::create_directory(Path("d"));
+    WriteRawImage(Path("d/a.dat"), RandomImage(2, 3, 31));  // read with d/a.txt
+    const std::string before = ReadText(Path("d/a.txt"));
+    const RunResult single = Run({"treat", P("d/a.dat"), "-o", P("d/a.raw"), "--type", "whole"});
+    EXPECT_EQ(single.ExitCode, 1);
+    EXPECT_NE(single.Err.find("would replace " + P("d/a.txt")), std::string::npos) << single.Err;
+    EXPECT_FALSE(fs::exists(Path("d/a.raw")));
+
+    // With --out-dir, the first result's descriptor (out/b.txt) would be the
+    // descriptor of the later input out/b.dat.
+    fs::create_directory(Path("out"));
+    WriteRawImage(Path("b.raw"), RandomImage(2, 2, 32));
+    WriteRawImage(Path("out/b.dat"), RandomImage(4, 4, 33));
+    const RunResult batch = Run(
+        {"treat", P("b.raw"), P("out/b.dat"), "--out-dir", P("out"), "--format", "raw", "--type", "whole"});
+    EXPECT_EQ(batch.ExitCode, 1);
+    EXPECT_EQ(ReadText(Path("out/b.txt")), "4\r\n4\r\n");
+    EXPECT_EQ(ReadText(Path("d/a.txt")), before);
+
+    // Given --size, no descriptor is read, so none is protected.
+    EXPECT_EQ(Run({"convert", P("d/a.dat"), P("d/a.raw"), "--size", "2x3"}).ExitCode, 0);
+    EXPECT_EQ(ReadText(Path("d/a.txt")), "2\r\n3\r\n1\r\n0\r\n255\r\n");
+}
+
+TEST_F(CliTest, DescriptorIsFoundWhateverTheCaseOfTxtAndAfterAByteOrderMark) {
+    WriteBytes(Path("SCENE.RAW"), Bytes(6, 7));
+    WriteText(Path("SCENE.TXT"),
+              "\xEF\xBB\xBF"
+              "2\r\n3\r\n");
+    const RunResult run = Run({"convert", P("SCENE.RAW"), P("out.raw")});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(ReadText(Path("out.txt")), "2\r\n3\r\n1\r\n0\r\n255\r\n");
 }
 
 TEST_F(CliTest, OneBadInputAmongSeveralFailsAloneAndTheOthersAreWritten) {

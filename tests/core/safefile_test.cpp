@@ -1,7 +1,15 @@
 #include "kavel/safefile.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <ostream>
 
 #include "kavel/rawimage.h"
@@ -69,8 +77,8 @@ TEST(WriteFileSafely, TargetThatCannotBeReplacedStaysAsItWas) {
     std::filesystem::create_directories(folder / "taken" / "inside");
     Status status = WriteFileSafely(folder / "taken", [](std::ostream& out) { return WriteText(out, "x"); });
     ASSERT_FALSE(status.ok());
-    EXPECT_EQ(status.error().message.rfind("cannot replace " + (folder / "taken").string(), 0), 0u)
-        << status.error().message;
+    EXPECT_EQ(status.error().message,
+              "cannot save over " + (folder / "taken").string() + ": it is a folder, not a regular file");
     EXPECT_TRUE(std::filesystem::is_directory(folder / "taken" / "inside"));
     EXPECT_EQ(folder.Entries(), std::vector<std::string>{"taken"});
 }
@@ -81,6 +89,160 @@ TEST(WriteFileSafely, FileWritersGoThroughIt) {
     const auto blocked = folder / "plain" / "r.raw";
     EXPECT_FALSE(WriteRawFile(blocked, ByteMatrix{}).ok());
     EXPECT_FALSE(WriteDescriptorFile(blocked, {1, 1}, DescriptorForm::TwoLines).ok());
+}
+
+}  // namespace
+}  // namespace kavel
+
+namespace kavel {
+namespace {
+
+namespace fs = std::filesystem;
+
+FileWriter Text(std::string text) {
+    return [text](std::ostream& out) { return WriteText(out, text); };
+}
+
+std::vector<std::string> Temporaries(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (IsKavelTemporaryName(entry.path().filename().string())) {
+            names.push_back(entry.path().filename().string());
+        }
+    }
+    return names;
+}
+
+TEST(WriteFileSafely, TheTemporaryIsMadeBesideTheTargetWithAShortNameOfOurs) {
+    test::ScratchFolder folder;  // itself inside the system's temporary folder
+    std::vector<std::string> seen;
+    ASSERT_TRUE(WriteFileSafely(folder / "out.raw", [&](std::ostream& out) {
+                    seen = Temporaries(folder.Path());
+                    return WriteText(out, "x");
+                }).ok());
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].size(), std::string(".kavel-abcdef.tmp").size());
+    EXPECT_TRUE(Temporaries(folder.Path()).empty());
+
+    // So any name the file system takes can be saved.
+    const std::string longest(255 - 4, 'n');
+    EXPECT_TRUE(WriteFileSafely(folder / (longest + ".bmp"), Text("x")).ok());
+}
+
+TEST(WriteFileSafely, KeepsTheModeAndWritesThroughLinks) {
+    test::ScratchFolder folder;
+    const auto real = folder / "real.raw";
+    test::WriteWholeFile(real, "old");
+    fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_directory(folder / "sub");
+    fs::create_symlink("../real.raw", folder / "sub" / "hop");  // relative, two links
+    fs::create_symlink("sub/hop", folder / "link.raw");
+    ASSERT_TRUE(WriteFileSafely(folder / "link.raw", Text("new")).ok());
+    EXPECT_TRUE(fs::is_symlink(folder / "link.raw"));
+    EXPECT_TRUE(fs::is_symlink(folder / "sub" / "hop"));
+    EXPECT_EQ(test::ReadWholeFile(real), "new");
+    EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+
+    // A dangling link gets its target made.
+    fs::create_symlink("made.raw", folder / "dangling.raw");
+    ASSERT_TRUE(WriteFileSafely(folder / "dangling.raw", Text("made")).ok());
+    EXPECT_TRUE(fs::is_symlink(folder / "dangling.raw"));
+    EXPECT_EQ(test::ReadWholeFile(folder / "made.raw"), "made");
+}
+
+TEST(WriteFileSafely, NeverReplacesAPipeOrADeviceNorALinkToOne) {
+    test::ScratchFolder folder;
+    ASSERT_EQ(::mkfifo((folder / "pipe.bmp").c_str(), 0644), 0);
+    fs::create_symlink("/dev/null", folder / "null.bmp");
+    const struct {
+        const char* Name;
+        const char* Kind;
+    } cases[] = {{"pipe.bmp", "a named pipe (FIFO)"}, {"null.bmp", "a character device"}};
+    for (const auto& c : cases) {
+        const Status status = WriteFileSafely(folder / c.Name, Text("x"));
+        ASSERT_FALSE(status.ok()) << c.Name;
+        EXPECT_EQ(status.error().message, "cannot save over " + (folder / c.Name).string() + ": it is " +
+                                              c.Kind + ", not a regular file");
+    }
+    EXPECT_TRUE(fs::is_fifo(folder / "pipe.bmp"));
+    EXPECT_TRUE(fs::is_symlink(folder / "null.bmp"));
+    EXPECT_TRUE(Temporaries(folder.Path()).empty());
+}
+
+TEST(WriteFileSafely, BeyondTheFileSizeLimitIsAFailureNotADeath) {
+    test::ScratchFolder folder;
+    test::WriteWholeFile(folder / "out.raw", "old");
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const rlimit small{1000, saved.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const Status status = WriteFileSafely(folder / "out.raw", Text(std::string(5000, 'x')));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().message, "cannot write " + (folder / "out.raw").string() + ": File too large");
+    EXPECT_EQ(test::ReadWholeFile(folder / "out.raw"), "old");
+    EXPECT_EQ(folder.Entries(), std::vector<std::string>{"out.raw"});
+}
+
+TEST(WriteFilesSafely, APairIsReplacedWholeOrNotAtAll) {
+    test::ScratchFolder folder;
+    const auto pixels = folder / "a.raw";
+    const auto descriptor = folder / "a.txt";
+    test::WriteWholeFile(pixels, "old pixels");
+    test::WriteWholeFile(descriptor, "old descriptor");
+
+    // The descriptor fails to write after the pixels were written.
+    std::vector<FileToWrite> files{{pixels, Text("new pixels")},
+                                   {descriptor, [](std::ostream&) -> Status { return Error{"disk full"}; }}};
+    EXPECT_FALSE(WriteFilesSafely(files).ok());
+    EXPECT_EQ(test::ReadWholeFile(pixels), "old pixels");
+    EXPECT_EQ(test::ReadWholeFile(descriptor), "old descriptor");
+
+    // The descriptor's rename fails once the pixels are in place: they go back.
+    files[1].Writer = [&](std::ostream& out) {
+        fs::create_directories(folder / "b.txt" / "inside");
+        return WriteText(out, "new descriptor");
+    };
+    files[0].Target = pixels;
+    files[1].Target = folder / "b.txt";
+    const Status status = WriteFilesSafely(files);
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().message.rfind("cannot replace " + (folder / "b.txt").string() + ": ", 0), 0u)
+        << status.error().message;
+    EXPECT_EQ(test::ReadWholeFile(pixels), "old pixels");
+
+    files[1].Target = descriptor;
+    files[1].Writer = Text("new descriptor");
+    ASSERT_TRUE(WriteFilesSafely(files).ok());
+    EXPECT_EQ(test::ReadWholeFile(pixels), "new pixels");
+    EXPECT_EQ(test::ReadWholeFile(descriptor), "new descriptor");
+    EXPECT_TRUE(Temporaries(folder.Path()).empty());
+}
+
+TEST(RemoveStaleTemporaries, RemovesOnlyOldUnlockedFilesOfOurs) {
+    test::ScratchFolder folder;
+    const auto setOld = [](const fs::path& path) {
+        fs::last_write_time(path, fs::last_write_time(path) - std::chrono::hours(1));
+    };
+    for (const char* name : {".kavel-aaaaaa.tmp", ".kavel-bbbbbb.tmp", ".kavel-cccccc.tmp",
+                             ".kavel-DDDDDD.tmp", "x.kavel-eeeeee.tmp"}) {
+        test::WriteWholeFile(folder / name, "left");
+    }
+    for (const char* name :
+         {".kavel-aaaaaa.tmp", ".kavel-bbbbbb.tmp", ".kavel-DDDDDD.tmp", "x.kavel-eeeeee.tmp"}) {
+        setOld(folder / name);
+    }
+    // bbbbbb is held by a save in progress; cccccc was made during this run.
+    const int held = ::open((folder / ".kavel-bbbbbb.tmp").c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    EXPECT_EQ(RemoveStaleTemporaries(folder.Path()), 1);
+    ::close(held);
+    auto names = folder.Entries();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".kavel-DDDDDD.tmp", ".kavel-bbbbbb.tmp", ".kavel-cccccc.tmp",
+                                               "x.kavel-eeeeee.tmp"}));
 }
 
 }  // namespace

@@ -34,6 +34,10 @@ TEST(TextToInteger, WrapsIn32Bits) {
     EXPECT_EQ(TextToInteger("4294967296"), 0);
     EXPECT_EQ(TextToInteger("4294967297"), 1);
     EXPECT_EQ(TextToInteger("4294967295"), -1);
+    // Every digit counts, however many there are: 5000000000 - 2^32.
+    EXPECT_EQ(TextToInteger("5000000000"), 705032704);
+    EXPECT_EQ(TextToInteger("12345678901234567890"), -350287150);
+    EXPECT_EQ(TextToInteger("-99999999999x"), -1215752191);
 }
 
 }  // namespace

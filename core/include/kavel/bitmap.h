@@ -1,11 +1,20 @@
-// Uncompressed Windows bitmaps: 8 bits per pixel with a 256-entry palette at
-// offset 1078, or 24 bits per pixel at offset 54; rows bottom line first, each
-// padded to a multiple of 4 bytes.
+// Windows bitmaps. Written: the 54-byte header, 8 bits per pixel with a
+// 256-entry palette at offset 1078, or 24 bits per pixel at offset 54; rows
+// bottom line first, each padded to a multiple of 4 bytes.
+//
+// Read: every header the format has known (OS/2 1.x and 2.x, Windows 40 to
+// 124 bytes) is understood well enough to say what the file is. Opened are
+// uncompressed 8-bit files with a full 256-entry palette, wherever their pixels
+// start, bottom-up or top-down, and uncompressed 24-bit files; everything is
+// decided from the header before any row is read.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <iosfwd>
+#include <span>
+#include <string>
+#include <string_view>
 
 #include "kavel/expected.h"
 #include "kavel/guitools.h"
@@ -14,29 +23,71 @@ namespace kavel {
 
 // Row length in the file: width * bytes per pixel rounded up to a multiple of 4.
 std::uint64_t BitmapStride(std::int64_t width, int bytesPerPixel) noexcept;
-// Whole file length for the given layout.
+// Whole file length for the layout this program writes.
 std::uint64_t BitmapFileSize(std::int64_t width, std::int64_t height, int bitsPerPixel) noexcept;
+
+// The words every refusal of a bitmap that KAVEL does not open ends with.
+inline constexpr std::string_view kBitmapConversionAdvice =
+    "KAVEL opens 8-bit bitmaps with a full 256-colour palette; `kavel-cli import` converts it";
+// The refusal of a 24-bit file by the command line (the desktop shows its own
+// "CAUTION" box instead).
+inline constexpr std::string_view kColourBitmapRefusal =
+    "24-bit colour bitmap: KAVEL reads 8-bit gray bitmaps; `kavel-cli import` converts it";
+
+// "WHAT: " followed by kBitmapConversionAdvice.
+std::string BitmapNotOpenedBecause(std::string_view what);
+
+// Everything the reader needs, taken from the header and the palette.
+struct BitmapLayout {
+    std::uint32_t InfoHeaderSize = 0;  // 12, 16, 40, 52, 56, 64, 108 or 124
+    int Width = 0;
+    int Lines = 0;         // always positive
+    bool TopDown = false;  // the file's height field was negative
+    int BitsPerPixel = 0;  // 8 or 24
+    std::uint32_t PixelOffset = 0;
+    std::uint64_t Stride = 0;
+    Palette FilePalette{};     // 8-bit files, as 0x00RRGGBB
+    bool GrayPalette = false;  // 8-bit files whose 256 entries all have blue = green = red
+};
+
+// The number of leading bytes InspectBitmapHeader wants (the largest header
+// and a 256-entry palette); fewer are fine when the file is shorter.
+inline constexpr std::size_t kBitmapInspectBytes = 14 + 124 + 256 * 4;
+
+// Decides from the first bytes of a file of fileSize bytes whether it opens,
+// refusing with the reason otherwise. Also refuses a file too short for the
+// rows it announces, before anything is allocated for them.
+// With GrayOnly, an uncompressed 24-bit file is refused with
+// kColourBitmapRefusal as soon as its depth is known.
+enum class BitmapDepths { GrayAndColour, GrayOnly };
+Expected<BitmapLayout> InspectBitmapHeader(std::span<const std::uint8_t> start, std::uint64_t fileSize,
+                                           BitmapDepths accepted = BitmapDepths::GrayAndColour);
 
 struct BitmapData {
     int Width = 0;         // pixels
     int Height = 0;        // lines, always positive here (top-down files are turned)
     int BitsPerPixel = 0;  // 8 or 24
     // Height lines of Width * BitsPerPixel / 8 bytes, line 0 at the top.
+    // 8-bit files with a gray palette are read through it (tone = the entry's
+    // gray); with a colour palette the indices are given back.
     ByteMatrix Rows;
-    Palette FilePalette{};  // 8-bit files only; colours are not applied to the pixels
+    Palette FilePalette{};  // 8-bit files only
 };
 
-// Reads an 8- or 24-bit bitmap. Every header field is checked before anything
-// is allocated; a refusal carries a short reason ("not a BMP file",
-// "4 bits per pixel is not supported", "file ends inside row 17", ...).
+// Reads an opened 8- or 24-bit bitmap. Regular files only (a pipe or a device
+// is refused, never waited on).
 Expected<BitmapData> ReadBitmapFile(const std::filesystem::path& fileName);
+// The same for 8-bit files only: a 24-bit file is refused from its header,
+// before anything is allocated, with kColourBitmapRefusal.
+Expected<BitmapData> ReadGrayBitmapFile(const std::filesystem::path& fileName);
+bool IsColourBitmapRefusal(const Error& error) noexcept;
 // The same from any stream; streamSize is the number of bytes it holds.
 Expected<BitmapData> ReadBitmapStream(std::istream& in, std::uint64_t streamSize);
 
 // Writes rows as a bitmap. Gray and paletted kinds give the 8-bit layout (the
 // gray ramp unless a palette is given), RGB the 24-bit layout; the matrix then
-// holds 3 bytes per pixel and the width is Columns() / 3. The file is written
-// to a temporary name and renamed over fileName only when complete.
+// holds 3 bytes per pixel and the width is Columns() / 3. The file is replaced
+// only once it is complete (see safefile.h).
 Status WriteBitmapFile(const std::filesystem::path& fileName, const ByteMatrix& rows,
                        PixelKind kind = PixelKind::Gray, const Palette* palette = nullptr);
 Status WriteBitmapStream(std::ostream& out, const ByteMatrix& rows, PixelKind kind = PixelKind::Gray,
