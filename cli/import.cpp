@@ -246,6 +246,72 @@ void Put32(QByteArray& b, std::uint32_t v) {
     Put16(b, v >> 16);
 }
 
+// One channel of a packed pixel scaled onto 0..255 by the rule of every
+// depth: v8 = (v * 255 + max / 2) / max, max the channel's largest value.
+struct Channel {
+    std::uint32_t Mask = 0;
+    int Shift = 0;
+    std::uint32_t Max = 0;
+
+    explicit Channel(std::uint32_t mask) : Mask(mask) {
+        if (mask != 0) {
+            while (((mask >> Shift) & 1) == 0) {
+                ++Shift;
+            }
+            Max = mask >> Shift;
+        }
+    }
+    std::uint8_t Scale(std::uint32_t pixel) const noexcept {
+        if (Max == 0) {
+            return 0;
+        }
+        const std::uint64_t v = (pixel & Mask) >> Shift;
+        return static_cast<std::uint8_t>(std::min<std::uint64_t>(255, (v * 255 + Max / 2) / Max));
+    }
+};
+
+// Qt widens 5-bit channels by a shift (31 gives 248, so white comes out gray);
+// 16-bit bitmaps are therefore widened here, by the rounding rule above, into
+// a 24-bit bitmap of the same rows. The rows were checked to be in the file.
+QByteArray WidenedSixteenBits(const QByteArray& file, std::uint32_t offset, std::int64_t width,
+                              std::int64_t height, const std::array<std::uint32_t, 4>& masks) {
+    const Channel red(masks[0]);
+    const Channel green(masks[1]);
+    const Channel blue(masks[2]);
+    const std::int64_t lines = height < 0 ? -height : height;
+    const auto inStride = static_cast<std::size_t>((width * 16 + 31) / 32 * 4);
+    const auto outStride = static_cast<std::size_t>((width * 24 + 31) / 32 * 4);
+    const auto pixelBytes = static_cast<std::uint32_t>(outStride * static_cast<std::size_t>(lines));
+    QByteArray out;
+    out.append("BM");
+    Put32(out, 54 + pixelBytes);
+    Put32(out, 0);
+    Put32(out, 54);
+    for (const std::uint32_t v : {40u, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)}) {
+        Put32(out, v);
+    }
+    Put16(out, 1);
+    Put16(out, 24);
+    for (const std::uint32_t v : {0u, pixelBytes, 2835u, 2835u, 0u, 0u}) {
+        Put32(out, v);
+    }
+    out.append(QByteArray(static_cast<qsizetype>(pixelBytes), '\0'));
+    const auto* in = reinterpret_cast<const unsigned char*>(file.constData()) + offset;
+    auto* rows = reinterpret_cast<unsigned char*>(out.data()) + 54;
+    const auto columns = static_cast<std::size_t>(width);
+    for (std::int64_t line = 0; line < lines; ++line) {
+        const unsigned char* source = in + static_cast<std::size_t>(line) * inStride;
+        unsigned char* target = rows + static_cast<std::size_t>(line) * outStride;
+        for (std::size_t x = 0; x < columns; ++x) {
+            const std::uint32_t pixel = source[2 * x] | (std::uint32_t{source[2 * x + 1]} << 8);
+            target[3 * x] = blue.Scale(pixel);
+            target[3 * x + 1] = green.Scale(pixel);
+            target[3 * x + 2] = red.Scale(pixel);
+        }
+    }
+    return out;
+}
+
 // Qt's BMP reader takes the 12-, 40-, 108- and 124-byte headers but not the
 // 16-, 52-, 56- and 64-byte ones; it reads a short palette on into the pixels,
 // and decodes a truncated file with its missing rows black. So a bitmap is
@@ -353,6 +419,13 @@ Expected<QByteArray> CanonicalBitmap(const QByteArray& file) {
             return fail("file ends inside row " + std::to_string(whole + 1) + " of " + std::to_string(lines) +
                         " (rows counted from 1 in file order)");
         }
+    }
+
+    if (bits == 16) {
+        if (!masked) {
+            masks = {0x7C00, 0x03E0, 0x001F, 0};  // 5-5-5, the only layout without masks
+        }
+        return WidenedSixteenBits(file, offset, width, height, masks);
     }
 
     const bool keepHeader = headerSize == 108 || headerSize == 124;
