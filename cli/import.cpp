@@ -287,7 +287,8 @@ QByteArray WidenedSixteenBits(const QByteArray& file, std::uint32_t offset, std:
     Put32(out, 54 + pixelBytes);
     Put32(out, 0);
     Put32(out, 54);
-    for (const std::uint32_t v : {40u, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)}) {
+    for (const std::uint32_t v :
+         {40u, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)}) {
         Put32(out, v);
     }
     Put16(out, 1);
