@@ -10,6 +10,8 @@ ROUTE desktop: `kavel-cli convert FILE.bmp out.raw`, which reads what the
   desktop application reads; what must open is written in the corpus manifest.
 ROUTE import: `kavel-cli import FILE.bmp -o out.raw`, which must open whatever
   Pillow decodes (or the file's twin decodes, for headers Pillow does not read).
+ROUTE commands: import as a command (names, protected inputs, FIFOs, sizes
+  claimed by a header, usage errors).
 ROUTE imagemagick: real-world files written by ImageMagick's convert (BMP, PNG,
   16-bit PNG, TIFF, JPEG, PGM) through import, and import's bitmap output
   through the desktop reader.
@@ -113,8 +115,9 @@ class Runner:
 
 
 class Tally:
-    def __init__(self, route):
+    def __init__(self, route, passed="opened"):
         self.route = route
+        self.passed = passed
         self.opened = []
         self.refused = []
         self.failures = []
@@ -123,10 +126,10 @@ class Tally:
         self.failures.append(f"{name}: {why}")
 
     def report(self):
-        print(f"route {self.route}: {len(self.opened)} opened, {len(self.refused)} refused, "
+        print(f"route {self.route}: {len(self.opened)} {self.passed}, {len(self.refused)} refused, "
               f"{len(self.failures)} failed")
         for name in self.opened:
-            print(f"  opened   {name}")
+            print(f"  {self.passed:8} {name}")
         for name, message in self.refused:
             print(f"  refused  {name}: {message}")
         for failure in self.failures:
@@ -250,26 +253,128 @@ def route_imagemagick(runner, folder):
     return tally.report()
 
 
+def png(width, height, bit_depth=8, colour_type=0, rows=None):
+    """A PNG packed by hand: its header may claim any size."""
+    import struct
+    import zlib
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    data = zlib.compress(rows if rows is not None else b"")
+    return (b"\x89PNG\r\n\x1a\n" +
+            chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, bit_depth, colour_type, 0, 0, 0)) +
+            chunk(b"IDAT", data) + chunk(b"IEND", b""))
+
+
+def route_commands(runner, folder):
+    """import as a command: names, protection of inputs, usage errors, notes,
+    inputs that must not hang it or make it allocate what they claim."""
+    tally = Tally("import command", "passed")
+    os.makedirs(folder, exist_ok=True)
+
+    def path(name):
+        return os.path.join(folder, name)
+
+    def write(name, data):
+        with open(path(name), "wb") as f:
+            f.write(data)
+
+    # AddressSanitizer reserves terabytes of shadow memory: no address-space
+    # limit can be put on such a build.
+    with open(runner.cli, "rb") as binary:
+        limits_work = b"__asan_init" not in binary.read()
+
+    def run(*words, timeout=60, limit=None):
+        def bound():
+            if limit and limits_work:
+                import resource
+                resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+        done = subprocess.run([runner.cli, "import"] + list(words), capture_output=True, text=True,
+                              timeout=timeout, preexec_fn=bound)
+        return done.returncode, done.stderr
+
+    def expect(case, condition, detail):
+        if condition:
+            tally.opened.append(case)
+        else:
+            tally.fail(case, detail)
+
+    gray_rows = b"".join(b"\0" + bytes((x * 9 + y) % 256 for x in range(20)) for y in range(10))
+    write("gray.png", png(20, 10, rows=gray_rows))
+    subprocess.run([IMAGEMAGICK, "rose:", path("rose.png")], check=True)
+    subprocess.run([IMAGEMAGICK, "rose:", path("rose.jpg")], check=True)
+    out = path("out")
+    os.makedirs(out, exist_ok=True)
+
+    code, err = run(path("gray.png"), path("rose.png"), "--out-dir", out)
+    expect("--out-dir names each result after its input, raw by default",
+           code == 0 and os.path.exists(os.path.join(out, "gray.raw")) and os.path.exists(os.path.join(out, "rose.txt")),
+           f"exit {code}: {err}")
+    expect("a colour input gives one note, a gray one none",
+           err.count("note:") == 1 and "rose.png" in err and "luminance" in err, err)
+    code, err = run(path("gray.png"), "--out-dir", out, "--format", "bmp")
+    expect("--format bmp writes DIR/NAME.bmp", code == 0 and os.path.exists(os.path.join(out, "gray.bmp")), err)
+    code, err = run(path("rose.png"), path("rose.jpg"), "--out-dir", out)
+    expect("two inputs with one name: the second is refused, the first written",
+           code == 1 and "already written" in err and err.count("kavel-cli: ") == 2, f"exit {code}: {err}")
+
+    code, err = run(path("gray.png"), "-o", path("gray.bmp"))
+    before = open(path("gray.bmp"), "rb").read()
+    code_again, err_again = run(path("gray.bmp"), "-o", path("gray.bmp"))
+    expect("-o onto its own input is refused and the input kept",
+           code == 0 and code_again == 1 and "would replace the input" in err_again and
+           open(path("gray.bmp"), "rb").read() == before, err + err_again)
+
+    os.mkfifo(path("pipe.png"))
+    try:
+        code, err = run(path("pipe.png"), "-o", path("pipe.raw"), timeout=20)
+        expect("a FIFO input is refused without reading it", code == 1 and "not a regular file" in err, err)
+    except subprocess.TimeoutExpired:
+        tally.fail("a FIFO input is refused without reading it", "kavel-cli hung on the FIFO")
+
+    write("huge.png", png(100000, 100000))
+    code, err = run(path("huge.png"), "-o", path("huge.raw"), limit=512 << 20)
+    expect("a PNG claiming 10^10 pixels is refused for its size", code == 1 and "too large" in err, err)
+    write("big.png", png(30000, 30000))  # 900 MB decoded, no pixel data at all
+    code, err = run(path("big.png"), "-o", path("big.raw"), limit=512 << 20)
+    expect("a PNG claiming 900 MB under a 512 MB address space: a message, no crash",
+           code == 1 and f"kavel-cli: {path('big.png')}: PNG" in err and not os.path.exists(path("big.raw")),
+           f"exit {code}: {err}")
+
+    for words, why in ((["x.png"], "no output"), (["a.png", "b.png", "-o", "x.raw"], "-o with two inputs"),
+                       (["a.png", "-o", "x.png"], "-o not .raw or .bmp"),
+                       (["a.png", "--out-dir", out, "--format", "gif"], "--format gif"),
+                       (["a.png", "-o", "x.raw", "--format", "raw"], "--format with -o"),
+                       (["a.png", "-o", "x.raw", "--out-dir", out], "-o and --out-dir")):
+        code, err = run(*words)
+        expect(f"usage error: {why}", code == 2 and "import --help" in err, f"exit {code}: {err}")
+    return tally.report()
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--cli", required=True)
     parser.add_argument("--generator", required=True)
     parser.add_argument("--work", required=True)
-    parser.add_argument("--route", choices=("desktop", "import", "imagemagick"), required=True)
+    parser.add_argument("--route", choices=("desktop", "import", "imagemagick", "commands"), required=True)
     args = parser.parse_args()
 
     work = os.path.join(args.work, args.route)
     shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    runner = Runner(args.cli, work)
+    if args.route == "commands":
+        return route_commands(runner, os.path.join(work, "files"))
+    if args.route == "imagemagick":
+        return route_imagemagick(runner, work)
     corpus = os.path.join(work, "corpus")
     subprocess.run([sys.executable, args.generator, corpus], check=True)
     with open(os.path.join(corpus, "manifest.json")) as f:
         manifest = json.load(f)
-    runner = Runner(args.cli, work)
     if args.route == "desktop":
         return route_desktop(runner, corpus, manifest)
-    if args.route == "import":
-        return route_import(runner, corpus, manifest)
-    return route_imagemagick(runner, work)
+    return route_import(runner, corpus, manifest)
 
 
 if __name__ == "__main__":
