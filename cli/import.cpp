@@ -116,10 +116,23 @@ std::string DescribeFile(QIODevice& device, const QByteArray& format) {
     if (head.startsWith("BM")) {
         return DescribeBitmapHeader(head);
     }
+    if (head.isEmpty()) {
+        return "empty file";
+    }
     if (format.isEmpty()) {
-        return "file of a kind Qt's image readers do not know";
+        return "not an image";
     }
     return format.toUpper().toStdString() + " image";
+}
+
+// The formats this machine's Qt decodes: plugins are found at run time, so a
+// missing one shows here.
+std::string KnownFormats() {
+    std::string list;
+    for (const QByteArray& name : QImageReader::supportedImageFormats()) {
+        list += (list.empty() ? "" : ", ") + name.toStdString();
+    }
+    return list;
 }
 
 inline std::uint8_t Luminance(std::uint32_t r, std::uint32_t g, std::uint32_t b) noexcept {
@@ -146,8 +159,20 @@ std::string DepthWords(const QImage& image) {
     return std::to_string(image.depth()) + "-bit colour";
 }
 
+// Qt gives a null image when a conversion cannot get its memory.
+Expected<QImage> Converted(const QImage& image, QImage::Format format) {
+    if (image.format() == format) {
+        return image;
+    }
+    QImage converted = image.convertToFormat(format);
+    if (converted.isNull()) {
+        return Error{"not enough memory to convert the decoded image"};
+    }
+    return converted;
+}
+
 // Fills gray from image; gives true when some pixel or palette entry had colour.
-bool ConvertToGray(const QImage& decoded, ByteMatrix& gray) {
+Expected<bool> ConvertToGray(const QImage& decoded, ByteMatrix& gray) {
     const int lines = gray.Lines();
     const auto columns = static_cast<std::size_t>(gray.Columns());
     switch (decoded.format()) {
@@ -168,9 +193,11 @@ bool ConvertToGray(const QImage& decoded, ByteMatrix& gray) {
         case QImage::Format_Mono:
         case QImage::Format_MonoLSB:
         case QImage::Format_Indexed8: {
-            const QImage indexed = decoded.format() == QImage::Format_Indexed8
-                                       ? decoded
-                                       : decoded.convertToFormat(QImage::Format_Indexed8);
+            const auto converted = Converted(decoded, QImage::Format_Indexed8);
+            if (!converted) {
+                return converted.error();
+            }
+            const QImage& indexed = *converted;
             // A gray entry's luminance is its tone, so one table serves both kinds.
             std::array<std::uint8_t, 256> tone{};
             bool colour = false;
@@ -198,7 +225,11 @@ bool ConvertToGray(const QImage& decoded, ByteMatrix& gray) {
     // that colour is taken as stored.
     if (decoded.pixelFormat().redSize() > 8 ||
         decoded.pixelFormat().typeInterpretation() == QPixelFormat::FloatingPoint) {
-        const QImage deep = decoded.convertToFormat(QImage::Format_RGBA64);
+        const auto converted = Converted(decoded, QImage::Format_RGBA64);
+        if (!converted) {
+            return converted.error();
+        }
+        const QImage& deep = *converted;
         std::uint32_t differs = 0;
         for (int y = 0; y < lines; ++y) {
             const auto* in = reinterpret_cast<const quint16*>(deep.constScanLine(y));
@@ -214,9 +245,11 @@ bool ConvertToGray(const QImage& decoded, ByteMatrix& gray) {
         return differs != 0;
     }
 
-    const QImage rgba = decoded.format() == QImage::Format_RGBA8888
-                            ? decoded
-                            : decoded.convertToFormat(QImage::Format_RGBA8888);
+    const auto converted = Converted(decoded, QImage::Format_RGBA8888);
+    if (!converted) {
+        return converted.error();
+    }
+    const QImage& rgba = *converted;
     std::uint32_t differs = 0;
     for (int y = 0; y < lines; ++y) {
         const uchar* in = rgba.constScanLine(y);
@@ -490,8 +523,9 @@ Expected<ImportedImage> DecodeImage(QIODevice& device, int limitMegabytes) {
         return Error{std::move(text)};
     };
 
-    // A bitmap is checked and rewritten first (see CanonicalBitmap); the file
-    // is then in memory, where it is no larger than the pixels it holds.
+    // A bitmap is checked and rewritten first (see CanonicalBitmap), in
+    // memory: a BMP holds its pixels raw or run-length coded, so the copy
+    // costs about what the decoded image does, and it is bounded the same way.
     QByteArray canonical;
     QBuffer canonicalDevice(&canonical);
     QIODevice* source = &device;
@@ -514,10 +548,15 @@ Expected<ImportedImage> DecodeImage(QIODevice& device, int limitMegabytes) {
     reader.setAutoTransform(false);  // pixels as stored, whatever a tag says
     const QByteArray format = reader.format();
     if (format.isEmpty()) {
-        return refusal("not an image that can be imported");
+        return refusal("its content is none of the formats Qt reads here (" + KnownFormats() + ")");
     }
     if (source == &device) {
         what = DescribeFile(device, format);
+    }
+    // A drawing has no pixels of its own, and Qt cannot render its text
+    // without a GUI application (it aborts the process instead).
+    if (format == "svg" || format == "svgz") {
+        return refusal("a vector drawing, not a raster image; export it as PNG first");
     }
 
     // The size the header announces, checked before anything is decoded.
@@ -552,8 +591,12 @@ Expected<ImportedImage> DecodeImage(QIODevice& device, int limitMegabytes) {
     if (!gray) {
         return refusal(gray.error().message);
     }
+    const auto colour = ConvertToGray(decoded, *gray);
+    if (!colour) {
+        return refusal(colour.error().message);
+    }
     ImportedImage imported;
-    imported.ColourConverted = ConvertToGray(decoded, *gray);
+    imported.ColourConverted = *colour;
     imported.Gray = std::move(*gray);
     imported.Description = std::move(what);
     return imported;

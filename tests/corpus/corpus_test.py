@@ -212,8 +212,10 @@ def route_import(runner, corpus, manifest):
             words = ["BMP", f"{depth}-bit"]
         elif head[:2] == b"BM":
             words = ["BMP"]
+        elif head:
+            words = ["not an image", "formats Qt reads here", "png"]
         else:
-            words = ["not an image"]
+            words = ["empty file"]
         check_refused(tally, name, code, message, output, words)
     return tally.report()
 
@@ -341,6 +343,12 @@ def route_commands(runner, folder):
     expect("a PNG claiming 900 MB under a 512 MB address space: a message, no crash",
            code == 1 and f"kavel-cli: {path('big.png')}: PNG" in err and not os.path.exists(path("big.raw")),
            f"exit {code}: {err}")
+
+    write("drawing.svg", b'<svg xmlns="http://www.w3.org/2000/svg" width="20" height="10">'
+                         b'<text x="1" y="9">Hi</text></svg>')
+    code, err = run(path("drawing.svg"), "-o", path("drawing.raw"))
+    expect("an SVG drawing is refused, not rendered (its text would abort Qt)",
+           code == 1 and "SVG image: a vector drawing" in err, f"exit {code}: {err}")
 
     for words, why in ((["x.png"], "no output"), (["a.png", "b.png", "-o", "x.raw"], "-o with two inputs"),
                        (["a.png", "-o", "x.png"], "-o not .raw or .bmp"),
