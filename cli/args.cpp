@@ -24,6 +24,8 @@ constexpr std::array kTreatOptions{
 };
 constexpr std::array kHistogramOptions{OptionName{"--output", "-o"}, OptionName{"--size", ""}};
 constexpr std::array kSizeOnlyOptions{OptionName{"--size", ""}};
+constexpr std::array kImportOptions{OptionName{"--output", "-o"}, OptionName{"--out-dir", ""},
+                                    OptionName{"--format", ""}};
 
 struct OptionValue {
     std::string_view Name;  // the long name, whichever spelling was used
@@ -277,9 +279,52 @@ ParsedCommandLine ParseConvert(const Words& words) {
     return options;
 }
 
+ParsedCommandLine ParseImport(const Words& words) {
+    const auto fail = [](std::string message) { return UsageError{CommandName::Import, std::move(message)}; };
+    ImportOptions options;
+    bool formatGiven = false;
+    for (const auto& [name, value] : words.Options) {
+        if (name == "--output") {
+            options.Output = value;
+        } else if (name == "--out-dir") {
+            options.OutDir = value;
+        } else {
+            formatGiven = true;
+            if (value == "raw") {
+                options.Format = ImageFormat::Raw;
+            } else if (value == "bmp") {
+                options.Format = ImageFormat::Bitmap;
+            } else {
+                return fail("--format: " + Quoted(value) + " is not raw or bmp");
+            }
+        }
+    }
+    options.Inputs.assign(words.Positionals.begin(), words.Positionals.end());
+    if (options.Inputs.empty()) {
+        return fail("no input image given");
+    }
+    if (options.Output.empty() == options.OutDir.empty()) {
+        return fail("give either -o OUTPUT (one input) or --out-dir DIR");
+    }
+    if (!options.Output.empty()) {
+        if (options.Inputs.size() > 1) {
+            return fail("-o takes a single input; use --out-dir DIR for several");
+        }
+        if (formatGiven) {
+            return fail("--format goes with --out-dir; with -o the extension decides");
+        }
+        const auto format = FormatOfName(options.Output);
+        if (!format) {
+            return fail(OutputNameProblem("-o", options.Output));
+        }
+        options.Format = *format;
+    }
+    return options;
+}
+
 std::optional<CommandName> CommandOf(std::string_view word) noexcept {
-    for (const CommandName command :
-         {CommandName::Treat, CommandName::Histogram, CommandName::Tones, CommandName::Convert}) {
+    for (const CommandName command : {CommandName::Treat, CommandName::Histogram, CommandName::Tones,
+                                      CommandName::Convert, CommandName::Import}) {
         if (CommandWord(command) == word) {
             return command;
         }
@@ -371,6 +416,8 @@ std::string_view CommandWord(CommandName command) noexcept {
             return "tones";
         case CommandName::Convert:
             return "convert";
+        case CommandName::Import:
+            return "import";
         case CommandName::None:
             break;
     }
@@ -421,6 +468,9 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> args) {
     if (*command == CommandName::Histogram) {
         known = kHistogramOptions;
     }
+    if (*command == CommandName::Import) {
+        known = kImportOptions;
+    }
     auto split = SplitWords(rest, known);
     if (auto* problem = std::get_if<std::string>(&split)) {
         return UsageError{*command, std::move(*problem)};
@@ -434,6 +484,8 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> args) {
             return ParseHistogram(words);
         case CommandName::Tones:
             return ParseTones(words);
+        case CommandName::Import:
+            return ParseImport(words);
         case CommandName::Convert:
         case CommandName::None:
             break;
@@ -497,6 +549,24 @@ Rewrites an image as raw or 8-bit bitmap, chosen by the extension of OUTPUT
       --size LxC      size of a raw input, L lines by C columns
   -h, --help          show this help
 )";
+        case CommandName::Import:
+            return R"(Usage: kavel-cli import INPUT... (-o OUTPUT | --out-dir DIR) [--format raw|bmp]
+
+Converts images of any kind Qt reads (PNG, TIFF, JPEG, PGM, WebP, BMP of every
+depth, palette, header and compression) to 8-bit gray, which KAVEL opens.
+
+  -o, --output FILE   the image of a single input; FILE ends in .raw or .bmp
+      --out-dir DIR   one image per input in the existing folder DIR, named
+                      after the input (photo.png gives DIR/photo.raw)
+      --format KIND   raw or bmp: the kind written with --out-dir (default raw)
+  -h, --help          show this help
+
+Gray tones are kept and palettes applied. Colour becomes its luminance
+Y = (19595 R + 38470 G + 7471 B + 32768) / 65536, with a note on stderr.
+16-bit values v become (255 v + 32767) / 65535, before the luminance for
+colour. Alpha is ignored. A .raw image comes with its five-line descriptor;
+a .bmp one is an 8-bit bitmap with the gray ramp palette.
+)";
         case CommandName::None:
             break;
     }
@@ -509,6 +579,7 @@ Commands:
   histogram   write the 256 tone counts of an image
   tones       print the number of distinct tones of an image
   convert     rewrite an image as raw or 8-bit bitmap
+  import      convert PNG, TIFF, JPEG, any BMP, ... to an 8-bit gray image
 
 Inputs ending in .bmp are read as 8-bit bitmaps, any other as raw bytes sized
 by their descriptor (scene.raw: scene.txt) or by --size LINESxCOLUMNS.

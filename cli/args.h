@@ -17,7 +17,7 @@
 
 namespace kavel::cli {
 
-enum class CommandName { None, Treat, Histogram, Tones, Convert };
+enum class CommandName { None, Treat, Histogram, Tones, Convert, Import };
 
 enum class ImageFormat { Raw, Bitmap };
 
@@ -47,6 +47,13 @@ struct ConvertOptions {
     std::optional<ImageSize> Size;
 };
 
+struct ImportOptions {
+    std::vector<std::string> Inputs;
+    std::string Output;                     // -o: one input, format from its extension
+    std::string OutDir;                     // --out-dir: several inputs, names from the inputs
+    ImageFormat Format = ImageFormat::Raw;  // --format, with --out-dir
+};
+
 struct ShowHelp {
     CommandName Command = CommandName::None;
 };
@@ -59,7 +66,7 @@ struct UsageError {
 };
 
 using ParsedCommandLine = std::variant<UsageError, ShowHelp, ShowVersion, TreatOptions, HistogramOptions,
-                                       TonesOptions, ConvertOptions>;
+                                       TonesOptions, ConvertOptions, ImportOptions>;
 
 // args are the words after the program name.
 ParsedCommandLine ParseCommandLine(std::span<const std::string_view> args);

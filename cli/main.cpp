@@ -8,6 +8,7 @@
 
 #include "args.h"
 #include "commands.h"
+#include "import.h"
 #include "kavel/safefile.h"
 
 namespace {
@@ -42,6 +43,8 @@ int Run(const ParsedCommandLine& parsed) {
                 return RunHistogram(what);
             } else if constexpr (std::is_same_v<T, TonesOptions>) {
                 return RunTones(what);
+            } else if constexpr (std::is_same_v<T, ImportOptions>) {
+                return RunImport(what);
             } else {
                 return RunConvert(what);
             }
