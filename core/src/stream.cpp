@@ -6,6 +6,7 @@
 #include <array>
 #include <cassert>
 #include <cstring>
+#include <new>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -47,6 +48,32 @@ Status CheckRawSize(ImageSize size) {
 
 std::size_t Bytes(std::uint64_t lines, std::uint64_t rowBytes) {
     return static_cast<std::size_t>(lines * rowBytes);
+}
+
+Error NoMemoryForLines(std::uint64_t lines, std::uint64_t rowBytes) {
+    return Error{"not enough memory for " + std::to_string(lines) + " lines of " + std::to_string(rowBytes) +
+                 " bytes"};
+}
+
+// Grows a buffer without letting an exception leave the core.
+Status Reserve(std::vector<std::uint8_t>& buffer, std::size_t bytes, std::uint64_t lines,
+               std::uint64_t rowBytes) {
+    if (buffer.size() < bytes) {
+        try {
+            buffer.resize(bytes);
+        } catch (const std::bad_alloc&) {
+            return NoMemoryForLines(lines, rowBytes);
+        }
+    }
+    return {};
+}
+
+Expected<ByteMatrix> LinesOf(int columns, int lines) {
+    auto matrix = AllocateByteMatrix(columns, lines);
+    if (!matrix) {
+        return NoMemoryForLines(static_cast<std::uint64_t>(lines), static_cast<std::uint64_t>(columns));
+    }
+    return matrix;
 }
 
 }  // namespace
@@ -154,8 +181,11 @@ Status LineSource::Read(LineOrder order, int first, int count, std::span<std::ui
         s.SequentialAdvised = true;
     }
     const bool inPlace = inFileOrder && s.Stride == columns && s.Tones.Identity;
-    if (!inPlace && s.Staging.size() < want) {
-        s.Staging.resize(want);
+    if (!inPlace) {
+        if (auto reserved = Reserve(s.Staging, want, static_cast<std::uint64_t>(count), s.Stride);
+            !reserved) {
+            return reserved;
+        }
     }
     const std::span<std::uint8_t> into = inPlace ? rows.first(want) : std::span(s.Staging).first(want);
     auto got = s.File.ReadAt(offset, into);
@@ -201,7 +231,12 @@ Status LineSource::Produce(LineOrder order, const LineConsumer& take) {
         return {};
     }
     const auto columns = static_cast<std::uint64_t>(size.Columns);
-    std::vector<std::uint8_t> band(Bytes(static_cast<std::uint64_t>(state_->Band), columns));
+    std::vector<std::uint8_t> band;
+    if (auto reserved = Reserve(band, Bytes(static_cast<std::uint64_t>(state_->Band), columns),
+                                static_cast<std::uint64_t>(state_->Band), columns);
+        !reserved) {
+        return reserved;
+    }
     for (int first = 0; first < size.Lines; first += state_->Band) {
         const int count = std::min(state_->Band, size.Lines - first);
         if (auto read = Read(order, first, count, band); !read) {
@@ -230,11 +265,11 @@ Status TreatedLines::Produce(LineOrder order, const LineConsumer& take) {
     // counts as.
     const int band = source_.BandLines();
     const int windowLines = band + 2;
-    auto window = AllocateByteMatrix(size.Columns, windowLines);
+    auto window = LinesOf(size.Columns, windowLines);
     if (!window) {
         return window.error();
     }
-    auto result = AllocateByteMatrix(size.Columns, windowLines);
+    auto result = LinesOf(size.Columns, windowLines);
     if (!result) {
         return result.error();
     }
@@ -310,15 +345,18 @@ Status SaveBitmapLines(const fs::path& file, LineProducer& lines) {
         const auto stride = static_cast<std::size_t>(BitmapStride(size.Columns, 1));
         // Rows padded in place: the padding bytes are never written, so stay 0.
         std::vector<std::uint8_t> padded;
-        return lines.Produce(LineOrder::BottomFirst, [&](int count, std::span<const std::uint8_t> rows) {
+        Status padding;
+        auto produced = lines.Produce(LineOrder::BottomFirst, [&](int count,
+                                                                  std::span<const std::uint8_t> rows) {
             const auto n = static_cast<std::size_t>(count);
             if (stride == columns) {
                 out.write(reinterpret_cast<const char*>(rows.data()),
                           static_cast<std::streamsize>(rows.size()));
                 return static_cast<bool>(out);
             }
-            if (padded.size() < n * stride) {
-                padded.resize(n * stride);
+            padding = Reserve(padded, n * stride, n, stride);
+            if (!padding) {
+                return false;
             }
             for (std::size_t k = 0; k < n; ++k) {
                 std::memcpy(padded.data() + k * stride, rows.data() + k * columns, columns);
@@ -326,6 +364,10 @@ Status SaveBitmapLines(const fs::path& file, LineProducer& lines) {
             out.write(reinterpret_cast<const char*>(padded.data()), static_cast<std::streamsize>(n * stride));
             return static_cast<bool>(out);
         });
+        if (!produced) {
+            return produced;
+        }
+        return padding;
     });
 }
 
@@ -341,7 +383,7 @@ Status CountBands(LineSource& source, Count count) {
     // Counting is cheap next to reading: larger bands amortise its set-up.
     const int band =
         static_cast<int>(std::min<std::int64_t>(std::int64_t{source.BandLines()} * 4, size.Lines));
-    auto whole = AllocateByteMatrix(size.Columns, band);
+    auto whole = LinesOf(size.Columns, band);
     if (!whole) {
         return whole.error();
     }
@@ -349,7 +391,7 @@ Status CountBands(LineSource& source, Count count) {
         const int lines = std::min(band, size.Lines - first);
         if (lines < band) {
             // The last band, shorter: a matrix of its own size.
-            auto last = AllocateByteMatrix(size.Columns, lines);
+            auto last = LinesOf(size.Columns, lines);
             if (!last) {
                 return last.error();
             }
