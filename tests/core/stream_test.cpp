@@ -210,6 +210,22 @@ TEST(StreamSource, ShortRawFileReadsAsZerosInEitherOrder) {
     EXPECT_EQ(test::LinesOf(whole->Pixels), expected);
 }
 
+// Pixels are read from where the header says they start, not from 1078.
+TEST(StreamSource, BitmapPixelsStartWhereTheHeaderSays) {
+    ScratchFolder folder;
+    std::mt19937 random(5);
+    const ByteMatrix image = RandomImage(random, 7, 9);
+    const fs::path file = StoreImage(folder, "gap", image, Stored::BottomUp);
+    std::string bytes = ReadWholeFile(file);
+    bytes.insert(1078, "gap!!");
+    bytes[10] = static_cast<char>((1078 + 5) & 0xFF);
+    WriteWholeFile(file, bytes);
+    for (LineOrder order : {LineOrder::TopFirst, LineOrder::BottomFirst}) {
+        LineSource source = Open(file, Stored::BottomUp, {}, 8 * 2);
+        EXPECT_TRUE(SameImage(Collect(source, order), image));
+    }
+}
+
 // The streaming reader refuses what the whole-image reader refuses, in the
 // same words, before any line is read.
 TEST(StreamSource, RefusesWhatTheWholeImageReaderRefuses) {
