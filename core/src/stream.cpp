@@ -190,7 +190,9 @@ Status LineSource::Read(LineOrder order, int first, int count, std::span<std::ui
     const std::span<std::uint8_t> into = inPlace ? rows.first(want) : std::span(s.Staging).first(want);
     auto got = s.File.ReadAt(offset, into);
     if (!got) {
-        return Error{"reading line " + std::to_string(first + 1) + " failed: " + got.error().message};
+        const int top = order == LineOrder::TopFirst ? first : s.Size.Lines - first - count;
+        return Error{"reading lines " + std::to_string(top + 1) + " to " + std::to_string(top + count) +
+                     " (counted from 1 at the top) failed: " + got.error().message};
     }
     if (*got < want) {
         if (s.Bitmap) {
