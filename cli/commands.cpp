@@ -109,8 +109,8 @@ Status TreatOne(const fs::path& input, const fs::path& output, ImageFormat forma
         return checked;
     }
 
-    // Read, treated and written a band of lines at a time: memory does not
-    // grow with the image.
+    // The image is read, treated and written a band of lines at a time, so
+    // memory does not grow with it.
     auto source = OpenImageLines(input, options.Size);
     if (!source) {
         return source.error();
