@@ -13,6 +13,7 @@
 
 #include "imagefiles.h"
 #include "kavel/statistics.h"
+#include "kavel/stream.h"
 #include "kavel/treatment.h"
 
 namespace kavel::cli {
@@ -108,20 +109,14 @@ Status TreatOne(const fs::path& input, const fs::path& output, ImageFormat forma
         return checked;
     }
 
-    // Source and result are the only full-size buffers: the source is read
-    // straight into its matrix and the result written straight from its own.
-    auto source = LoadImage(input, options.Size);
+    // The image is read, treated and written a band of lines at a time, so
+    // memory does not grow with it.
+    auto source = OpenImageLines(input, options.Size);
     if (!source) {
         return source.error();
     }
-    auto result = AllocateByteMatrix(source->Columns(), source->Lines());
-    if (!result) {
-        return result.error();
-    }
-    if (auto treated = ComputeTreatment(*source, options.Parameters, *result); !treated) {
-        return treated;
-    }
-    if (auto saved = SaveImage(output, *result, format); !saved) {
+    TreatedLines treated(*source, options.Parameters);
+    if (auto saved = SaveImageLines(output, treated, format); !saved) {
         return saved;
     }
     Remember(outputs, written);
@@ -174,12 +169,17 @@ int RunHistogram(const HistogramOptions& options) {
             return kExitFailure;
         }
     }
-    const auto image = LoadImage(options.Input, options.Size);
-    if (!image) {
-        ReportFailure(options.Input, image.error().message);
+    auto source = OpenImageLines(options.Input, options.Size);
+    if (!source) {
+        ReportFailure(options.Input, source.error().message);
         return kExitFailure;
     }
-    const Histogram counts = ComputeHistogram(*image);
+    const auto streamed = StreamHistogram(*source);
+    if (!streamed) {
+        ReportFailure(options.Input, streamed.error().message);
+        return kExitFailure;
+    }
+    const Histogram& counts = *streamed;
     if (!options.Output.empty()) {
         if (auto saved = WriteHistogramFile(options.Output, counts); !saved) {
             ReportFailure(options.Input, saved.error().message);
@@ -197,12 +197,17 @@ int RunHistogram(const HistogramOptions& options) {
 }
 
 int RunTones(const TonesOptions& options) {
-    const auto image = LoadImage(options.Input, options.Size);
-    if (!image) {
-        ReportFailure(options.Input, image.error().message);
+    auto source = OpenImageLines(options.Input, options.Size);
+    if (!source) {
+        ReportFailure(options.Input, source.error().message);
         return kExitFailure;
     }
-    std::cout << CountDistinctTones(*image) << '\n' << std::flush;
+    const auto tones = StreamDistinctTones(*source);
+    if (!tones) {
+        ReportFailure(options.Input, tones.error().message);
+        return kExitFailure;
+    }
+    std::cout << *tones << '\n' << std::flush;
     if (!std::cout) {
         ReportFailure(options.Input, "cannot write to standard output");
         return kExitFailure;
@@ -218,12 +223,12 @@ int RunConvert(const ConvertOptions& options) {
         ReportFailure(options.Input, checked.error().message);
         return kExitFailure;
     }
-    const auto image = LoadImage(options.Input, options.Size);
-    if (!image) {
-        ReportFailure(options.Input, image.error().message);
+    auto source = OpenImageLines(options.Input, options.Size);
+    if (!source) {
+        ReportFailure(options.Input, source.error().message);
         return kExitFailure;
     }
-    if (auto saved = SaveImage(options.Output, *image, format); !saved) {
+    if (auto saved = SaveImageLines(options.Output, *source, format); !saved) {
         ReportFailure(options.Input, saved.error().message);
         return kExitFailure;
     }

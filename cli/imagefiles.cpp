@@ -33,6 +33,16 @@ Expected<ImageSize> RawSizeOf(const fs::path& file, const std::optional<ImageSiz
     return read;
 }
 
+// A short file reads with its missing pixels at 0, as in the desktop
+// application, so that every result there can be reproduced here; it is
+// worth a warning since it is usually a truncated copy.
+void WarnShort(const fs::path& file, ImageSize size, std::uint64_t fileBytes) {
+    std::cerr << "kavel-cli: " << file.string() << ": warning: holds " << fileBytes
+              << " bytes, fewer than the " << size.Lines << " x " << size.Columns << " = "
+              << static_cast<std::uint64_t>(size.Lines) * static_cast<std::uint64_t>(size.Columns)
+              << " of its size; the rest reads as 0\n";
+}
+
 Expected<ByteMatrix> LoadRaw(const fs::path& file, const std::optional<ImageSize>& size) {
     auto rawSize = RawSizeOf(file, size);
     if (!rawSize) {
@@ -42,25 +52,14 @@ Expected<ByteMatrix> LoadRaw(const fs::path& file, const std::optional<ImageSize
     if (!raw) {
         return raw.error();
     }
-    // A short file reads with its missing pixels at 0, as in the desktop
-    // application, so that every result there can be reproduced here; it is
-    // worth a warning since it is usually a truncated copy.
     if (raw->Short()) {
-        std::cerr << "kavel-cli: " << file.string() << ": warning: holds " << raw->FileBytes
-                  << " bytes, fewer than the " << rawSize->Lines << " x " << rawSize->Columns << " = "
-                  << raw->Pixels.PixelCount() << " of its size; the rest reads as 0\n";
+        WarnShort(file, *rawSize, raw->FileBytes);
     }
     return std::move(raw->Pixels);
 }
 
-}  // namespace
-
-ImageFormat InputFormatOf(const fs::path& file) {
-    return FormatOfName(file.native()) == ImageFormat::Bitmap ? ImageFormat::Bitmap : ImageFormat::Raw;
-}
-
-Expected<ByteMatrix> LoadImage(const fs::path& file, const std::optional<ImageSize>& size) {
-    // The name is already on the line, so the common cases are said briefly.
+// The name is already on the line, so the common cases are said briefly.
+Status CheckInput(const fs::path& file) {
     struct stat info {};
     if (::stat(file.c_str(), &info) != 0) {
         return Error{errno == ENOENT ? std::string("no such file") : std::generic_category().message(errno)};
@@ -71,10 +70,41 @@ Expected<ByteMatrix> LoadImage(const fs::path& file, const std::optional<ImageSi
     if (const std::string kind = SpecialFileKind(file); !kind.empty()) {
         return Error{"is " + kind + ", not a regular file"};
     }
+    return {};
+}
+
+}  // namespace
+
+ImageFormat InputFormatOf(const fs::path& file) {
+    return FormatOfName(file.native()) == ImageFormat::Bitmap ? ImageFormat::Bitmap : ImageFormat::Raw;
+}
+
+Expected<ByteMatrix> LoadImage(const fs::path& file, const std::optional<ImageSize>& size) {
+    if (auto checked = CheckInput(file); !checked) {
+        return checked.error();
+    }
     if (InputFormatOf(file) == ImageFormat::Raw) {
         return LoadRaw(file, size);
     }
     return LoadGrayBitmap(file);
+}
+
+Expected<LineSource> OpenImageLines(const fs::path& file, const std::optional<ImageSize>& size) {
+    if (auto checked = CheckInput(file); !checked) {
+        return checked.error();
+    }
+    if (InputFormatOf(file) == ImageFormat::Bitmap) {
+        return LineSource::OpenBitmap(file);
+    }
+    auto rawSize = RawSizeOf(file, size);
+    if (!rawSize) {
+        return rawSize.error();
+    }
+    auto source = LineSource::OpenRaw(file, *rawSize);
+    if (source && source->Short()) {
+        WarnShort(file, *rawSize, source->FileBytes());
+    }
+    return source;
 }
 
 std::vector<fs::path> FilesWrittenFor(const fs::path& file, ImageFormat format) {
@@ -92,6 +122,13 @@ std::vector<fs::path> FilesReadFor(const fs::path& file, const std::optional<Ima
         }
     }
     return files;
+}
+
+Status SaveImageLines(const fs::path& file, LineProducer& lines, ImageFormat format) {
+    if (format == ImageFormat::Bitmap) {
+        return SaveBitmapLines(file, lines);
+    }
+    return SaveRawLines(file, fs::path(DescriptorNameFor(file.string())), lines);
 }
 
 Status SaveImage(const fs::path& file, const ByteMatrix& image, ImageFormat format) {

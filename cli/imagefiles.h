@@ -14,6 +14,7 @@
 #include "kavel/guitools.h"
 #include "kavel/imagefile.h"
 #include "kavel/rawimage.h"
+#include "kavel/stream.h"
 
 namespace kavel::cli {
 
@@ -21,6 +22,13 @@ ImageFormat InputFormatOf(const std::filesystem::path& file);
 
 // size, when given, wins over the raw image's descriptor; bitmaps ignore it.
 Expected<ByteMatrix> LoadImage(const std::filesystem::path& file, const std::optional<ImageSize>& size);
+
+// The same image read a band of lines at a time, with the same checks, words
+// and warning as LoadImage.
+Expected<LineSource> OpenImageLines(const std::filesystem::path& file, const std::optional<ImageSize>& size);
+
+// SaveImage from lines given a band at a time.
+Status SaveImageLines(const std::filesystem::path& file, LineProducer& lines, ImageFormat format);
 
 // A raw result is followed by its five-line descriptor (out.raw: out.txt).
 // Each file is replaced only once it is written whole.

@@ -55,14 +55,10 @@ std::uint64_t BitmapFileSize(std::int64_t width, std::int64_t height, int bitsPe
     return offset + lines * BitmapStride(width, bytesPerPixel);
 }
 
-Status WriteBitmapStream(std::ostream& out, const ByteMatrix& rows, PixelKind kind, const Palette* palette) {
+Status WriteBitmapHeaderStream(std::ostream& out, int width, int height, PixelKind kind,
+                               const Palette* palette) {
     const bool rgb = kind == PixelKind::Rgb;
     const int bytesPerPixel = rgb ? 3 : 1;
-    if (rows.Columns() % bytesPerPixel != 0) {
-        return Error{"an RGB row must hold 3 bytes per pixel"};
-    }
-    const int width = rows.Columns() / bytesPerPixel;
-    const int height = rows.Lines();
     const std::uint32_t offset = rgb ? kHeaderSize : kPalettedOffset;
     const std::uint64_t stride = BitmapStride(width, bytesPerPixel);
     const std::uint64_t imageSize = stride * static_cast<std::uint64_t>(height);
@@ -99,6 +95,21 @@ Status WriteBitmapStream(std::ostream& out, const ByteMatrix& rows, PixelKind ki
             return Error{"writing the palette failed"};
         }
     }
+    return {};
+}
+
+Status WriteBitmapStream(std::ostream& out, const ByteMatrix& rows, PixelKind kind, const Palette* palette) {
+    const bool rgb = kind == PixelKind::Rgb;
+    const int bytesPerPixel = rgb ? 3 : 1;
+    if (rows.Columns() % bytesPerPixel != 0) {
+        return Error{"an RGB row must hold 3 bytes per pixel"};
+    }
+    const int width = rows.Columns() / bytesPerPixel;
+    const int height = rows.Lines();
+    if (auto header = WriteBitmapHeaderStream(out, width, height, kind, palette); !header) {
+        return header;
+    }
+    const std::uint64_t stride = BitmapStride(width, bytesPerPixel);
 
     // Bottom line first. Rows whose length is already a multiple of 4 are
     // written straight from the matrix; others go through a zero-padded buffer.
@@ -164,6 +175,20 @@ std::string RowsMissing(std::uint64_t row, std::int64_t lines) {
 }
 
 }  // namespace
+
+BitmapTones BitmapTonesOf(const BitmapLayout& layout) noexcept {
+    BitmapTones tones;
+    for (std::size_t i = 0; i < 256; ++i) {
+        tones.Of[i] = static_cast<std::uint8_t>(i);
+    }
+    if (layout.BitsPerPixel == 8 && layout.GrayPalette) {
+        for (std::size_t i = 0; i < 256; ++i) {
+            tones.Of[i] = static_cast<std::uint8_t>(layout.FilePalette[i]);
+            tones.Identity = tones.Identity && tones.Of[i] == i;
+        }
+    }
+    return tones;
+}
 
 std::string BitmapNotOpenedBecause(std::string_view what) {
     std::string text(what);
@@ -341,15 +366,8 @@ Expected<BitmapData> ReadBitmap(std::uint64_t size, const ReadAtFn& readAt, bool
     data.Rows = std::move(*matrix);
     data.FilePalette = layout.FilePalette;
 
-    // A gray palette gives the tones; the identity ramp needs no lookup.
-    std::array<std::uint8_t, 256> tones{};
-    bool lookUp = false;
-    if (layout.BitsPerPixel == 8 && layout.GrayPalette) {
-        for (std::size_t i = 0; i < 256; ++i) {
-            tones[i] = static_cast<std::uint8_t>(layout.FilePalette[i]);
-            lookUp = lookUp || tones[i] != i;
-        }
-    }
+    const BitmapTones tones = BitmapTonesOf(layout);
+    const bool lookUp = !tones.Identity;
 
     // Many rows per read; each is copied from the block into its line.
     const std::uint64_t stride = layout.Stride;
@@ -379,7 +397,7 @@ Expected<BitmapData> ReadBitmap(std::uint64_t size, const ReadAtFn& readAt, bool
             std::uint8_t* to = data.Rows[line];
             if (lookUp) {
                 for (std::size_t j = 0; j < rowBytes; ++j) {
-                    to[j] = tones[from[j]];
+                    to[j] = tones.Of[from[j]];
                 }
             } else {
                 std::memcpy(to, from, rowBytes);

@@ -90,4 +90,14 @@ Expected<std::size_t> InputFile::ReadAt(std::uint64_t offset, std::span<std::uin
     return done;
 }
 
+void InputFile::Advise(std::uint64_t offset, std::uint64_t length, int advice) const noexcept {
+#if defined(POSIX_FADV_NORMAL)
+    (void)::posix_fadvise(fd_, static_cast<off_t>(offset), static_cast<off_t>(length), advice);
+#else
+    (void)offset;
+    (void)length;
+    (void)advice;
+#endif
+}
+
 }  // namespace kavel::detail

@@ -32,6 +32,10 @@ public:
     // The error gives the system's reason.
     Expected<std::size_t> ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) const;
 
+    // A hint to the system (POSIX_FADV_SEQUENTIAL, _WILLNEED, ...); nothing
+    // changes where it is not available. length 0 means to the end.
+    void Advise(std::uint64_t offset, std::uint64_t length, int advice) const noexcept;
+
 private:
     InputFile(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
     int fd_ = -1;

@@ -328,7 +328,9 @@ TEST_F(CliTest, BadInputsAreRefusedWithAReasonAndWriteNothing) {
     WriteText(Path("negative.txt"), "-4\r\n4\r\n");
     fs::create_directory(Path("folder.raw"));
     WriteBytes(Path("vast.raw"), Bytes(16, 5));
-    WriteText(Path("vast.txt"), "60000\r\n60000\r\n");
+    WriteText(Path("vast.txt"), "12000\r\n12000\r\n");
+    WriteBytes(Path("wide.raw"), Bytes(16, 5));
+    WriteText(Path("wide.txt"), "1\r\n1000000000\r\n");
 
     // Sizes claimed by a header or a descriptor must not be allocated before
     // the file is known to hold them. kavel-cli maps about 90 MB of shared
@@ -353,13 +355,20 @@ TEST_F(CliTest, BadInputsAreRefusedWithAReasonAndWriteNothing) {
     }
 
     // A short raw file is legal (its missing pixels read as 0), so a vast size
-    // is really asked for; when memory can't hold it that is one clear line.
+    // is really asked for. Images are read a band of lines at a time, so one
+    // larger than the address space is counted; a single line too long for
+    // memory is one clear line after the warning, and writes nothing.
     if (kAddressSpaceCanBeLimited) {
-        const RunResult vast = Run({"treat", P("vast.raw"), "-o", P("out.bmp"), "--type", "whole"}, bounded);
-        EXPECT_EQ(vast.ExitCode, 1);
-        const auto lines = SplitLines(vast.Err);
-        ASSERT_EQ(lines.size(), 1u) << vast.Err;
-        EXPECT_NE(lines[0].find("memory"), std::string::npos) << lines[0];
+        const RunResult vast = Run({"tones", P("vast.raw")}, bounded);
+        EXPECT_EQ(vast.ExitCode, 0) << vast.Err;
+        EXPECT_EQ(vast.Out, "2\n");
+        EXPECT_EQ(SplitLines(vast.Err).size(), 1u) << vast.Err;
+        const RunResult wide = Run({"treat", P("wide.raw"), "-o", P("out.bmp"), "--type", "whole"}, bounded);
+        EXPECT_EQ(wide.ExitCode, 1);
+        const auto lines = SplitLines(wide.Err);
+        ASSERT_EQ(lines.size(), 2u) << wide.Err;
+        EXPECT_NE(lines[0].find("fewer"), std::string::npos) << lines[0];
+        EXPECT_NE(lines[1].find("memory"), std::string::npos) << lines[1];
         EXPECT_FALSE(fs::exists(Path("out.bmp")));
     }
 }

@@ -9,6 +9,7 @@
 // decided from the header before any row is read.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <iosfwd>
@@ -63,6 +64,14 @@ enum class BitmapDepths { GrayAndColour, GrayOnly };
 Expected<BitmapLayout> InspectBitmapHeader(std::span<const std::uint8_t> start, std::uint64_t fileSize,
                                            BitmapDepths accepted = BitmapDepths::GrayAndColour);
 
+// What each pixel byte of a file reads as: the gray of its palette entry when
+// the palette is all gray, the byte itself otherwise.
+struct BitmapTones {
+    std::array<std::uint8_t, 256> Of{};
+    bool Identity = true;  // every byte reads as itself
+};
+BitmapTones BitmapTonesOf(const BitmapLayout& layout) noexcept;
+
 struct BitmapData {
     int Width = 0;         // pixels
     int Height = 0;        // lines, always positive here (top-down files are turned)
@@ -90,6 +99,10 @@ Expected<BitmapData> ReadBitmapStream(std::istream& in, std::uint64_t streamSize
 // only once it is complete (see safefile.h).
 Status WriteBitmapFile(const std::filesystem::path& fileName, const ByteMatrix& rows,
                        PixelKind kind = PixelKind::Gray, const Palette* palette = nullptr);
+// The header (and for the 8-bit layout the palette) of a width x height file,
+// for writers that send the rows themselves, bottom line first.
+Status WriteBitmapHeaderStream(std::ostream& out, int width, int height, PixelKind kind = PixelKind::Gray,
+                               const Palette* palette = nullptr);
 Status WriteBitmapStream(std::ostream& out, const ByteMatrix& rows, PixelKind kind = PixelKind::Gray,
                          const Palette* palette = nullptr);
 
