@@ -75,34 +75,22 @@ KAVEL_BODY void WholeItemBody(const std::uint8_t* source, std::uint8_t* result, 
     }
 }
 
-// Tone of one pixel from its own mask and the AND of its four neighbours'
-// masks (a neighbour outside the image counts as selected: the edge of the
-// image is not a border).
-KAVEL_BODY std::uint8_t PixelTone(std::uint8_t self, std::uint8_t neighbours, const BorderTones& t) noexcept {
-    const auto tone = static_cast<std::uint8_t>(t.border ^ (neighbours & (t.inside ^ t.border)));
-    return static_cast<std::uint8_t>(t.background ^ (self & (tone ^ t.background)));
-}
-
 // One result line from the selection masks of the lines above, here and below.
+// The rows are padded: here[-1] and here[count] exist, and are 0xFF beyond
+// the image's left and right edges, as the outside rows above the first and
+// below the last line are: a neighbour outside the image counts as selected,
+// so the edge of the image is not a border, and no pixel needs a special case.
 KAVEL_BODY void BorderBody(const std::uint8_t* __restrict above, const std::uint8_t* __restrict here,
                            const std::uint8_t* __restrict below, std::uint8_t* __restrict result,
                            std::size_t count, const BorderTones& tones) noexcept {
-    if (count == 1) {
-        result[0] = PixelTone(here[0], static_cast<std::uint8_t>(above[0] & below[0]), tones);
-        return;
-    }
-    result[0] = PixelTone(here[0], static_cast<std::uint8_t>(above[0] & below[0] & here[1]), tones);
     const std::uint8_t background = tones.background;
     const auto insideFlip = static_cast<std::uint8_t>(tones.inside ^ tones.border);
     const std::uint8_t border = tones.border;
-    for (std::size_t j = 1; j + 1 < count; ++j) {
+    for (std::size_t j = 0; j < count; ++j) {
         const auto neighbours = static_cast<std::uint8_t>(above[j] & below[j] & here[j - 1] & here[j + 1]);
         const auto tone = static_cast<std::uint8_t>(border ^ (neighbours & insideFlip));
         result[j] = static_cast<std::uint8_t>(background ^ (here[j] & (tone ^ background)));
     }
-    const std::size_t last = count - 1;
-    result[last] =
-        PixelTone(here[last], static_cast<std::uint8_t>(above[last] & below[last] & here[last - 1]), tones);
 }
 
 // Copies count bytes to target with streaming stores, which write whole cache
@@ -220,17 +208,18 @@ Status BorderTreatment(const RowKernels& k, bool streaming, const ByteMatrix& so
                        Interval interval, const BorderTones& tones) {
     const int lines = source.Lines();
     const auto count = static_cast<std::size_t>(source.Columns());
-    // Five lines, each starting on a cache line: three of selection, one that
+    // Five rows, each on its own cache lines: three of selection, one that
     // stands for the outside of the image, one for the result when streaming.
-    const std::size_t stride = (count + 63) & ~std::size_t{63};
+    // Every row has one padding column on either side, 0xFF like the outside.
+    const std::size_t stride = (count + 2 + 63) & ~std::size_t{63};
     PixelBuffer window(static_cast<std::uint8_t*>(std::aligned_alloc(64, 5 * stride)));
     if (!window) {
         return Error{"not enough memory for the treatment of a line of " + std::to_string(count) + " pixels"};
     }
-    std::uint8_t* const outside = window.get() + 3 * stride;
+    std::fill(window.get(), window.get() + 4 * stride, std::uint8_t{0xFF});
+    std::uint8_t* const outside = window.get() + 3 * stride + 1;
     std::uint8_t* const staged = window.get() + 4 * stride;
-    std::fill(outside, outside + count, std::uint8_t{0xFF});
-    auto selection = [&](int line) { return window.get() + static_cast<std::size_t>(line % 3) * stride; };
+    auto selection = [&](int line) { return window.get() + static_cast<std::size_t>(line % 3) * stride + 1; };
 
     k.select(source[0], selection(0), count, interval);
     for (int i = 0; i < lines; ++i) {
@@ -262,6 +251,10 @@ Status Treat(const RowKernels& k, detail::ResultStores stores, const ByteMatrix&
     if (source.Empty()) {
         return {};
     }
+    // Every byte of the result is written below; a fresh result (the first
+    // treatment after an open) gets its pages at once rather than one first
+    // write at a time.
+    PopulateLargePages(result.Bytes().data(), result.Bytes().size());
     const std::uint8_t background = LowByte(parameters.BackgroundTone);
     const Interval interval = ByteInterval(parameters.MinThreshold, parameters.MaxThreshold);
     const int type = parameters.TreatmentType;
