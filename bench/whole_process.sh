@@ -12,29 +12,34 @@
 # the same input. Outputs are deleted after every run, outside the timing. The inputs
 # are read from the page cache (each is read once before the first round).
 #
-# usage: bench/whole_process.sh [-r ROUNDS] [-b BUILD_DIR] [-d SCRATCH_DIR] [MEGAPIXELS...]
+# usage: bench/whole_process.sh [-r ROUNDS] [-b BUILD_DIR]... [-d SCRATCH_DIR] [MEGAPIXELS...]
 #   MEGAPIXELS: 100 (10000 x 10000) or 400 (20000 x 20000), or LINESxCOLUMNS; default 100 400
-#   BUILD_DIR must hold cli/kavel-cli and tools/make_samples (default build/ci).
+#   BUILD_DIR must hold cli/kavel-cli (default build/ci); the first one also tools/make_samples.
+#   Given more than once (before and after a change), the builds' commands alternate too.
 #   SCRATCH_DIR needs about 4 bytes per pixel of the largest size, free (default /tmp).
 set -euo pipefail
 
 rounds=5
-build=build/ci
+builds=()
 scratch=${TMPDIR:-/tmp}
 while getopts "r:b:d:h" option; do
     case $option in
         r) rounds=$OPTARG ;;
-        b) build=$OPTARG ;;
+        b) builds+=("$OPTARG") ;;
         d) scratch=$OPTARG ;;
-        *) sed -n '2,20p' "$0"; exit 2 ;;
+        *) sed -n '2,21p' "$0"; exit 2 ;;
     esac
 done
 shift $((OPTIND - 1))
 sizes=("$@")
 [ ${#sizes[@]} -eq 0 ] && sizes=(100 400)
 
-cli=$(realpath "$build/cli/kavel-cli")
-samples=$(realpath "$build/tools/make_samples")
+[ ${#builds[@]} -eq 0 ] && builds=(build/ci)
+clis=()
+for build in "${builds[@]}"; do
+    clis+=("$(realpath "$build/cli/kavel-cli")")
+done
+samples=$(realpath "${builds[0]}/tools/make_samples")
 python=/usr/bin/python3
 work=$(mktemp -d "$scratch/kavel-whole.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -45,7 +50,9 @@ echo "machine: $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f
     "$(free -g | awk '/Mem:/ {print $2}') GiB, kernel $(uname -r)"
 echo "transparent huge pages: enabled $(cat /sys/kernel/mm/transparent_hugepage/enabled 2>/dev/null)," \
     "defrag $(cat /sys/kernel/mm/transparent_hugepage/defrag 2>/dev/null)"
-echo "kavel-cli: $cli ($(cd "$(dirname "$0")" && git rev-parse --short HEAD 2>/dev/null || echo '?'))"
+for k in "${!clis[@]}"; do
+    echo "kavel-cli #$((k + 1)): ${clis[$k]}"
+done
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 # One timed run: appends "size,case,wall,system,rss_kb" to the log.
@@ -83,8 +90,11 @@ for size in "${sizes[@]}"; do
         for kind in bmp raw; do
             in=$input/scene.$kind
             run "$size" "dd $kind" dd if="$in" of="$work/out.$kind" bs=1M conv=fsync
-            run "$size" "treat $kind" "$cli" treat "$in" -o "$work/out.$kind" "${treat[@]}"
-            run "$size" "convert $kind" "$cli" convert "$in" "$work/out.$kind"
+            for k in "${!clis[@]}"; do
+                run "$size" "treat $kind #$((k + 1))" "${clis[$k]}" treat "$in" -o "$work/out.$kind" \
+                    "${treat[@]}"
+                run "$size" "convert $kind #$((k + 1))" "${clis[$k]}" convert "$in" "$work/out.$kind"
+            done
         done
     done
     rm -rf "$input"

@@ -56,11 +56,7 @@ constexpr std::uint32_t PackDisplay(std::uint8_t blue, std::uint8_t green, std::
 
 }  // namespace
 
-namespace {
-
-enum class LargePageUse { Later, WriteNow };
-
-void AskForLargePages(void* data, std::size_t bytes, LargePageUse use) noexcept {
+void AdviseLargePages(void* data, std::size_t bytes) noexcept {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     // Only whole huge pages inside the block: its ends may share pages with
     // other allocations.
@@ -71,31 +67,13 @@ void AskForLargePages(void* data, std::size_t bytes, LargePageUse use) noexcept 
     const auto start = reinterpret_cast<std::uintptr_t>(data);
     const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
     const std::uintptr_t last = (start + bytes) & ~(kHugePage - 1);
-    if (first >= last) {
-        return;
+    if (first < last) {
+        (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
     }
-    (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#if defined(MADV_POPULATE_WRITE)
-    // Linux 5.14 and later; older kernels refuse it and the pages come with
-    // the first writes as before. Contents are left as they are.
-    if (use == LargePageUse::WriteNow) {
-        (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
-    }
-#endif
-#endif
+#else
     (void)data;
     (void)bytes;
-    (void)use;
-}
-
-}  // namespace
-
-void AdviseLargePages(void* data, std::size_t bytes) noexcept {
-    AskForLargePages(data, bytes, LargePageUse::Later);
-}
-
-void PopulateLargePages(void* data, std::size_t bytes) noexcept {
-    AskForLargePages(data, bytes, LargePageUse::WriteNow);
+#endif
 }
 
 Expected<ByteMatrix> AllocateByteMatrix(int columns, int lines) {

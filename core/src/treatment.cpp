@@ -251,10 +251,6 @@ Status Treat(const RowKernels& k, detail::ResultStores stores, const ByteMatrix&
     if (source.Empty()) {
         return {};
     }
-    // Every byte of the result is written below; a fresh result (the first
-    // treatment after an open) gets its pages at once rather than one first
-    // write at a time.
-    PopulateLargePages(result.Bytes().data(), result.Bytes().size());
     const std::uint8_t background = LowByte(parameters.BackgroundTone);
     const Interval interval = ByteInterval(parameters.MinThreshold, parameters.MaxThreshold);
     const int type = parameters.TreatmentType;
