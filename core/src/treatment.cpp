@@ -208,18 +208,21 @@ Status BorderTreatment(const RowKernels& k, bool streaming, const ByteMatrix& so
                        Interval interval, const BorderTones& tones) {
     const int lines = source.Lines();
     const auto count = static_cast<std::size_t>(source.Columns());
-    // Five rows, each on its own cache lines: three of selection, one that
-    // stands for the outside of the image, one for the result when streaming.
-    // Every row has one padding column on either side, 0xFF like the outside.
-    const std::size_t stride = (count + 2 + 63) & ~std::size_t{63};
-    PixelBuffer window(static_cast<std::uint8_t*>(std::aligned_alloc(64, 5 * stride)));
+    // Five rows: three of selection, one that stands for the outside of the
+    // image, one for the result when streaming. Each row starts a cache line
+    // and has one padding byte on either side (the last byte of the cache line
+    // before it, the first after it), 0xFF like the outside.
+    const std::size_t stride = ((count + 1 + 63) & ~std::size_t{63}) + 64;
+    PixelBuffer window(static_cast<std::uint8_t*>(std::aligned_alloc(64, 5 * stride + 64)));
     if (!window) {
         return Error{"not enough memory for the treatment of a line of " + std::to_string(count) + " pixels"};
     }
-    std::fill(window.get(), window.get() + 4 * stride, std::uint8_t{0xFF});
-    std::uint8_t* const outside = window.get() + 3 * stride + 1;
-    std::uint8_t* const staged = window.get() + 4 * stride;
-    auto selection = [&](int line) { return window.get() + static_cast<std::size_t>(line % 3) * stride + 1; };
+    std::fill(window.get(), window.get() + 4 * stride + 64, std::uint8_t{0xFF});
+    std::uint8_t* const outside = window.get() + 3 * stride + 64;
+    std::uint8_t* const staged = window.get() + 4 * stride + 64;
+    auto selection = [&](int line) {
+        return window.get() + static_cast<std::size_t>(line % 3) * stride + 64;
+    };
 
     k.select(source[0], selection(0), count, interval);
     for (int i = 0; i < lines; ++i) {
