@@ -253,9 +253,9 @@ TEST(Treatment, MatchesTwoPassDescriptionOnRandomImages) {
     }
 }
 
-// Above the size where the public entry switches to streaming stores, every
-// variant still agrees with the cached baseline, which the test above checks
-// against the description.
+// On an image of many long lines (16 MB), every variant and the public entry
+// agree with the cached baseline, which the test above checks against the
+// description.
 TEST(Treatment, LargeImagesGiveTheSameResultOnEveryPath) {
     const int columns = 4099;  // odd, so that most lines start unaligned
     const int lines = 4100;
