@@ -111,6 +111,30 @@ void BM_Treatment(benchmark::State& state) {
     Account(state, image);
 }
 
+// One row-loop variant at 100 MP: path 0 baseline x86-64, 1 AVX2; stores 0
+// ordinary, 1 streaming. Shows what each choice of ComputeTreatment buys.
+void BM_TreatmentVariant(benchmark::State& state) {
+    const ByteMatrix& image = BlobImage(100);
+    ByteMatrix result = Blank(image);
+    const kavel::TreatmentParameters parameters{
+        static_cast<std::int32_t>(state.range(0)), 100, 180, 255, 128, 0};
+    const auto path =
+        state.range(1) == 0 ? kavel::detail::KernelPath::Baseline : kavel::detail::KernelPath::Avx2;
+    const auto stores =
+        state.range(2) == 0 ? kavel::detail::ResultStores::Cached : kavel::detail::ResultStores::Streaming;
+    if (!kavel::detail::KernelPathAvailable(path)) {
+        state.SkipWithError("no AVX2 on this processor");
+        return;
+    }
+    for (auto _ : state) {
+        if (!kavel::detail::ComputeTreatmentOn(path, stores, image, parameters, result)) {
+            state.SkipWithError("treatment failed");
+        }
+        benchmark::ClobberMemory();
+    }
+    Account(state, image);
+}
+
 void BM_Histogram(benchmark::State& state) {
     const ByteMatrix& image = BlobImage(state.range(0));
     for (auto _ : state) {
@@ -219,6 +243,10 @@ void TypesAndSizes(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(BM_Memcpy)->Apply(Sizes);
 BENCHMARK(BM_Treatment)->Apply(TypesAndSizes);
+BENCHMARK(BM_TreatmentVariant)
+    ->ArgsProduct({{1, 2, 3}, {0, 1}, {0, 1}})
+    ->ArgNames({"type", "avx2", "streaming"})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Histogram)->Apply(Sizes);
 BENCHMARK(BM_ToneCount)->Apply(Sizes);
 BENCHMARK(BM_DisplayConversion)->Apply(Sizes);

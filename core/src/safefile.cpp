@@ -146,8 +146,13 @@ private:
         if (firstError_ != 0) {
             return false;
         }
+        // At most 1 MiB per write(2). Linux builds the page cache of one
+        // larger write from 2 MiB folios; those need whole free 2 MiB blocks,
+        // which a virtual machine's host may have taken back, so filling them
+        // costs many times the copy (raw images, written in one piece, took
+        // four times as long as bitmaps, written row by row).
         while (count != 0) {
-            const ssize_t done = ::write(fd_, data, std::min<std::size_t>(count, std::size_t{1} << 30));
+            const ssize_t done = ::write(fd_, data, std::min<std::size_t>(count, std::size_t{1} << 20));
             if (done < 0) {
                 if (errno == EINTR) {
                     continue;

@@ -151,5 +151,23 @@ TEST(RasterImage, ViewOfWritesThroughToTheMatrix) {
     EXPECT_EQ(emptyView.Columns(), 0);
 }
 
+// The huge-page request is a hint: a block keeps its contents, whether its
+// pages were written before the request, never written (zero), or both.
+TEST(ByteMatrix, HugePageAdviceKeepsContents) {
+    auto made = AllocateByteMatrix(4099, 2050);  // over 8 MiB, not a multiple of 2 MiB
+    ASSERT_TRUE(made.ok());
+    ByteMatrix matrix = std::move(made).value();
+    const std::span<std::uint8_t> bytes = matrix.Bytes();
+    for (std::size_t k = 0; k < bytes.size() / 2; ++k) {
+        bytes[k] = static_cast<std::uint8_t>(k * 7 + 3);
+    }
+    AdviseLargePages(bytes.data(), bytes.size());
+    for (std::size_t k = 0; k < bytes.size(); ++k) {
+        const auto expected = k < bytes.size() / 2 ? static_cast<std::uint8_t>(k * 7 + 3) : std::uint8_t{0};
+        ASSERT_EQ(bytes[k], expected) << "byte " << k;
+    }
+    AdviseLargePages(nullptr, 0);  // nothing to do, and no failure
+}
+
 }  // namespace
 }  // namespace kavel

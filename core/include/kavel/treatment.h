@@ -32,4 +32,21 @@ struct TreatmentParameters {
 // differ in size.
 Status ComputeTreatment(const ByteMatrix& source, const TreatmentParameters& parameters, ByteMatrix& result);
 
+namespace detail {
+
+// The row loops exist for the baseline x86-64 and for AVX2, and a large
+// result is written with streaming stores; ComputeTreatment takes the widest
+// loops the processor has and chooses the stores by size. These entries force
+// either choice, so that tests and benchmarks can check that all give the
+// same results.
+enum class KernelPath { Best, Baseline, Avx2 };
+enum class ResultStores { BySize, Cached, Streaming };
+bool KernelPathAvailable(KernelPath path) noexcept;
+// As ComputeTreatment, with the given choices; an Error when the path is not
+// available on this processor.
+Status ComputeTreatmentOn(KernelPath path, ResultStores stores, const ByteMatrix& source,
+                          const TreatmentParameters& parameters, ByteMatrix& result);
+
+}  // namespace detail
+
 }  // namespace kavel
