@@ -1,11 +1,15 @@
 // Reading an input image and writing a result the way the desktop application
 // does, by file name: .bmp is an 8-bit bitmap, anything else raw bytes sized by
 // their descriptor or by a size given on the command line. The rules are the
-// core's (kavel/imagefile.h); this adds the command line's words around them.
+// core's (kavel/imagefile.h); this adds the command line's words around them,
+// standard input and output ("-"), and inputs told apart by their content.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -19,20 +23,41 @@ namespace kavel::cli {
 
 ImageFormat InputFormatOf(const std::filesystem::path& file);
 
-// size, when given, wins over the raw image's descriptor; bitmaps ignore it.
-Expected<ByteMatrix> LoadImage(const std::filesystem::path& file, const std::optional<ImageSize>& size);
+// One input as the run reads it, decided before anything is written, so that
+// a result of the run can never become what a later input is read with.
+struct ImageInput {
+    std::string Name;  // as given; "-" for standard input
+    bool Stdin = false;
+    ImageFormat Kind = ImageFormat::Raw;              // standard input: raw with a size, else bitmap
+    std::optional<ImageSize> Size;                    // --size
+    std::optional<std::filesystem::path> Descriptor;  // raw file without --size, when one exists
+};
+ImageInput DescribeInput(const std::string& name, const std::optional<ImageSize>& size);
+
+// The files reading the input opens: the image and its descriptor.
+std::vector<std::filesystem::path> FilesReadFor(const ImageInput& input);
+
+// warnings receives whole lines ("kavel-cli: FILE: warning: ...\n").
+Expected<ByteMatrix> LoadImage(const ImageInput& input, std::string& warnings);
 
 // A raw result is followed by its five-line descriptor (out.raw: out.txt).
 // Each file is replaced only once it is written whole.
 Status SaveImage(const std::filesystem::path& file, const ByteMatrix& image, ImageFormat format);
+// To standard output: a bitmap, or raw bytes alone (no descriptor).
+Status WriteImageToStdout(const ByteMatrix& image, ImageFormat format);
 
 // The files SaveImage writes for file in that format.
 std::vector<std::filesystem::path> FilesWrittenFor(const std::filesystem::path& file, ImageFormat format);
 
-// The files LoadImage reads for file: the image, and for a raw image without
-// a given size the descriptor that exists beside it.
-std::vector<std::filesystem::path> FilesReadFor(const std::filesystem::path& file,
-                                                const std::optional<ImageSize>& size);
+// What the first bytes of a file say it is when that is a known format KAVEL
+// does not read as it is ("a PNG image"), or empty. fileSize is the whole
+// length, used to confirm the weaker signatures.
+std::string KnownFormatOf(std::span<const std::uint8_t> head, std::uint64_t fileSize);
+inline constexpr std::size_t kSignatureBytes = 136;  // DICOM's mark sits at 128
+
+// For an input that is the descriptor of a raw image beside it (scene.txt
+// next to scene.raw), the name of that image, in the folder as given.
+std::optional<std::string> DescribedImageOf(const std::string& input);
 
 using kavel::SameFile;
 
