@@ -148,7 +148,7 @@ std::string ShortFileWarning(const ImageInput& input, std::uint64_t bytes, Image
 // Why a file whose first bytes are those of a known format is not read as the
 // kind its name gives, or empty when it may be read.
 std::string SignatureRefusal(std::span<const std::uint8_t> head, std::uint64_t fileSize, ImageFormat kind,
-                             bool sizeGiven) {
+                             bool fromStdin) {
     if (kind == ImageFormat::Bitmap && IsBitmapSignature(head)) {
         return {};  // the bitmap reader says the rest
     }
@@ -157,7 +157,7 @@ std::string SignatureRefusal(std::span<const std::uint8_t> head, std::uint64_t f
         return {};
     }
     if (what == "a Windows bitmap") {
-        return sizeGiven ? "is a Windows bitmap, not raw bytes: leave out --size to read it as one"
+        return fromStdin ? "is a Windows bitmap, not raw bytes: leave out --size to read it as one"
                          : "is a Windows bitmap, not raw bytes: name it .bmp to read it as one";
     }
     if (what.find("image") == std::string::npos && what.find("DICOM") == std::string::npos) {
@@ -198,7 +198,7 @@ Expected<ByteMatrix> LoadStdin(const ImageInput& input, std::string& warnings) {
     const std::span<const std::uint8_t> all(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                             bytes.size());
     if (auto refusal = SignatureRefusal(all.first(std::min(all.size(), kSignatureBytes)), all.size(),
-                                        ImageFormat::Bitmap, false);
+                                        ImageFormat::Bitmap, true);
         !refusal.empty()) {
         return Error{refusal};
     }
@@ -301,9 +301,8 @@ Expected<ByteMatrix> LoadImage(const ImageInput& input, std::string& warnings) {
         std::ifstream in(file, std::ios::binary);
         in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
         const auto got = static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0));
-        const std::string refusal =
-            SignatureRefusal(std::span(head).first(got), static_cast<std::uint64_t>(info.st_size), input.Kind,
-                             input.Size.has_value());
+        const std::string refusal = SignatureRefusal(
+            std::span(head).first(got), static_cast<std::uint64_t>(info.st_size), input.Kind, false);
         if (!refusal.empty()) {
             return Error{refusal};
         }
