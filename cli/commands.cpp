@@ -172,6 +172,97 @@ std::string Labelled(const Batch& batch, const std::string& input, const std::st
     return out;
 }
 
+// What each command's "process one input" gets besides its options: the
+// inputs as described at the start of the run and where each result goes.
+struct RunPlan {
+    const Batch& Inputs;
+    RunInputs Run;
+    std::vector<PlannedOutput> Outputs;
+};
+
+RunPlan PlanRun(const Batch& batch, const std::optional<ImageSize>& size) {
+    return RunPlan{batch, DescribeInputs(batch, size), std::vector<PlannedOutput>(batch.Size())};
+}
+
+InputOutcome TreatInput(const TreatOptions& options, const RunPlan& plan, std::size_t i,
+                        InputReport& report) {
+    const std::string& input = plan.Inputs.Inputs()[i];
+    if (plan.Outputs[i].Problem) {
+        return Fail(report, input, *plan.Outputs[i].Problem);
+    }
+    // Source and result are the only full-size buffers: the source is read
+    // straight into its matrix and the result written straight from its own.
+    auto source = LoadFor(plan.Run, i, report);
+    if (!source) {
+        return InputOutcome::Failed;
+    }
+    auto result = AllocateByteMatrix(source->Columns(), source->Lines());
+    if (!result) {
+        return Fail(report, input, result.error().message);
+    }
+    if (auto treated = ComputeTreatment(*source, options.Parameters, *result); !treated) {
+        return Fail(report, input, treated.error().message);
+    }
+    source.reset();
+    return Deliver(plan.Outputs[i], *result, input, report);
+}
+
+InputOutcome HistogramInput(const RunPlan& plan, std::size_t i, InputReport& report) {
+    const std::string& input = plan.Inputs.Inputs()[i];
+    const PlannedOutput& output = plan.Outputs[i];
+    if (output.Problem) {
+        return Fail(report, input, *output.Problem);
+    }
+    const auto image = LoadFor(plan.Run, i, report);
+    if (!image) {
+        return InputOutcome::Failed;
+    }
+    const Histogram counts = ComputeHistogram(*image);
+    if (output.ToStdout) {
+        // Kept as bytes so that the CR LF line ends reach the pipe unchanged.
+        report.Out = Labelled(plan.Inputs, input, FormatHistogramExport(counts));
+        return InputOutcome::Done;
+    }
+    const Status saved = WriteHistogramFile(output.File, counts);
+    return saved ? InputOutcome::Done : Fail(report, input, saved.error().message);
+}
+
+InputOutcome TonesInput(const RunPlan& plan, std::size_t i, InputReport& report) {
+    const auto image = LoadFor(plan.Run, i, report);
+    if (!image) {
+        return InputOutcome::Failed;
+    }
+    report.Out =
+        Labelled(plan.Inputs, plan.Inputs.Inputs()[i], std::to_string(CountDistinctTones(*image)) + "\n");
+    return InputOutcome::Done;
+}
+
+InputOutcome ConvertInput(const RunPlan& plan, std::size_t i, InputReport& report) {
+    const std::string& input = plan.Inputs.Inputs()[i];
+    if (plan.Outputs[i].Problem) {
+        return Fail(report, input, *plan.Outputs[i].Problem);
+    }
+    const auto image = LoadFor(plan.Run, i, report);
+    if (!image) {
+        return InputOutcome::Failed;
+    }
+    return Deliver(plan.Outputs[i], *image, input, report);
+}
+
+// The output that names itself: a file whose extension gives the kind, or
+// standard output in the kind given.
+PlannedOutput NamedOutput(const std::string& output, std::optional<ImageFormat> format) {
+    PlannedOutput plan;
+    if (output == kStandardStream) {
+        plan.ToStdout = true;
+        plan.Format = *format;
+    } else {
+        plan.File = output;
+        plan.Format = *FormatOfName(output);
+    }
+    return plan;
+}
+
 }  // namespace
 
 int RunTreat(const TreatOptions& options) {
@@ -179,42 +270,15 @@ int RunTreat(const TreatOptions& options) {
     if (auto refused = batch.Start(options.OutDir)) {
         return *refused;
     }
-    const RunInputs run = DescribeInputs(batch, options.Size);
-    std::vector<PlannedOutput> plans(batch.Size());
+    RunPlan plan = PlanRun(batch, options.Size);
     for (std::size_t i = 0; i < batch.Size(); ++i) {
-        if (options.Output == kStandardStream) {
-            plans[i].ToStdout = true;
-            plans[i].Format = *options.Format;
-        } else if (!options.Output.empty()) {
-            plans[i].File = options.Output;
-            plans[i].Format = *FormatOfName(options.Output);
-        } else {
-            plans[i] = PlanInFolder(options.OutDir, options.NameTemplate, options.Format, run.Inputs[i]);
-        }
+        plan.Outputs[i] = options.OutDir.empty() ? NamedOutput(options.Output, options.Format)
+                                                 : PlanInFolder(options.OutDir, options.NameTemplate,
+                                                                options.Format, plan.Run.Inputs[i]);
     }
-    CheckPlans(batch, run, plans, true);
-
-    return batch.Run([&](std::size_t i, InputReport& report) {
-        const std::string& input = batch.Inputs()[i];
-        if (plans[i].Problem) {
-            return Fail(report, input, *plans[i].Problem);
-        }
-        // Source and result are the only full-size buffers: the source is read
-        // straight into its matrix and the result written straight from its own.
-        auto source = LoadFor(run, i, report);
-        if (!source) {
-            return InputOutcome::Failed;
-        }
-        auto result = AllocateByteMatrix(source->Columns(), source->Lines());
-        if (!result) {
-            return Fail(report, input, result.error().message);
-        }
-        if (auto treated = ComputeTreatment(*source, options.Parameters, *result); !treated) {
-            return Fail(report, input, treated.error().message);
-        }
-        source.reset();
-        return Deliver(plans[i], *result, input, report);
-    });
+    CheckPlans(batch, plan.Run, plan.Outputs, true);
+    return batch.Run(
+        [&](std::size_t i, InputReport& report) { return TreatInput(options, plan, i, report); });
 }
 
 int RunHistogram(const HistogramOptions& options) {
@@ -222,41 +286,21 @@ int RunHistogram(const HistogramOptions& options) {
     if (auto refused = batch.Start(options.OutDir)) {
         return *refused;
     }
-    const RunInputs run = DescribeInputs(batch, options.Size);
-    std::vector<PlannedOutput> plans(batch.Size());
+    RunPlan plan = PlanRun(batch, options.Size);
     for (std::size_t i = 0; i < batch.Size(); ++i) {
-        if (options.Output.empty() || options.Output == kStandardStream) {
-            if (options.OutDir.empty()) {
-                plans[i].ToStdout = true;
-                continue;
-            }
-            const std::string name = ExpandNameTemplate(
-                options.NameTemplate.empty() ? "{stem}.xls" : options.NameTemplate, run.Inputs[i].Name);
-            plans[i].File = fs::path(options.OutDir) / name;
+        PlannedOutput& output = plan.Outputs[i];
+        if (!options.OutDir.empty()) {
+            const std::string& name =
+                options.NameTemplate.empty() ? std::string("{stem}.xls") : options.NameTemplate;
+            output.File = fs::path(options.OutDir) / ExpandNameTemplate(name, plan.Run.Inputs[i].Name);
+        } else if (options.Output.empty() || options.Output == kStandardStream) {
+            output.ToStdout = true;
         } else {
-            plans[i].File = options.Output;
+            output.File = options.Output;
         }
     }
-    CheckPlans(batch, run, plans, false);
-
-    return batch.Run([&](std::size_t i, InputReport& report) {
-        const std::string& input = batch.Inputs()[i];
-        if (plans[i].Problem) {
-            return Fail(report, input, *plans[i].Problem);
-        }
-        const auto image = LoadFor(run, i, report);
-        if (!image) {
-            return InputOutcome::Failed;
-        }
-        const Histogram counts = ComputeHistogram(*image);
-        if (plans[i].ToStdout) {
-            // Kept as bytes so that the CR LF line ends reach the pipe unchanged.
-            report.Out = Labelled(batch, input, FormatHistogramExport(counts));
-            return InputOutcome::Done;
-        }
-        const Status saved = WriteHistogramFile(plans[i].File, counts);
-        return saved ? InputOutcome::Done : Fail(report, input, saved.error().message);
-    });
+    CheckPlans(batch, plan.Run, plan.Outputs, false);
+    return batch.Run([&](std::size_t i, InputReport& report) { return HistogramInput(plan, i, report); });
 }
 
 int RunTones(const TonesOptions& options) {
@@ -264,15 +308,8 @@ int RunTones(const TonesOptions& options) {
     if (auto refused = batch.Start({})) {
         return *refused;
     }
-    const RunInputs run = DescribeInputs(batch, options.Size);
-    return batch.Run([&](std::size_t i, InputReport& report) {
-        const auto image = LoadFor(run, i, report);
-        if (!image) {
-            return InputOutcome::Failed;
-        }
-        report.Out = Labelled(batch, batch.Inputs()[i], std::to_string(CountDistinctTones(*image)) + "\n");
-        return InputOutcome::Done;
-    });
+    const RunPlan plan = PlanRun(batch, options.Size);
+    return batch.Run([&](std::size_t i, InputReport& report) { return TonesInput(plan, i, report); });
 }
 
 int RunConvert(const ConvertOptions& options) {
@@ -280,27 +317,10 @@ int RunConvert(const ConvertOptions& options) {
     if (auto refused = batch.Start({})) {
         return *refused;
     }
-    const RunInputs run = DescribeInputs(batch, options.Size);
-    std::vector<PlannedOutput> plans(1);
-    if (options.Output == kStandardStream) {
-        plans[0].ToStdout = true;
-        plans[0].Format = *options.Format;
-    } else {
-        plans[0].File = options.Output;
-        plans[0].Format = *FormatOfName(options.Output);
-    }
-    CheckPlans(batch, run, plans, true);
-
-    return batch.Run([&](std::size_t i, InputReport& report) {
-        if (plans[i].Problem) {
-            return Fail(report, options.Input, *plans[i].Problem);
-        }
-        const auto image = LoadFor(run, i, report);
-        if (!image) {
-            return InputOutcome::Failed;
-        }
-        return Deliver(plans[i], *image, options.Input, report);
-    });
+    RunPlan plan = PlanRun(batch, options.Size);
+    plan.Outputs[0] = NamedOutput(options.Output, options.Format);
+    CheckPlans(batch, plan.Run, plan.Outputs, true);
+    return batch.Run([&](std::size_t i, InputReport& report) { return ConvertInput(plan, i, report); });
 }
 
 }  // namespace kavel::cli
