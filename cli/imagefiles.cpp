@@ -195,6 +195,9 @@ Expected<ByteMatrix> LoadStdin(const ImageInput& input, std::string& warnings) {
     if (auto read = DrainStdin(&bytes); !read) {
         return read.error();
     }
+    if (bytes.empty()) {
+        return Error{"is empty: give a bitmap there, or raw bytes with --size LINESxCOLUMNS"};
+    }
     const std::span<const std::uint8_t> all(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                             bytes.size());
     if (auto refusal = SignatureRefusal(all.first(std::min(all.size(), kSignatureBytes)), all.size(),

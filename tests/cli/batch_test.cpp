@@ -198,6 +198,9 @@ TEST_F(CliTest, StandardInputAndOutputAreTheDash) {
     EXPECT_EQ(refused.Err,
               "kavel-cli: standard input: 24-bit colour bitmap: KAVEL reads 8-bit gray bitmaps; "
               "`kavel-cli import` converts it\n");
+    EXPECT_EQ(
+        Run({"tones", "-"}, fed("")).Err,
+        "kavel-cli: standard input: is empty: give a bitmap there, or raw bytes with --size LINESxCOLUMNS\n");
     const RunResult sized = Run({"tones", "-", "--size", "7x5"}, fed(bitmapText));
     EXPECT_EQ(sized.ExitCode, 1);
     EXPECT_NE(sized.Err.find("leave out --size"), std::string::npos) << sized.Err;

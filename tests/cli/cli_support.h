@@ -24,12 +24,12 @@ namespace kavel::clitest {
 
 namespace fs = std::filesystem;
 
-// AddressSanitizer reserves terabytes of address space, so a limit on it
-// cannot be used in sanitizer builds.
-#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer and ThreadSanitizer reserve terabytes of address space, so
+// a limit on it cannot be used in those builds.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 inline constexpr bool kAddressSpaceCanBeLimited = false;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
 inline constexpr bool kAddressSpaceCanBeLimited = false;
 #else
 inline constexpr bool kAddressSpaceCanBeLimited = true;
