@@ -741,8 +741,9 @@ Commands:
 
 Inputs ending in .bmp are read as 8-bit bitmaps, any other as raw bytes sized
 by their descriptor (scene.raw: scene.txt) or by --size LINESxCOLUMNS. An input
-that is the descriptor of an image beside it is skipped; PNG, JPEG, TIFF, GIF,
-WebP, PNM and other known files are refused (`kavel-cli import` converts them).
+that is the descriptor of an image beside it, or a text file (README.md), is
+skipped; PNG, JPEG, TIFF, GIF, WebP, PNM and other known formats are refused
+(`kavel-cli import` converts them).
 The input - is standard input: a bitmap, or raw bytes with --size.
 
 With several inputs, a last line on stderr sums up the run (processed, failed,

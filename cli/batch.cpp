@@ -97,6 +97,8 @@ Batch::Batch(std::vector<std::string> inputs, unsigned jobs)
     for (const auto& input : inputs_) {
         if (auto image = DescribedImageOf(input)) {
             setAside_.emplace_back("kavel-cli: " + input + " is the descriptor of " + *image + "\n");
+        } else if (IsTextDocument(input)) {
+            setAside_.emplace_back("kavel-cli: " + input + " is a text file, not an image\n");
         } else {
             setAside_.emplace_back();
         }

@@ -4,8 +4,8 @@
 // and writes what a run with --jobs 1 does, and exits with the same status.
 //
 // Before any input is processed, inputs that are the descriptor of an image
-// beside them are set aside with one line; a run left with no image at all is
-// a usage error. A run of several inputs ends with a one-line summary.
+// beside them, and text documents, are set aside with one line; a run left
+// with no image at all is a usage error. A run of several inputs ends with a one-line summary.
 #pragma once
 
 #include <chrono>

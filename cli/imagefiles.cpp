@@ -458,4 +458,28 @@ std::optional<std::string> DescribedImageOf(const std::string& input) {
     return std::nullopt;
 }
 
+bool IsTextDocument(const std::string& input) {
+    if (input == kStandardStream) {
+        return false;
+    }
+    static constexpr std::array kTextEndings{".md",   ".markdown", ".rst",  ".txt", ".csv", ".tsv",
+                                             ".json", ".xml",      ".html", ".htm", ".log", ".xls"};
+    const std::string extension = Lower(fs::path(input).extension().string());
+    if (std::find(kTextEndings.begin(), kTextEndings.end(), extension) == kTextEndings.end()) {
+        return false;
+    }
+    std::error_code ec;
+    if (!fs::is_regular_file(input, ec)) {
+        return false;
+    }
+    std::array<char, 4096> head{};
+    std::ifstream in(input, std::ios::binary);
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    const auto got = static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0));
+    return std::all_of(head.begin(), head.begin() + static_cast<std::ptrdiff_t>(got), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte >= 0x20 || byte == '\t' || byte == '\n' || byte == '\r' || byte == '\f';
+    });
+}
+
 }  // namespace kavel::cli

@@ -59,6 +59,11 @@ inline constexpr std::size_t kSignatureBytes = 136;  // DICOM's mark sits at 128
 // next to scene.raw), the name of that image, in the folder as given.
 std::optional<std::string> DescribedImageOf(const std::string& input);
 
+// True for a text document among the inputs (README.md, notes.txt, a
+// histogram export .xls): a name of a text kind and no bytes that text does
+// not hold. Both are asked, since raw pixels can look like text.
+bool IsTextDocument(const std::string& input);
+
 using kavel::SameFile;
 
 }  // namespace kavel::cli

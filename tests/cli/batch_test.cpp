@@ -207,17 +207,23 @@ TEST_F(CliTest, StandardInputAndOutputAreTheDash) {
 }
 
 TEST_F(CliTest, InputsAreRecognisedByTheirContent) {
-    // A descriptor among the inputs is set aside with one line.
+    // A descriptor or a text document among the inputs is set aside with one
+    // line; a .txt of binary bytes is still a raw image.
     WriteRawImage(Path("scene.raw"), RandomImage(3, 3, 90));
-    const RunResult run =
-        Run({"treat", P("scene.raw"), P("scene.txt"), "--out-dir", P("o"), "--type", "whole"});
+    WriteText(Path("README.md"), "# Samples\n\nscene.raw: 3 x 3\n");
+    WriteBytes(Path("pixels.txt"), Bytes{0, 1, 2, 3});
+    const RunResult run = Run({"treat", P("README.md"), P("scene.raw"), P("scene.txt"), P("pixels.txt"),
+                               "--size", "3x3", "--out-dir", P("o"), "--type", "whole"});
     EXPECT_EQ(run.ExitCode, 0);
     const auto lines = SplitLines(run.Err);
-    ASSERT_EQ(lines.size(), 2u) << run.Err;
-    EXPECT_EQ(lines[0], "kavel-cli: " + P("scene.txt") + " is the descriptor of " + P("scene.raw"));
-    EXPECT_TRUE(lines[1].starts_with("kavel-cli: 2 inputs: 1 processed, 0 failed, 1 skipped, ")) << lines[1];
+    ASSERT_EQ(lines.size(), 4u) << run.Err;
+    EXPECT_EQ(lines[0], "kavel-cli: " + P("README.md") + " is a text file, not an image");
+    EXPECT_EQ(lines[1], "kavel-cli: " + P("scene.txt") + " is the descriptor of " + P("scene.raw"));
+    EXPECT_NE(lines[2].find(P("pixels.txt") + ": warning: holds 4 bytes"), std::string::npos) << lines[2];
+    EXPECT_TRUE(lines[3].starts_with("kavel-cli: 4 inputs: 2 processed, 0 failed, 2 skipped, ")) << lines[3];
     EXPECT_TRUE(fs::exists(Path("o/scene.raw")));
-    EXPECT_FALSE(fs::exists(Path("o/scene.txt.raw")));
+    EXPECT_TRUE(fs::exists(Path("o/pixels.raw")));
+    EXPECT_EQ(FolderContents(Path("o")).size(), 4u);
 
     // Other formats are refused by their signature, even with --size.
     Bytes bitmap = BitmapBytes(RandomImage(2, 2, 91));
