@@ -26,7 +26,9 @@ constexpr std::array kHistogramOptions{OptionName{"--output", "-o"}, OptionName{
                                        OptionName{"--name", ""}, OptionName{"--size", ""},
                                        OptionName{"--jobs", "-j"}};
 constexpr std::array kTonesOptions{OptionName{"--size", ""}, OptionName{"--jobs", "-j"}};
-constexpr std::array kConvertOptions{OptionName{"--size", ""}, OptionName{"--format", ""}};
+constexpr std::array kConvertOptions{OptionName{"--size", ""}, OptionName{"--format", ""},
+                                     OptionName{"--out-dir", ""}, OptionName{"--name", ""},
+                                     OptionName{"--jobs", "-j"}};
 
 struct OptionValue {
     std::string_view Name;  // the long name, whichever spelling was used
@@ -361,23 +363,49 @@ ParsedCommandLine ParseConvert(const Words& words) {
     };
     ConvertOptions options;
     for (const auto& [name, value] : words.Options) {
-        auto problem =
-            name == "--format" ? ApplyFormat(value, options.Format) : ApplySize(value, options.Size);
+        std::optional<std::string> problem;
+        if (name == "--format") {
+            problem = ApplyFormat(value, options.Format);
+        } else if (name == "--out-dir") {
+            options.OutDir = value;
+        } else if (name == "--name") {
+            options.NameTemplate = value;
+        } else if (name == "--jobs") {
+            problem = ApplyJobs(value, options.Jobs);
+        } else {
+            problem = ApplySize(value, options.Size);
+        }
         if (problem) {
             return fail(*problem);
         }
     }
-    if (words.Positionals.size() != 2) {
-        return fail("give one input image and one output name");
+    if (!options.OutDir.empty()) {
+        options.Inputs.assign(words.Positionals.begin(), words.Positionals.end());
+        if (options.Inputs.empty()) {
+            return fail("no input image given");
+        }
+        if (auto problem = StandardInputProblem(options.Inputs, true)) {
+            return fail(*problem);
+        }
+        if (auto problem = NameProblem(options.NameTemplate, options.OutDir, options.Inputs.size())) {
+            return fail(*problem);
+        }
+        return options;
     }
-    options.Input = words.Positionals[0];
+    if (auto problem = NameProblem(options.NameTemplate, options.OutDir, 1)) {
+        return fail(*problem);
+    }
+    if (words.Positionals.size() != 2) {
+        return fail("give one input image and one output name, or --out-dir DIR for several inputs");
+    }
+    options.Inputs = {std::string(words.Positionals[0])};
     options.Output = words.Positionals[1];
     if (options.Output == kStandardStream) {
         if (!options.Format) {
             return fail("the output - needs --format raw or --format bmp");
         }
     } else if (options.Format) {
-        return fail("--format goes with the output -; otherwise the extension decides");
+        return fail("--format goes with the output - or --out-dir; otherwise the extension decides");
     } else if (!FormatOfName(options.Output)) {
         return fail(OutputNameProblem("OUTPUT", options.Output));
     }
@@ -717,13 +745,18 @@ several inputs each line starts with its file ("a.bmp: 17").
 )";
         case CommandName::Convert:
             return R"(Usage: kavel-cli convert INPUT OUTPUT [--size LxC] [--format KIND]
+       kavel-cli convert INPUT... --out-dir DIR [--format KIND] [--name TEMPLATE] [options]
 
 Rewrites an image as raw or 8-bit bitmap, chosen by the extension of OUTPUT
 (.raw or .bmp). A .raw output comes with its five-line descriptor.
 
-      --size LxC      size of a raw input, L lines by C columns
+      --size LxC      size of raw inputs, L lines by C columns
       --format KIND   raw or bmp, for the OUTPUT - (standard output; a raw
-                      image goes there without its descriptor)
+                      image goes there without its descriptor) or --out-dir
+      --out-dir DIR   one image per input in DIR, created when missing,
+                      named as with treat (see kavel-cli treat --help)
+      --name TEMPLATE the name of each image in DIR, from {stem}, {name}, {ext}
+  -j, --jobs N        inputs processed at once (default: one per processor core)
   -h, --help          show this help
 )";
         case CommandName::None:

@@ -51,10 +51,13 @@ struct TonesOptions {
 };
 
 struct ConvertOptions {
-    std::string Input;
-    std::string Output;                 // "-": standard output, in --format
-    std::optional<ImageFormat> Format;  // only with the output "-"
+    std::vector<std::string> Inputs;    // one, unless OutDir is given
+    std::string Output;                 // without --out-dir; "-": standard output, in --format
+    std::string OutDir;                 // --out-dir: several inputs, names from the inputs
+    std::string NameTemplate;           // --name, with --out-dir
+    std::optional<ImageFormat> Format;  // with the output "-" or --out-dir
     std::optional<ImageSize> Size;
+    unsigned Jobs = 0;
 };
 
 struct ShowHelp {

@@ -313,12 +313,16 @@ int RunTones(const TonesOptions& options) {
 }
 
 int RunConvert(const ConvertOptions& options) {
-    Batch batch({options.Input}, 1);
-    if (auto refused = batch.Start({})) {
+    Batch batch(options.Inputs, options.OutDir.empty() ? 1 : options.Jobs);
+    if (auto refused = batch.Start(options.OutDir)) {
         return *refused;
     }
     RunPlan plan = PlanRun(batch, options.Size);
-    plan.Outputs[0] = NamedOutput(options.Output, options.Format);
+    for (std::size_t i = 0; i < batch.Size(); ++i) {
+        plan.Outputs[i] = options.OutDir.empty() ? NamedOutput(options.Output, options.Format)
+                                                 : PlanInFolder(options.OutDir, options.NameTemplate,
+                                                                options.Format, plan.Run.Inputs[i]);
+    }
     CheckPlans(batch, plan.Run, plan.Outputs, true);
     return batch.Run([&](std::size_t i, InputReport& report) { return ConvertInput(plan, i, report); });
 }

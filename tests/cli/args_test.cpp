@@ -124,6 +124,9 @@ TEST(CliArgs, HelpVersionAndTheOtherCommands) {
     const auto convert = Parse({"convert", "a.bmp", "b.RAW"});
     ASSERT_TRUE(std::holds_alternative<ConvertOptions>(convert));
     EXPECT_EQ(std::get<ConvertOptions>(convert).Output, "b.RAW");
+    const auto several = Parse({"convert", "a.bmp", "b.bmp", "--out-dir", "o", "--format", "raw"});
+    ASSERT_TRUE(std::holds_alternative<ConvertOptions>(several));
+    EXPECT_EQ(std::get<ConvertOptions>(several).Inputs, (std::vector<std::string>{"a.bmp", "b.bmp"}));
 }
 
 TEST(CliArgs, NameTemplatesFillTheirFieldsFromTheFileName) {
@@ -176,6 +179,7 @@ TEST(CliArgs, BatchOptionsAndTheirConflicts) {
         {"histogram", "a.raw", "-o", "h.xls", "--out-dir", "h"},
         {"convert", "a.raw", "-"},
         {"convert", "a.raw", "b.bmp", "--format", "raw"},
+        {"convert", "a.raw", "b.bmp", "--name", "{stem}.bmp"},
     };
     for (const auto& words : refused) {
         EXPECT_TRUE(std::holds_alternative<UsageError>(Parse(words)))

@@ -153,7 +153,13 @@ TEST_F(CliTest, NameTemplatesLetTreatmentsShareAFolder) {
     EXPECT_EQ(ReadBytes(Path("shared/a-whole.raw")), ExpectedTreatment(a, whole));
     EXPECT_EQ(ReadText(Path("shared/a-whole.txt")), "6\r\n5\r\n1\r\n0\r\n255\r\n");
     EXPECT_EQ(ReadBytes(Path("shared/b-whole.bmp")), BitmapBytes({5, 6, ExpectedTreatment(b, whole)}));
-    EXPECT_EQ(FolderContents(Path("shared")).size(), 5u);
+    // convert takes the same names.
+    ASSERT_EQ(Run({"convert", P("a.raw"), P("b.bmp"), "--out-dir", P("shared"), "--name", "{stem}-copy.bmp"})
+                  .ExitCode,
+              0);
+    EXPECT_EQ(ReadBytes(Path("shared/a-copy.bmp")), BitmapBytes(a));
+    EXPECT_EQ(ReadBytes(Path("shared/b-copy.bmp")), BitmapBytes(b));
+    EXPECT_EQ(FolderContents(Path("shared")).size(), 7u);
 }
 
 TEST_F(CliTest, StandardInputAndOutputAreTheDash) {
