@@ -17,13 +17,18 @@ struct OptionName {
 };
 
 constexpr std::array kTreatOptions{
-    OptionName{"--output", "-o"}, OptionName{"--out-dir", ""}, OptionName{"--format", ""},
-    OptionName{"--min", ""},      OptionName{"--max", ""},     OptionName{"--type", ""},
-    OptionName{"--item", ""},     OptionName{"--border", ""},  OptionName{"--background", ""},
-    OptionName{"--size", ""},
+    OptionName{"--output", "-o"},   OptionName{"--out-dir", ""}, OptionName{"--name", ""},
+    OptionName{"--format", ""},     OptionName{"--min", ""},     OptionName{"--max", ""},
+    OptionName{"--type", ""},       OptionName{"--item", ""},    OptionName{"--border", ""},
+    OptionName{"--background", ""}, OptionName{"--size", ""},    OptionName{"--jobs", "-j"},
 };
-constexpr std::array kHistogramOptions{OptionName{"--output", "-o"}, OptionName{"--size", ""}};
-constexpr std::array kSizeOnlyOptions{OptionName{"--size", ""}};
+constexpr std::array kHistogramOptions{OptionName{"--output", "-o"}, OptionName{"--out-dir", ""},
+                                       OptionName{"--name", ""}, OptionName{"--size", ""},
+                                       OptionName{"--jobs", "-j"}};
+constexpr std::array kTonesOptions{OptionName{"--size", ""}, OptionName{"--jobs", "-j"}};
+constexpr std::array kConvertOptions{OptionName{"--size", ""}, OptionName{"--format", ""},
+                                     OptionName{"--out-dir", ""}, OptionName{"--name", ""},
+                                     OptionName{"--jobs", "-j"}};
 constexpr std::array kImportOptions{OptionName{"--output", "-o"}, OptionName{"--out-dir", ""},
                                     OptionName{"--format", ""}};
 
@@ -119,6 +124,58 @@ std::optional<std::string> ApplySize(std::string_view value, std::optional<Image
     return std::nullopt;
 }
 
+std::optional<std::string> ApplyJobs(std::string_view value, unsigned& jobs) {
+    const auto number = ParseInt32(value);
+    if (!number || *number < 1) {
+        return "--jobs: " + Quoted(value) + " is not a number of jobs (1 or more)";
+    }
+    jobs = static_cast<unsigned>(*number);
+    return std::nullopt;
+}
+
+std::optional<std::string> ApplyFormat(std::string_view value, std::optional<ImageFormat>& format) {
+    if (value == "raw") {
+        format = ImageFormat::Raw;
+    } else if (value == "bmp") {
+        format = ImageFormat::Bitmap;
+    } else {
+        return "--format: " + Quoted(value) + " is not raw or bmp";
+    }
+    return std::nullopt;
+}
+
+// Standard input can be read only once, and has no name to make an output
+// name from.
+std::optional<std::string> StandardInputProblem(const std::vector<std::string>& inputs,
+                                                bool namesFromInputs) {
+    const auto count = std::count(inputs.begin(), inputs.end(), kStandardStream);
+    if (count > 1) {
+        return std::string("standard input (-) can be given only once");
+    }
+    if (count == 1 && namesFromInputs) {
+        return std::string("standard input (-) has no name to make an output name from; use -o");
+    }
+    return std::nullopt;
+}
+
+// --name goes with --out-dir and must give several inputs several names.
+std::optional<std::string> NameProblem(std::string_view nameTemplate, std::string_view outDir,
+                                       std::size_t inputs) {
+    if (nameTemplate.empty()) {
+        return std::nullopt;
+    }
+    if (outDir.empty()) {
+        return std::string("--name goes with --out-dir");
+    }
+    if (auto problem = NameTemplateProblem(nameTemplate)) {
+        return "--name: " + *problem;
+    }
+    if (inputs > 1 && !NameTemplateTellsInputsApart(nameTemplate)) {
+        return "--name: " + Quoted(nameTemplate) + " gives every input the same name; use {stem} or {name}";
+    }
+    return std::nullopt;
+}
+
 std::optional<std::int32_t> TreatmentTypeOf(std::string_view word) noexcept {
     if (word == "whole") {
         return kWholeItem;
@@ -160,21 +217,18 @@ ParsedCommandLine ParseTreat(const Words& words) {
     const auto fail = [](std::string message) { return UsageError{CommandName::Treat, std::move(message)}; };
     TreatOptions options;
     bool typeGiven = false;
-    bool formatGiven = false;
     for (const auto& [name, value] : words.Options) {
+        std::optional<std::string> problem;
         if (name == "--output") {
             options.Output = value;
         } else if (name == "--out-dir") {
             options.OutDir = value;
+        } else if (name == "--name") {
+            options.NameTemplate = value;
         } else if (name == "--format") {
-            formatGiven = true;
-            if (value == "raw") {
-                options.Format = ImageFormat::Raw;
-            } else if (value == "bmp") {
-                options.Format = ImageFormat::Bitmap;
-            } else {
-                return fail("--format: " + Quoted(value) + " is not raw or bmp");
-            }
+            problem = ApplyFormat(value, options.Format);
+        } else if (name == "--jobs") {
+            problem = ApplyJobs(value, options.Jobs);
         } else if (name == "--type") {
             const auto type = TreatmentTypeOf(value);
             if (!type) {
@@ -183,14 +237,15 @@ ParsedCommandLine ParseTreat(const Words& words) {
             options.Parameters.TreatmentType = *type;
             typeGiven = true;
         } else if (name == "--size") {
-            if (auto problem = ApplySize(value, options.Size)) {
-                return fail(*problem);
-            }
+            problem = ApplySize(value, options.Size);
         } else {
-            if (auto problem = NumberProblem(name, value)) {
-                return fail(*problem);
+            problem = NumberProblem(name, value);
+            if (!problem) {
+                NumberField(options.Parameters, name) = *ParseInt32(value);
             }
-            NumberField(options.Parameters, name) = *ParseInt32(value);
+        }
+        if (problem) {
+            return fail(*problem);
         }
     }
     options.Inputs.assign(words.Positionals.begin(), words.Positionals.end());
@@ -207,15 +262,35 @@ ParsedCommandLine ParseTreat(const Words& words) {
     if (!options.Output.empty() && !options.OutDir.empty()) {
         return fail("-o and --out-dir exclude each other");
     }
+    if (auto problem = StandardInputProblem(options.Inputs, !options.OutDir.empty())) {
+        return fail(*problem);
+    }
+    if (auto problem = NameProblem(options.NameTemplate, options.OutDir, options.Inputs.size())) {
+        return fail(*problem);
+    }
+    if (!options.NameTemplate.empty() && options.Format) {
+        // A literal ending that says the other kind is a contradiction.
+        const auto named = FormatOfName(options.NameTemplate);
+        if (named && *named != *options.Format) {
+            return fail("--name " + Quoted(options.NameTemplate) + " and --format " +
+                        (*options.Format == ImageFormat::Raw ? "raw" : "bmp") + " disagree");
+        }
+    }
     if (!options.Output.empty()) {
         if (options.Inputs.size() > 1) {
             return fail("-o takes a single input; use --out-dir DIR for several");
         }
-        if (formatGiven) {
-            return fail("--format goes with --out-dir; with -o the extension decides");
-        }
-        if (!FormatOfName(options.Output)) {
-            return fail(OutputNameProblem("-o", options.Output));
+        if (options.Output == kStandardStream) {
+            if (!options.Format) {
+                return fail("-o - needs --format raw or --format bmp");
+            }
+        } else {
+            if (options.Format) {
+                return fail("--format goes with --out-dir or -o -; with -o FILE the extension decides");
+            }
+            if (!FormatOfName(options.Output)) {
+                return fail(OutputNameProblem("-o", options.Output));
+            }
         }
     }
     return options;
@@ -227,34 +302,60 @@ ParsedCommandLine ParseHistogram(const Words& words) {
     };
     HistogramOptions options;
     for (const auto& [name, value] : words.Options) {
+        std::optional<std::string> problem;
         if (name == "--output") {
             if (value.empty()) {
                 return fail("-o: the file name is empty");
             }
             options.Output = value;
-        } else if (auto problem = ApplySize(value, options.Size)) {
+        } else if (name == "--out-dir") {
+            options.OutDir = value;
+        } else if (name == "--name") {
+            options.NameTemplate = value;
+        } else if (name == "--jobs") {
+            problem = ApplyJobs(value, options.Jobs);
+        } else {
+            problem = ApplySize(value, options.Size);
+        }
+        if (problem) {
             return fail(*problem);
         }
     }
-    if (words.Positionals.size() != 1) {
-        return fail("give exactly one input image");
+    options.Inputs.assign(words.Positionals.begin(), words.Positionals.end());
+    if (options.Inputs.empty()) {
+        return fail("no input image given");
     }
-    options.Input = words.Positionals[0];
+    if (!options.Output.empty() && !options.OutDir.empty()) {
+        return fail("-o and --out-dir exclude each other");
+    }
+    if (!options.Output.empty() && options.Inputs.size() > 1) {
+        return fail("-o takes a single input; use --out-dir DIR for several, or none for standard output");
+    }
+    if (auto problem = StandardInputProblem(options.Inputs, !options.OutDir.empty())) {
+        return fail(*problem);
+    }
+    if (auto problem = NameProblem(options.NameTemplate, options.OutDir, options.Inputs.size())) {
+        return fail(*problem);
+    }
     return options;
 }
 
 ParsedCommandLine ParseTones(const Words& words) {
     const auto fail = [](std::string message) { return UsageError{CommandName::Tones, std::move(message)}; };
     TonesOptions options;
-    for (const auto& option : words.Options) {
-        if (auto problem = ApplySize(option.Value, options.Size)) {
+    for (const auto& [name, value] : words.Options) {
+        auto problem = name == "--jobs" ? ApplyJobs(value, options.Jobs) : ApplySize(value, options.Size);
+        if (problem) {
             return fail(*problem);
         }
     }
-    if (words.Positionals.size() != 1) {
-        return fail("give exactly one input image");
+    options.Inputs.assign(words.Positionals.begin(), words.Positionals.end());
+    if (options.Inputs.empty()) {
+        return fail("no input image given");
     }
-    options.Input = words.Positionals[0];
+    if (auto problem = StandardInputProblem(options.Inputs, false)) {
+        return fail(*problem);
+    }
     return options;
 }
 
@@ -263,17 +364,51 @@ ParsedCommandLine ParseConvert(const Words& words) {
         return UsageError{CommandName::Convert, std::move(message)};
     };
     ConvertOptions options;
-    for (const auto& option : words.Options) {
-        if (auto problem = ApplySize(option.Value, options.Size)) {
+    for (const auto& [name, value] : words.Options) {
+        std::optional<std::string> problem;
+        if (name == "--format") {
+            problem = ApplyFormat(value, options.Format);
+        } else if (name == "--out-dir") {
+            options.OutDir = value;
+        } else if (name == "--name") {
+            options.NameTemplate = value;
+        } else if (name == "--jobs") {
+            problem = ApplyJobs(value, options.Jobs);
+        } else {
+            problem = ApplySize(value, options.Size);
+        }
+        if (problem) {
             return fail(*problem);
         }
     }
-    if (words.Positionals.size() != 2) {
-        return fail("give one input image and one output name");
+    if (!options.OutDir.empty()) {
+        options.Inputs.assign(words.Positionals.begin(), words.Positionals.end());
+        if (options.Inputs.empty()) {
+            return fail("no input image given");
+        }
+        if (auto problem = StandardInputProblem(options.Inputs, true)) {
+            return fail(*problem);
+        }
+        if (auto problem = NameProblem(options.NameTemplate, options.OutDir, options.Inputs.size())) {
+            return fail(*problem);
+        }
+        return options;
     }
-    options.Input = words.Positionals[0];
+    if (auto problem = NameProblem(options.NameTemplate, options.OutDir, 1)) {
+        return fail(*problem);
+    }
+    if (words.Positionals.size() != 2) {
+        return fail("give one input image and one output name, or --out-dir DIR for several inputs");
+    }
+    options.Inputs = {std::string(words.Positionals[0])};
     options.Output = words.Positionals[1];
-    if (!FormatOfName(options.Output)) {
+    if (options.Output == kStandardStream) {
+        if (!options.Format) {
+            return fail("the output - needs --format raw or --format bmp");
+        }
+    } else if (options.Format) {
+        return fail("--format goes with the output - or --out-dir; otherwise the extension decides");
+    } else if (!FormatOfName(options.Output)) {
         return fail(OutputNameProblem("OUTPUT", options.Output));
     }
     return options;
@@ -406,6 +541,107 @@ std::optional<ImageFormat> FormatOfName(std::string_view fileName) noexcept {
     return std::nullopt;
 }
 
+namespace {
+
+enum class TemplateField { Name, Stem, Ext };
+
+struct FileNameParts {
+    std::string_view Name;
+    std::string_view Stem;
+    std::string_view Ext;
+};
+
+FileNameParts PartsOf(std::string_view inputName) {
+    const auto slash = inputName.find_last_of('/');
+    FileNameParts parts;
+    parts.Name = slash == std::string_view::npos ? inputName : inputName.substr(slash + 1);
+    const auto dot = parts.Name.find_last_of('.');
+    // A leading dot starts a hidden name, not an extension.
+    if (dot == std::string_view::npos || dot == 0) {
+        parts.Stem = parts.Name;
+    } else {
+        parts.Stem = parts.Name.substr(0, dot);
+        parts.Ext = parts.Name.substr(dot + 1);
+    }
+    return parts;
+}
+
+// Walks the template; literal text and fields go to the two callbacks.
+// Gives the problem, if any.
+template <typename Literal, typename Field>
+std::optional<std::string> WalkTemplate(std::string_view text, Literal literal, Field field) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if ((c == '{' || c == '}') && i + 1 < text.size() && text[i + 1] == c) {
+            literal(c);
+            ++i;
+            continue;
+        }
+        if (c == '}') {
+            return std::string("a lone } (write }} for a brace)");
+        }
+        if (c != '{') {
+            literal(c);
+            continue;
+        }
+        const auto close = text.find('}', i);
+        if (close == std::string_view::npos) {
+            return std::string("a { without its } (write {{ for a brace)");
+        }
+        const std::string_view word = text.substr(i + 1, close - i - 1);
+        if (word == "name") {
+            field(TemplateField::Name);
+        } else if (word == "stem") {
+            field(TemplateField::Stem);
+        } else if (word == "ext") {
+            field(TemplateField::Ext);
+        } else {
+            return "unknown field " + Quoted(std::string("{") + std::string(word) + "}") +
+                   " (the fields are {name}, {stem} and {ext})";
+        }
+        i = close;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> NameTemplateProblem(std::string_view nameTemplate) {
+    if (nameTemplate.empty()) {
+        return std::string("the name is empty");
+    }
+    if (nameTemplate.find('/') != std::string_view::npos) {
+        return Quoted(nameTemplate) + " is a path; give a file name, the folder is --out-dir";
+    }
+    auto problem = WalkTemplate(
+        nameTemplate, [](char) {}, [](TemplateField) {});
+    if (!problem && (nameTemplate == "." || nameTemplate == "..")) {
+        problem = Quoted(nameTemplate) + " is not a file name";
+    }
+    return problem;
+}
+
+bool NameTemplateTellsInputsApart(std::string_view nameTemplate) {
+    bool apart = false;
+    WalkTemplate(
+        nameTemplate, [](char) {},
+        [&apart](TemplateField field) { apart = apart || field != TemplateField::Ext; });
+    return apart;
+}
+
+std::string ExpandNameTemplate(std::string_view nameTemplate, std::string_view inputName) {
+    const FileNameParts parts = PartsOf(inputName);
+    std::string name;
+    WalkTemplate(
+        nameTemplate, [&name](char c) { name += c; },
+        [&name, &parts](TemplateField field) {
+            name += field == TemplateField::Name   ? parts.Name
+                    : field == TemplateField::Stem ? parts.Stem
+                                                   : parts.Ext;
+        });
+    return name;
+}
+
 std::string_view CommandWord(CommandName command) noexcept {
     switch (command) {
         case CommandName::Treat:
@@ -461,12 +697,15 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> args) {
         }
     }
 
-    std::span<const OptionName> known = kSizeOnlyOptions;
+    std::span<const OptionName> known = kConvertOptions;
     if (*command == CommandName::Treat) {
         known = kTreatOptions;
     }
     if (*command == CommandName::Histogram) {
         known = kHistogramOptions;
+    }
+    if (*command == CommandName::Tones) {
+        known = kTonesOptions;
     }
     if (*command == CommandName::Import) {
         known = kImportOptions;
@@ -500,11 +739,17 @@ std::string_view HelpText(CommandName command) noexcept {
 
 Selects the pixels whose tone lies in [MIN, MAX] and writes the result image.
 
-  -o, --output FILE   the result of a single input; FILE ends in .raw or .bmp
-      --out-dir DIR   one result per input in the existing folder DIR, named
+  -o, --output FILE   the result of a single input; FILE ends in .raw or .bmp;
+                      - writes it to standard output in --format (a raw result
+                      goes without its descriptor)
+      --out-dir DIR   one result per input in DIR, created when missing, named
                       after the input (scene.raw gives DIR/scene.raw)
-      --format KIND   raw or bmp: the kind written with --out-dir
-                      (default: the kind of each input)
+      --name TEMPLATE the name of each result in DIR, made of the fields
+                      {stem} (scene), {name} (scene.raw) and {ext} (raw):
+                      --name '{stem}-border.bmp' gives DIR/scene-border.bmp;
+                      a .raw or .bmp ending decides the kind written
+      --format KIND   raw or bmp: the kind written with --out-dir or -o -
+                      (default: the name's ending, else the kind of each input)
       --type TYPE     whole        the item in the item tone
                       border       only its border, in the border tone
                       item-border  the item with its border drawn in the border tone
@@ -516,6 +761,7 @@ Selects the pixels whose tone lies in [MIN, MAX] and writes the result image.
       --background N  tone of every other pixel (default 0)
       --size LxC      size of raw inputs, L lines by C columns; overrides
                       their descriptor
+  -j, --jobs N        inputs processed at once (default: one per processor core)
   -h, --help          show this help
 
 Numbers are whole signed 32-bit values; tones are written as their low 8 bits
@@ -523,30 +769,46 @@ Numbers are whole signed 32-bit values; tones are written as their low 8 bits
 (out.raw gives out.txt).
 )";
         case CommandName::Histogram:
-            return R"(Usage: kavel-cli histogram INPUT [-o FILE] [--size LxC]
+            return R"(Usage: kavel-cli histogram INPUT... [-o FILE | --out-dir DIR] [options]
 
 Writes the 256 counts of the image's tones, line k the number of pixels of
-tone k, each line ending in CR LF.
+tone k, each line ending in CR LF. Without -o or --out-dir they go to standard
+output; with several inputs each line there starts with its file ("a.bmp: ").
 
-  -o, --output FILE   write to FILE, exactly that name (default: standard output)
-      --size LxC      size of a raw input, L lines by C columns
+  -o, --output FILE   write the counts of a single input to FILE, exactly that
+                      name; - is standard output
+      --out-dir DIR   one export per input in DIR, created when missing,
+                      named {stem}.xls (scene.raw gives DIR/scene.xls)
+      --name TEMPLATE the name of each export in DIR, from the fields {stem},
+                      {name} and {ext} (see kavel-cli treat --help)
+      --size LxC      size of raw inputs, L lines by C columns
+  -j, --jobs N        inputs processed at once (default: one per processor core)
   -h, --help          show this help
 )";
         case CommandName::Tones:
-            return R"(Usage: kavel-cli tones INPUT [--size LxC]
+            return R"(Usage: kavel-cli tones INPUT... [--size LxC] [--jobs N]
 
-Prints the number of distinct tones in the image, as a bare number.
+Prints the number of distinct tones in each image, as a bare number; with
+several inputs each line starts with its file ("a.bmp: 17").
 
-      --size LxC      size of a raw input, L lines by C columns
+      --size LxC      size of raw inputs, L lines by C columns
+  -j, --jobs N        inputs processed at once (default: one per processor core)
   -h, --help          show this help
 )";
         case CommandName::Convert:
-            return R"(Usage: kavel-cli convert INPUT OUTPUT [--size LxC]
+            return R"(Usage: kavel-cli convert INPUT OUTPUT [--size LxC] [--format KIND]
+       kavel-cli convert INPUT... --out-dir DIR [--format KIND] [--name TEMPLATE] [options]
 
 Rewrites an image as raw or 8-bit bitmap, chosen by the extension of OUTPUT
 (.raw or .bmp). A .raw output comes with its five-line descriptor.
 
-      --size LxC      size of a raw input, L lines by C columns
+      --size LxC      size of raw inputs, L lines by C columns
+      --format KIND   raw or bmp, for the OUTPUT - (standard output; a raw
+                      image goes there without its descriptor) or --out-dir
+      --out-dir DIR   one image per input in DIR, created when missing,
+                      named as with treat (see kavel-cli treat --help)
+      --name TEMPLATE the name of each image in DIR, from {stem}, {name}, {ext}
+  -j, --jobs N        inputs processed at once (default: one per processor core)
   -h, --help          show this help
 )";
         case CommandName::Import:
@@ -582,12 +844,21 @@ Commands:
   import      convert PNG, TIFF, JPEG, any BMP, ... to an 8-bit gray image
 
 Inputs ending in .bmp are read as 8-bit bitmaps, any other as raw bytes sized
-by their descriptor (scene.raw: scene.txt) or by --size LINESxCOLUMNS.
+by their descriptor (scene.raw: scene.txt) or by --size LINESxCOLUMNS. An input
+that is the descriptor of an image beside it, or a text file (README.md), is
+skipped; PNG, JPEG, TIFF, GIF, WebP, PNM and other known formats are refused
+(`kavel-cli import` converts them).
+The input - is standard input: a bitmap, or raw bytes with --size.
+
+With several inputs, a last line on stderr sums up the run (processed, failed,
+skipped, seconds).
 
   -h, --help          show this help ("kavel-cli COMMAND --help" for a command)
       --version       show the version
 
-Exit status: 0 success, 1 an input could not be processed, 2 usage error.
+Exit status: 0 success, 1 an input could not be processed, 2 usage error or
+nothing could be processed (no image among the inputs, an output folder that
+cannot be made).
 )";
 }
 

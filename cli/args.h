@@ -21,30 +21,43 @@ enum class CommandName { None, Treat, Histogram, Tones, Convert, Import };
 
 enum class ImageFormat { Raw, Bitmap };
 
+// Shared by the commands that take several inputs.
+//   Jobs: --jobs; 0 means one per processor core.
+//   NameTemplate: --name; empty gives the command's own default.
 struct TreatOptions {
-    std::vector<std::string> Inputs;
-    std::string Output;                 // -o: one input, format from its extension
+    std::vector<std::string> Inputs;    // "-": standard input
+    std::string Output;                 // -o: one input, format from its extension; "-": standard output
     std::string OutDir;                 // --out-dir: several inputs, names from the inputs
+    std::string NameTemplate;           // --name, with --out-dir
     std::optional<ImageFormat> Format;  // --format; none: each input's own kind
     TreatmentParameters Parameters;
     std::optional<ImageSize> Size;
+    unsigned Jobs = 0;
 };
 
 struct HistogramOptions {
-    std::string Input;
-    std::string Output;  // empty: standard output
+    std::vector<std::string> Inputs;
+    std::string Output;  // -o, one input; empty or "-": standard output
+    std::string OutDir;  // --out-dir: one export per input
+    std::string NameTemplate;
     std::optional<ImageSize> Size;
+    unsigned Jobs = 0;
 };
 
 struct TonesOptions {
-    std::string Input;
+    std::vector<std::string> Inputs;
     std::optional<ImageSize> Size;
+    unsigned Jobs = 0;
 };
 
 struct ConvertOptions {
-    std::string Input;
-    std::string Output;
+    std::vector<std::string> Inputs;    // one, unless OutDir is given
+    std::string Output;                 // without --out-dir; "-": standard output, in --format
+    std::string OutDir;                 // --out-dir: several inputs, names from the inputs
+    std::string NameTemplate;           // --name, with --out-dir
+    std::optional<ImageFormat> Format;  // with the output "-" or --out-dir
     std::optional<ImageSize> Size;
+    unsigned Jobs = 0;
 };
 
 struct ImportOptions {
@@ -79,6 +92,20 @@ std::optional<ImageSize> ParseSize(std::string_view text) noexcept;
 // The kind a file name asks for by its extension (.raw or .bmp, any letter
 // case), or none for any other name.
 std::optional<ImageFormat> FormatOfName(std::string_view fileName) noexcept;
+
+// Output names made from an input's file name. The fields are {name} (the
+// whole file name, "scene.raw"), {stem} (without its last extension, "scene")
+// and {ext} (that extension without its dot, "raw", empty when there is none);
+// "{{" and "}}" stand for braces. Gives the problem with the template, if any.
+std::optional<std::string> NameTemplateProblem(std::string_view nameTemplate);
+// True when the template uses {name} or {stem}, so that inputs of different
+// names get different outputs.
+bool NameTemplateTellsInputsApart(std::string_view nameTemplate);
+// The template filled in for inputName (the folder part of it is left out).
+// The template must be free of problems.
+std::string ExpandNameTemplate(std::string_view nameTemplate, std::string_view inputName);
+
+inline constexpr std::string_view kStandardStream = "-";
 
 std::string_view CommandWord(CommandName command) noexcept;
 std::string_view HelpText(CommandName command) noexcept;

@@ -1,16 +1,15 @@
 #include "commands.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
-#include <iostream>
+#include <map>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <utility>
 #include <vector>
 
+#include "batch.h"
 #include "imagefiles.h"
 #include "kavel/statistics.h"
 #include "kavel/stream.h"
@@ -22,217 +21,376 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void ReportFailure(const std::string& file, const std::string& reason) {
-    std::cerr << "kavel-cli: " << file << ": " << reason << '\n';
-}
-
-// "[3/10] scene.raw" on stderr, rewritten in place, when several inputs go to
-// a terminal. Failure lines clear it first so that they stay readable.
-class Progress {
-public:
-    explicit Progress(std::size_t total) : total_(total), shown_(total > 1 && isatty(STDERR_FILENO) == 1) {}
-    ~Progress() { Clear(); }
-    Progress(const Progress&) = delete;
-    Progress& operator=(const Progress&) = delete;
-
-    void Show(std::size_t index, const fs::path& input) {
-        if (!shown_) {
-            return;
-        }
-        std::cerr << "\r\033[K[" << index + 1 << '/' << total_ << "] " << input.filename().string()
-                  << std::flush;
-    }
-    void Fail(const std::string& file, const std::string& reason) {
-        Clear();
-        ReportFailure(file, reason);
-    }
-
-private:
-    void Clear() {
-        if (shown_) {
-            std::cerr << "\r\033[K" << std::flush;
-        }
-    }
-
-    std::size_t total_;
-    bool shown_;
+// Where the result of one input goes, decided for every input before any is
+// processed, so that parallel jobs cannot change what a run does.
+struct PlannedOutput {
+    bool ToStdout = false;
+    fs::path File;
+    ImageFormat Format = ImageFormat::Raw;
+    std::optional<std::string> Problem;  // the input fails with it, nothing is read
 };
 
-// A result must never replace a file the run reads (an input or the
-// descriptor an input is read with), nor a result written earlier in it (two
-// inputs a.raw and a.bmp both give a.raw with --format raw).
-Status CheckOutputs(const std::vector<fs::path>& read, const std::vector<fs::path>& outputs,
-                    const std::vector<fs::path>& writtenBefore) {
-    for (const auto& output : outputs) {
-        for (const auto& input : read) {
-            if (SameFile(input, output)) {
-                return Error{"the output " + output.string() + " would replace " + input.string() +
-                             ", which this run reads"};
+fs::path Canonical(const fs::path& file) {
+    std::error_code ec;
+    fs::path canonical = fs::weakly_canonical(file, ec);
+    return ec ? file : canonical;
+}
+
+// Everything the inputs read, as described at the start of the run.
+struct RunInputs {
+    std::vector<ImageInput> Inputs;
+    std::vector<fs::path> ReadFiles;             // inputs and descriptors, set-aside ones included
+    std::map<fs::path, std::size_t> InputNames;  // canonical names, existing or not
+};
+
+RunInputs DescribeInputs(const Batch& batch, const std::optional<ImageSize>& size) {
+    RunInputs run;
+    for (std::size_t i = 0; i < batch.Size(); ++i) {
+        const std::string& name = batch.Inputs()[i];
+        run.Inputs.push_back(DescribeInput(name, size));
+        for (auto& file : FilesReadFor(run.Inputs.back())) {
+            run.ReadFiles.push_back(std::move(file));
+        }
+        if (name != kStandardStream) {
+            run.InputNames.emplace(Canonical(name), i);
+        }
+    }
+    return run;
+}
+
+// A result never replaces a file the run reads (an input or the descriptor
+// an input is read with), nor the result of an earlier input (a.raw and
+// a.bmp both give a.raw with --format raw).
+void CheckPlans(const Batch& batch, const RunInputs& run, std::vector<PlannedOutput>& plans,
+                bool withDescriptors) {
+    std::map<fs::path, std::size_t> claimed;
+    for (std::size_t i = 0; i < plans.size(); ++i) {
+        PlannedOutput& plan = plans[i];
+        if (batch.SetAside(i) || plan.Problem || plan.ToStdout) {
+            continue;
+        }
+        const auto files =
+            withDescriptors ? FilesWrittenFor(plan.File, plan.Format) : std::vector<fs::path>{plan.File};
+        for (const auto& file : files) {
+            for (const auto& read : run.ReadFiles) {
+                if (SameFile(file, read)) {
+                    plan.Problem = "the output " + file.string() + " would replace " + read.string() +
+                                   ", which this run reads";
+                    break;
+                }
+            }
+            const fs::path canonical = Canonical(file);
+            if (const auto input = run.InputNames.find(canonical);
+                !plan.Problem && input != run.InputNames.end()) {
+                plan.Problem = "the output " + file.string() + " would replace " +
+                               batch.Inputs()[input->second] + ", which this run reads";
+            }
+            if (const auto earlier = claimed.find(canonical); !plan.Problem && earlier != claimed.end()) {
+                plan.Problem = "the output " + file.string() + " is also the result of " +
+                               batch.Inputs()[earlier->second] + ", an earlier input";
+            }
+            if (plan.Problem) {
+                break;
             }
         }
-        std::error_code ec;
-        const fs::path canonical = fs::weakly_canonical(output, ec);
-        for (const auto& earlier : writtenBefore) {
-            if (ec ? earlier == output : earlier == canonical) {
-                return Error{"the output " + output.string() + " was already written for an earlier input"};
+        if (!plan.Problem) {
+            for (const auto& file : files) {
+                claimed.emplace(Canonical(file), i);
             }
         }
     }
-    return {};
 }
 
-// Every file the run reads, gathered before anything is written.
-std::vector<fs::path> FilesTheRunReads(const std::vector<std::string>& inputs,
-                                       const std::optional<ImageSize>& size) {
-    std::vector<fs::path> files;
-    for (const auto& input : inputs) {
-        for (auto& file : FilesReadFor(input, size)) {
-            files.push_back(std::move(file));
-        }
-    }
-    return files;
+std::string FormatWord(ImageFormat format) {
+    return format == ImageFormat::Raw ? "raw" : "bmp";
 }
 
-void Remember(const std::vector<fs::path>& outputs, std::vector<fs::path>& written) {
-    for (const auto& output : outputs) {
-        std::error_code ec;
-        const fs::path canonical = fs::weakly_canonical(output, ec);
-        written.push_back(ec ? output : canonical);
+// The result of one input in an output folder: the --name template, or the
+// input's stem with the extension of the kind written.
+PlannedOutput PlanInFolder(const std::string& outDir, const std::string& nameTemplate,
+                           std::optional<ImageFormat> format, const ImageInput& input) {
+    PlannedOutput plan;
+    if (nameTemplate.empty()) {
+        plan.Format = format.value_or(input.Kind);
+        plan.File = fs::path(outDir) / (ExpandNameTemplate("{stem}", input.Name) +
+                                        (plan.Format == ImageFormat::Bitmap ? ".bmp" : ".raw"));
+        return plan;
     }
+    const std::string name = ExpandNameTemplate(nameTemplate, input.Name);
+    plan.File = fs::path(outDir) / name;
+    const auto named = FormatOfName(name);
+    plan.Format = format.value_or(named.value_or(input.Kind));
+    if (named && *named != plan.Format) {
+        plan.Problem = "--name gives " + name + ", but --format is " + FormatWord(plan.Format);
+    }
+    if (name.empty() || name == "." || name == "..") {
+        plan.Problem = "--name gives no file name for it";
+    }
+    return plan;
 }
 
-Status TreatOne(const fs::path& input, const fs::path& output, ImageFormat format,
-                const TreatOptions& options, const std::vector<fs::path>& read,
-                std::vector<fs::path>& written) {
-    const auto outputs = FilesWrittenFor(output, format);
-    if (auto checked = CheckOutputs(read, outputs, written); !checked) {
-        return checked;
+// Loads input index of the run, its warnings in the report; none on failure.
+std::optional<ByteMatrix> LoadFor(const RunInputs& run, std::size_t index, InputReport& report) {
+    std::string warnings;
+    auto image = LoadImage(run.Inputs[index], warnings);
+    report.Err += warnings;
+    if (!image) {
+        report.Fail(InputDisplayName(run.Inputs[index].Name), image.error().message);
+        return std::nullopt;
     }
+    return std::move(*image);
+}
 
-    // The image is read, treated and written a band of lines at a time, so
-    // memory does not grow with it.
-    auto source = OpenImageLines(input, options.Size);
+InputOutcome Fail(InputReport& report, const std::string& input, const std::string& reason) {
+    report.Fail(InputDisplayName(input), reason);
+    return InputOutcome::Failed;
+}
+
+// Opens a named input of the run as lines, its warnings in the report; none
+// on failure.
+std::optional<LineSource> OpenFor(const RunInputs& run, std::size_t index, InputReport& report) {
+    std::string warnings;
+    auto source = OpenImageLines(run.Inputs[index], warnings);
+    report.Err += warnings;
     if (!source) {
-        return source.error();
+        report.Fail(InputDisplayName(run.Inputs[index].Name), source.error().message);
+        return std::nullopt;
     }
-    TreatedLines treated(*source, options.Parameters);
-    if (auto saved = SaveImageLines(output, treated, format); !saved) {
-        return saved;
+    return std::move(*source);
+}
+
+// Writes one result where its plan says.
+InputOutcome Deliver(const PlannedOutput& plan, const ByteMatrix& image, const std::string& input,
+                     InputReport& report) {
+    const Status saved =
+        plan.ToStdout ? WriteImageToStdout(image, plan.Format) : SaveImage(plan.File, image, plan.Format);
+    return saved ? InputOutcome::Done : Fail(report, input, saved.error().message);
+}
+
+// The same, from lines given a band at a time.
+InputOutcome DeliverLines(const PlannedOutput& plan, LineProducer& lines, const std::string& input,
+                          InputReport& report) {
+    const Status saved = plan.ToStdout ? WriteLinesToStdout(lines, plan.Format)
+                                       : SaveImageLines(plan.File, lines, plan.Format);
+    return saved ? InputOutcome::Done : Fail(report, input, saved.error().message);
+}
+
+// "FILE: " before every line of a result when the run has several inputs.
+std::string Labelled(const Batch& batch, const std::string& input, const std::string& text) {
+    if (!batch.Several()) {
+        return text;
     }
-    Remember(outputs, written);
-    return {};
+    const std::string label = InputDisplayName(input) + ": ";
+    std::string out;
+    out.reserve(text.size() * 2);
+    bool lineStart = true;
+    for (const char c : text) {
+        if (lineStart) {
+            out += label;
+        }
+        out += c;
+        lineStart = c == '\n';
+    }
+    return out;
+}
+
+// What each command's "process one input" gets besides its options: the
+// inputs as described at the start of the run and where each result goes.
+struct RunPlan {
+    const Batch& Inputs;
+    RunInputs Run;
+    std::vector<PlannedOutput> Outputs;
+};
+
+RunPlan PlanRun(const Batch& batch, const std::optional<ImageSize>& size) {
+    return RunPlan{batch, DescribeInputs(batch, size), std::vector<PlannedOutput>(batch.Size())};
+}
+
+InputOutcome TreatInput(const TreatOptions& options, const RunPlan& plan, std::size_t i,
+                        InputReport& report) {
+    const std::string& input = plan.Inputs.Inputs()[i];
+    if (plan.Outputs[i].Problem) {
+        return Fail(report, input, *plan.Outputs[i].Problem);
+    }
+    if (!plan.Run.Inputs[i].Stdin) {
+        // A named file is read, treated and written a band of lines at a
+        // time, so memory does not grow with the image.
+        auto source = OpenFor(plan.Run, i, report);
+        if (!source) {
+            return InputOutcome::Failed;
+        }
+        TreatedLines treated(*source, options.Parameters);
+        return DeliverLines(plan.Outputs[i], treated, input, report);
+    }
+    // Standard input cannot be read twice or sought, so it is read whole:
+    // source and result are then the only full-size buffers.
+    auto source = LoadFor(plan.Run, i, report);
+    if (!source) {
+        return InputOutcome::Failed;
+    }
+    auto result = AllocateByteMatrix(source->Columns(), source->Lines());
+    if (!result) {
+        return Fail(report, input, result.error().message);
+    }
+    if (auto treated = ComputeTreatment(*source, options.Parameters, *result); !treated) {
+        return Fail(report, input, treated.error().message);
+    }
+    source.reset();
+    return Deliver(plan.Outputs[i], *result, input, report);
+}
+
+// A count over one input: streamed from a named file, over the whole image
+// from standard input. None on failure, said in the report.
+template <class Count, class Streamed, class Whole>
+std::optional<Count> CountTones(const RunInputs& run, std::size_t i, InputReport& report,
+                                const Streamed& streamed, const Whole& whole) {
+    if (run.Inputs[i].Stdin) {
+        const auto image = LoadFor(run, i, report);
+        if (!image) {
+            return std::nullopt;
+        }
+        return whole(*image);
+    }
+    auto source = OpenFor(run, i, report);
+    if (!source) {
+        return std::nullopt;
+    }
+    auto counted = streamed(*source);
+    if (!counted) {
+        Fail(report, run.Inputs[i].Name, counted.error().message);
+        return std::nullopt;
+    }
+    return std::move(*counted);
+}
+
+InputOutcome HistogramInput(const RunPlan& plan, std::size_t i, InputReport& report) {
+    const std::string& input = plan.Inputs.Inputs()[i];
+    const PlannedOutput& output = plan.Outputs[i];
+    if (output.Problem) {
+        return Fail(report, input, *output.Problem);
+    }
+    const auto counted = CountTones<Histogram>(
+        plan.Run, i, report, [](LineSource& source) { return StreamHistogram(source); },
+        [](const ByteMatrix& image) { return ComputeHistogram(image); });
+    if (!counted) {
+        return InputOutcome::Failed;
+    }
+    const Histogram& counts = *counted;
+    if (output.ToStdout) {
+        // Kept as bytes so that the CR LF line ends reach the pipe unchanged.
+        report.Out = Labelled(plan.Inputs, input, FormatHistogramExport(counts));
+        return InputOutcome::Done;
+    }
+    const Status saved = WriteHistogramFile(output.File, counts);
+    return saved ? InputOutcome::Done : Fail(report, input, saved.error().message);
+}
+
+InputOutcome TonesInput(const RunPlan& plan, std::size_t i, InputReport& report) {
+    const auto tones = CountTones<int>(
+        plan.Run, i, report, [](LineSource& source) { return StreamDistinctTones(source); },
+        [](const ByteMatrix& image) { return CountDistinctTones(image); });
+    if (!tones) {
+        return InputOutcome::Failed;
+    }
+    report.Out = Labelled(plan.Inputs, plan.Inputs.Inputs()[i], std::to_string(*tones) + "\n");
+    return InputOutcome::Done;
+}
+
+InputOutcome ConvertInput(const RunPlan& plan, std::size_t i, InputReport& report) {
+    const std::string& input = plan.Inputs.Inputs()[i];
+    if (plan.Outputs[i].Problem) {
+        return Fail(report, input, *plan.Outputs[i].Problem);
+    }
+    if (!plan.Run.Inputs[i].Stdin) {
+        auto source = OpenFor(plan.Run, i, report);
+        if (!source) {
+            return InputOutcome::Failed;
+        }
+        return DeliverLines(plan.Outputs[i], *source, input, report);
+    }
+    const auto image = LoadFor(plan.Run, i, report);
+    if (!image) {
+        return InputOutcome::Failed;
+    }
+    return Deliver(plan.Outputs[i], *image, input, report);
+}
+
+// The output that names itself: a file whose extension gives the kind, or
+// standard output in the kind given.
+PlannedOutput NamedOutput(const std::string& output, std::optional<ImageFormat> format) {
+    PlannedOutput plan;
+    if (output == kStandardStream) {
+        plan.ToStdout = true;
+        plan.Format = *format;
+    } else {
+        plan.File = output;
+        plan.Format = *FormatOfName(output);
+    }
+    return plan;
 }
 
 }  // namespace
 
 int RunTreat(const TreatOptions& options) {
-    if (!options.OutDir.empty()) {
-        std::error_code ec;
-        if (!fs::is_directory(options.OutDir, ec)) {
-            ReportFailure(options.OutDir, "the output folder does not exist");
-            return kExitFailure;
-        }
+    Batch batch(options.Inputs, options.Jobs);
+    if (auto refused = batch.Start(options.OutDir)) {
+        return *refused;
     }
-
-    const std::vector<fs::path> read = FilesTheRunReads(options.Inputs, options.Size);
-    std::vector<fs::path> written;
-    std::size_t failures = 0;
-    Progress progress(options.Inputs.size());
-    for (std::size_t i = 0; i < options.Inputs.size(); ++i) {
-        const fs::path input = options.Inputs[i];
-        progress.Show(i, input);
-
-        fs::path output;
-        ImageFormat format{};
-        if (!options.Output.empty()) {
-            output = options.Output;
-            format = *FormatOfName(options.Output);
-        } else {
-            format = options.Format.value_or(InputFormatOf(input));
-            output = fs::path(options.OutDir) /
-                     (input.stem().string() + (format == ImageFormat::Bitmap ? ".bmp" : ".raw"));
-        }
-
-        if (auto done = TreatOne(input, output, format, options, read, written); !done) {
-            progress.Fail(options.Inputs[i], done.error().message);
-            ++failures;
-        }
+    RunPlan plan = PlanRun(batch, options.Size);
+    for (std::size_t i = 0; i < batch.Size(); ++i) {
+        plan.Outputs[i] = options.OutDir.empty() ? NamedOutput(options.Output, options.Format)
+                                                 : PlanInFolder(options.OutDir, options.NameTemplate,
+                                                                options.Format, plan.Run.Inputs[i]);
     }
-    return failures == 0 ? kExitSuccess : kExitFailure;
+    CheckPlans(batch, plan.Run, plan.Outputs, true);
+    return batch.Run(
+        [&](std::size_t i, InputReport& report) { return TreatInput(options, plan, i, report); });
 }
 
 int RunHistogram(const HistogramOptions& options) {
-    if (!options.Output.empty()) {
-        if (auto checked = CheckOutputs(FilesReadFor(options.Input, options.Size), {options.Output}, {});
-            !checked) {
-            ReportFailure(options.Input, checked.error().message);
-            return kExitFailure;
+    Batch batch(options.Inputs, options.Jobs);
+    if (auto refused = batch.Start(options.OutDir)) {
+        return *refused;
+    }
+    RunPlan plan = PlanRun(batch, options.Size);
+    for (std::size_t i = 0; i < batch.Size(); ++i) {
+        PlannedOutput& output = plan.Outputs[i];
+        if (!options.OutDir.empty()) {
+            const std::string& name =
+                options.NameTemplate.empty() ? std::string("{stem}.xls") : options.NameTemplate;
+            output.File = fs::path(options.OutDir) / ExpandNameTemplate(name, plan.Run.Inputs[i].Name);
+        } else if (options.Output.empty() || options.Output == kStandardStream) {
+            output.ToStdout = true;
+        } else {
+            output.File = options.Output;
         }
     }
-    auto source = OpenImageLines(options.Input, options.Size);
-    if (!source) {
-        ReportFailure(options.Input, source.error().message);
-        return kExitFailure;
-    }
-    const auto streamed = StreamHistogram(*source);
-    if (!streamed) {
-        ReportFailure(options.Input, streamed.error().message);
-        return kExitFailure;
-    }
-    const Histogram& counts = *streamed;
-    if (!options.Output.empty()) {
-        if (auto saved = WriteHistogramFile(options.Output, counts); !saved) {
-            ReportFailure(options.Input, saved.error().message);
-            return kExitFailure;
-        }
-        return kExitSuccess;
-    }
-    // Written as bytes so that the CR LF line ends reach the pipe unchanged.
-    const std::string text = FormatHistogramExport(counts);
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
-        ReportFailure(options.Input, "cannot write the histogram to standard output");
-        return kExitFailure;
-    }
-    return kExitSuccess;
+    CheckPlans(batch, plan.Run, plan.Outputs, false);
+    return batch.Run([&](std::size_t i, InputReport& report) { return HistogramInput(plan, i, report); });
 }
 
 int RunTones(const TonesOptions& options) {
-    auto source = OpenImageLines(options.Input, options.Size);
-    if (!source) {
-        ReportFailure(options.Input, source.error().message);
-        return kExitFailure;
+    Batch batch(options.Inputs, options.Jobs);
+    if (auto refused = batch.Start({})) {
+        return *refused;
     }
-    const auto tones = StreamDistinctTones(*source);
-    if (!tones) {
-        ReportFailure(options.Input, tones.error().message);
-        return kExitFailure;
-    }
-    std::cout << *tones << '\n' << std::flush;
-    if (!std::cout) {
-        ReportFailure(options.Input, "cannot write to standard output");
-        return kExitFailure;
-    }
-    return kExitSuccess;
+    const RunPlan plan = PlanRun(batch, options.Size);
+    return batch.Run([&](std::size_t i, InputReport& report) { return TonesInput(plan, i, report); });
 }
 
 int RunConvert(const ConvertOptions& options) {
-    const ImageFormat format = *FormatOfName(options.Output);
-    if (auto checked = CheckOutputs(FilesReadFor(options.Input, options.Size),
-                                    FilesWrittenFor(options.Output, format), {});
-        !checked) {
-        ReportFailure(options.Input, checked.error().message);
-        return kExitFailure;
+    Batch batch(options.Inputs, options.OutDir.empty() ? 1 : options.Jobs);
+    if (auto refused = batch.Start(options.OutDir)) {
+        return *refused;
     }
-    auto source = OpenImageLines(options.Input, options.Size);
-    if (!source) {
-        ReportFailure(options.Input, source.error().message);
-        return kExitFailure;
+    RunPlan plan = PlanRun(batch, options.Size);
+    for (std::size_t i = 0; i < batch.Size(); ++i) {
+        plan.Outputs[i] = options.OutDir.empty() ? NamedOutput(options.Output, options.Format)
+                                                 : PlanInFolder(options.OutDir, options.NameTemplate,
+                                                                options.Format, plan.Run.Inputs[i]);
     }
-    if (auto saved = SaveImageLines(options.Output, *source, format); !saved) {
-        ReportFailure(options.Input, saved.error().message);
-        return kExitFailure;
-    }
-    return kExitSuccess;
+    CheckPlans(batch, plan.Run, plan.Outputs, true);
+    return batch.Run([&](std::size_t i, InputReport& report) { return ConvertInput(plan, i, report); });
 }
 
 }  // namespace kavel::cli

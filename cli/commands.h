@@ -1,5 +1,7 @@
 // The four commands. Each gives the exit status: 0 when everything was done,
-// 1 when an input could not be processed (one line on stderr for each).
+// 1 when an input could not be processed (one line on stderr for each), 2
+// when the run could not start. Each command's work on one input is a
+// function that the batch (batch.h) calls for every input.
 #pragma once
 
 #include "args.h"

@@ -1,11 +1,15 @@
 // Reading an input image and writing a result the way the desktop application
 // does, by file name: .bmp is an 8-bit bitmap, anything else raw bytes sized by
 // their descriptor or by a size given on the command line. The rules are the
-// core's (kavel/imagefile.h); this adds the command line's words around them.
+// core's (kavel/imagefile.h); this adds the command line's words around them,
+// standard input and output ("-"), and inputs told apart by their content.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -20,27 +24,54 @@ namespace kavel::cli {
 
 ImageFormat InputFormatOf(const std::filesystem::path& file);
 
-// size, when given, wins over the raw image's descriptor; bitmaps ignore it.
-Expected<ByteMatrix> LoadImage(const std::filesystem::path& file, const std::optional<ImageSize>& size);
+// One input as the run reads it, decided before anything is written, so that
+// a result of the run can never become what a later input is read with.
+struct ImageInput {
+    std::string Name;  // as given; "-" for standard input
+    bool Stdin = false;
+    ImageFormat Kind = ImageFormat::Raw;              // standard input: raw with a size, else bitmap
+    std::optional<ImageSize> Size;                    // --size
+    std::optional<std::filesystem::path> Descriptor;  // raw file without --size, when one exists
+};
+ImageInput DescribeInput(const std::string& name, const std::optional<ImageSize>& size);
 
-// The same image read a band of lines at a time, with the same checks, words
-// and warning as LoadImage.
-Expected<LineSource> OpenImageLines(const std::filesystem::path& file, const std::optional<ImageSize>& size);
+// The files reading the input opens: the image and its descriptor.
+std::vector<std::filesystem::path> FilesReadFor(const ImageInput& input);
 
-// SaveImage from lines given a band at a time.
-Status SaveImageLines(const std::filesystem::path& file, LineProducer& lines, ImageFormat format);
+// warnings receives whole lines ("kavel-cli: FILE: warning: ...\n").
+Expected<ByteMatrix> LoadImage(const ImageInput& input, std::string& warnings);
+
+// A named input (not standard input) read a band of lines at a time, with
+// the same checks, words and warning as LoadImage.
+Expected<LineSource> OpenImageLines(const ImageInput& input, std::string& warnings);
 
 // A raw result is followed by its five-line descriptor (out.raw: out.txt).
 // Each file is replaced only once it is written whole.
 Status SaveImage(const std::filesystem::path& file, const ByteMatrix& image, ImageFormat format);
+// SaveImage from lines given a band at a time.
+Status SaveImageLines(const std::filesystem::path& file, LineProducer& lines, ImageFormat format);
+// To standard output: a bitmap, or raw bytes alone (no descriptor).
+Status WriteImageToStdout(const ByteMatrix& image, ImageFormat format);
+// The same from lines given a band at a time.
+Status WriteLinesToStdout(LineProducer& lines, ImageFormat format);
 
 // The files SaveImage writes for file in that format.
 std::vector<std::filesystem::path> FilesWrittenFor(const std::filesystem::path& file, ImageFormat format);
 
-// The files LoadImage reads for file: the image, and for a raw image without
-// a given size the descriptor that exists beside it.
-std::vector<std::filesystem::path> FilesReadFor(const std::filesystem::path& file,
-                                                const std::optional<ImageSize>& size);
+// What the first bytes of a file say it is when that is a known format KAVEL
+// does not read as it is ("a PNG image"), or empty. fileSize is the whole
+// length, used to confirm the weaker signatures.
+std::string KnownFormatOf(std::span<const std::uint8_t> head, std::uint64_t fileSize);
+inline constexpr std::size_t kSignatureBytes = 136;  // DICOM's mark sits at 128
+
+// For an input that is the descriptor of a raw image beside it (scene.txt
+// next to scene.raw), the name of that image, in the folder as given.
+std::optional<std::string> DescribedImageOf(const std::string& input);
+
+// True for a text document among the inputs (README.md, notes.txt, a
+// histogram export .xls): a name of a text kind and no bytes that text does
+// not hold. Both are asked, since raw pixels can look like text.
+bool IsTextDocument(const std::string& input);
 
 using kavel::SameFile;
 // The command line's words for a 24-bit bitmap (kavel/bitmap.h).

@@ -113,7 +113,9 @@ TEST(CliArgs, HelpVersionAndTheOtherCommands) {
     ASSERT_TRUE(std::holds_alternative<ShowHelp>(help));
     EXPECT_EQ(std::get<ShowHelp>(help).Command, CommandName::Convert);
     // After "--" a word is a file name, even --help.
-    EXPECT_TRUE(std::holds_alternative<UsageError>(Parse({"tones", "a.raw", "--", "--help"})));
+    const auto tones = Parse({"tones", "a.raw", "--", "--help"});
+    ASSERT_TRUE(std::holds_alternative<TonesOptions>(tones));
+    EXPECT_EQ(std::get<TonesOptions>(tones).Inputs, (std::vector<std::string>{"a.raw", "--help"}));
 
     const auto histogram = Parse({"histogram", "a.raw", "-o", "h.xls", "--size", "2x2"});
     ASSERT_TRUE(std::holds_alternative<HistogramOptions>(histogram));
@@ -122,6 +124,67 @@ TEST(CliArgs, HelpVersionAndTheOtherCommands) {
     const auto convert = Parse({"convert", "a.bmp", "b.RAW"});
     ASSERT_TRUE(std::holds_alternative<ConvertOptions>(convert));
     EXPECT_EQ(std::get<ConvertOptions>(convert).Output, "b.RAW");
+    const auto several = Parse({"convert", "a.bmp", "b.bmp", "--out-dir", "o", "--format", "raw"});
+    ASSERT_TRUE(std::holds_alternative<ConvertOptions>(several));
+    EXPECT_EQ(std::get<ConvertOptions>(several).Inputs, (std::vector<std::string>{"a.bmp", "b.bmp"}));
+}
+
+TEST(CliArgs, NameTemplatesFillTheirFieldsFromTheFileName) {
+    const struct {
+        std::string_view Template, Input, Expected;
+    } cases[] = {
+        {"{stem}-border.bmp", "dir/scene.raw", "scene-border.bmp"},
+        {"{name}.xls", "a/b/scene.raw", "scene.raw.xls"},
+        {"{stem}.{ext}", "shot.v2.BMP", "shot.v2.BMP"},
+        {"x-{ext}-{stem}", "noext", "x--noext"},
+        {"{stem}.raw", ".hidden", ".hidden.raw"},
+        {"{{{stem}}}.bmp", "s.raw", "{s}.bmp"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(NameTemplateProblem(c.Template), std::nullopt) << c.Template;
+        EXPECT_EQ(ExpandNameTemplate(c.Template, c.Input), c.Expected) << c.Template << " " << c.Input;
+    }
+    for (const std::string_view bad : {"", "{size}.bmp", "{stem", "stem}", "out/{stem}.bmp", ".."}) {
+        EXPECT_NE(NameTemplateProblem(bad), std::nullopt) << bad;
+    }
+    EXPECT_TRUE(NameTemplateTellsInputsApart("a{name}"));
+    EXPECT_FALSE(NameTemplateTellsInputsApart("all.{ext}"));
+    EXPECT_FALSE(NameTemplateTellsInputsApart("{{stem}}.bmp"));
+}
+
+TEST(CliArgs, BatchOptionsAndTheirConflicts) {
+    const auto treat = Parse({"treat", "a.raw", "b.bmp", "--out-dir", "o", "--name", "{stem}-b.bmp", "-j",
+                              "3", "--type", "border"});
+    ASSERT_TRUE(std::holds_alternative<TreatOptions>(treat));
+    EXPECT_EQ(std::get<TreatOptions>(treat).NameTemplate, "{stem}-b.bmp");
+    EXPECT_EQ(std::get<TreatOptions>(treat).Jobs, 3u);
+    const auto toStdout = Parse({"treat", "-", "-o", "-", "--format", "raw", "--type", "whole"});
+    ASSERT_TRUE(std::holds_alternative<TreatOptions>(toStdout));
+    EXPECT_EQ(std::get<TreatOptions>(toStdout).Inputs, (std::vector<std::string>{"-"}));
+    const auto histogram = Parse({"histogram", "a.raw", "b.raw", "--out-dir", "h", "--jobs=2"});
+    ASSERT_TRUE(std::holds_alternative<HistogramOptions>(histogram));
+    EXPECT_EQ(std::get<HistogramOptions>(histogram).Inputs.size(), 2u);
+
+    const std::vector<std::vector<std::string_view>> refused{
+        {"treat", "a.raw", "b.raw", "--out-dir", "o", "--name", "same.bmp", "--type", "whole"},
+        {"treat", "a.raw", "--out-dir", "o", "--name", "{size}.bmp", "--type", "whole"},
+        {"treat", "a.raw", "-o", "r.bmp", "--name", "{stem}.bmp", "--type", "whole"},
+        {"treat", "a.raw", "--out-dir", "o", "--name", "{stem}.bmp", "--format", "raw", "--type", "whole"},
+        {"treat", "a.raw", "-o", "-", "--type", "whole"},
+        {"treat", "-", "--out-dir", "o", "--type", "whole"},
+        {"treat", "a.raw", "--out-dir", "o", "--jobs", "0", "--type", "whole"},
+        {"tones", "-", "-"},
+        {"tones", "a.raw", "--jobs", "many"},
+        {"histogram", "a.raw", "b.raw", "-o", "h.xls"},
+        {"histogram", "a.raw", "-o", "h.xls", "--out-dir", "h"},
+        {"convert", "a.raw", "-"},
+        {"convert", "a.raw", "b.bmp", "--format", "raw"},
+        {"convert", "a.raw", "b.bmp", "--name", "{stem}.bmp"},
+    };
+    for (const auto& words : refused) {
+        EXPECT_TRUE(std::holds_alternative<UsageError>(Parse(words)))
+            << words[0] << " " << words[1] << " " << words[2];
+    }
 }
 
 }  // namespace

@@ -24,12 +24,12 @@ namespace kavel::clitest {
 
 namespace fs = std::filesystem;
 
-// AddressSanitizer reserves terabytes of address space, so a limit on it
-// cannot be used in sanitizer builds.
-#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer and ThreadSanitizer reserve terabytes of address space, so
+// a limit on it cannot be used in those builds.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 inline constexpr bool kAddressSpaceCanBeLimited = false;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
 inline constexpr bool kAddressSpaceCanBeLimited = false;
 #else
 inline constexpr bool kAddressSpaceCanBeLimited = true;
@@ -50,6 +50,7 @@ struct RunOptions {
     std::optional<rlim_t> FileSizeLimit;      // RLIMIT_FSIZE for the child
     std::optional<rlim_t> AddressSpaceLimit;  // RLIMIT_AS for the child
     bool StderrOnTerminal = false;            // stderr on a pseudo terminal
+    std::optional<std::string> Stdin;         // the bytes on standard input (default: none)
 };
 
 inline std::string ReadText(const fs::path& path) {
@@ -134,6 +135,10 @@ protected:
 
         const std::string outName = (dir_ / ".stdout").string();
         const std::string errName = (dir_ / ".stderr").string();
+        const std::string inName = (dir_ / ".stdin").string();
+        if (options.Stdin) {
+            WriteText(inName, *options.Stdin);
+        }
         int master = -1;
         int slave = -1;
         if (options.StderrOnTerminal && openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
@@ -146,7 +151,7 @@ protected:
             const int out = open(outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             const int err =
                 options.StderrOnTerminal ? slave : open(errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int none = open("/dev/null", O_RDONLY);
+            const int none = open(options.Stdin ? inName.c_str() : "/dev/null", O_RDONLY);
             if (out < 0 || err < 0 || none < 0) {
                 _exit(127);
             }
@@ -185,6 +190,7 @@ protected:
         }
         fs::remove(outName);
         fs::remove(errName);
+        fs::remove(inName);
         return result;
     }
 

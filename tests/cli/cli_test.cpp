@@ -9,129 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "cli_images.h"
 #include "cli_support.h"
 #include "kavel/bitmap.h"
 
 namespace kavel::clitest {
 namespace {
-
-struct Image {
-    int Lines = 0;
-    int Columns = 0;
-    Bytes Pixels;  // line 0 first
-};
-
-struct Parameters {
-    std::string Type;
-    std::int32_t Min = 0;
-    std::int32_t Max = 0;
-    std::int32_t Item = 0;
-    std::int32_t Border = 0;
-    std::int32_t Background = 0;
-};
-
-std::vector<std::string> TreatWords(const Parameters& p) {
-    return {"--type",       p.Type,
-            "--min",        std::to_string(p.Min),
-            "--max",        std::to_string(p.Max),
-            "--item",       std::to_string(p.Item),
-            "--border",     std::to_string(p.Border),
-            "--background", std::to_string(p.Background)};
-}
-
-// The treatment written out plainly, pixel by pixel.
-Bytes ExpectedTreatment(const Image& image, const Parameters& p) {
-    const auto at = [&](int i, int j) {
-        return static_cast<std::int32_t>(image.Pixels[i * image.Columns + j]);
-    };
-    const auto selected = [&](int i, int j) { return p.Min <= at(i, j) && at(i, j) <= p.Max; };
-    const auto low = [](std::int32_t v) { return static_cast<std::uint8_t>(v & 0xFF); };
-    Bytes result(image.Pixels.size(), low(p.Background));
-    for (int i = 0; i < image.Lines; ++i) {
-        for (int j = 0; j < image.Columns; ++j) {
-            if (!selected(i, j)) {
-                continue;
-            }
-            const bool border =
-                (i > 0 && !selected(i - 1, j)) || (i + 1 < image.Lines && !selected(i + 1, j)) ||
-                (j > 0 && !selected(i, j - 1)) || (j + 1 < image.Columns && !selected(i, j + 1));
-            std::uint8_t& out = result[i * image.Columns + j];
-            if (p.Type == "whole") {
-                out = low(p.Item);
-            }
-            if (p.Type == "border" && border) {
-                out = low(p.Border);
-            }
-            if (p.Type == "item-border") {
-                out = border ? low(p.Border) : low(p.Item);
-            }
-        }
-    }
-    return result;
-}
-
-Image RandomImage(int lines, int columns, unsigned seed) {
-    std::mt19937 random(seed);
-    Image image{lines, columns, Bytes(static_cast<std::size_t>(lines) * columns)};
-    // Few distinct tones, so that the interval makes blobs with borders.
-    for (auto& pixel : image.Pixels) {
-        pixel = static_cast<std::uint8_t>(40 * (random() % 7));
-    }
-    return image;
-}
-
-void WriteRawImage(const fs::path& raw, const Image& image) {
-    WriteBytes(raw, image.Pixels);
-    fs::path descriptor = raw;
-    WriteText(descriptor.replace_extension(".txt"),
-              std::to_string(image.Lines) + "\r\n" + std::to_string(image.Columns) + "\r\n");
-}
-
-void Put(Bytes& out, std::uint32_t value, int size) {
-    for (int k = 0; k < size; ++k) {
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * k)));
-    }
-}
-
-// A bitmap as the format has it: header, gray palette (8-bit), rows bottom up.
-Bytes BitmapBytes(const Image& image, int bitsPerPixel = 8) {
-    const int bytesPerPixel = bitsPerPixel / 8;
-    const std::uint32_t stride = (static_cast<std::uint32_t>(image.Columns * bytesPerPixel) + 3) / 4 * 4;
-    const std::uint32_t offset = bitsPerPixel == 8 ? 1078 : 54;
-    const std::uint32_t imageSize = stride * static_cast<std::uint32_t>(image.Lines);
-    Bytes out;
-    for (const std::uint32_t field : {0x4D42u, offset + imageSize}) {
-        Put(out, field, field == 0x4D42u ? 2 : 4);
-    }
-    Put(out, 0, 4);  // the two reserved fields
-    Put(out, offset, 4);
-    Put(out, 40, 4);
-    Put(out, static_cast<std::uint32_t>(image.Columns), 4);
-    Put(out, static_cast<std::uint32_t>(image.Lines), 4);
-    Put(out, 1, 2);
-    Put(out, static_cast<std::uint32_t>(bitsPerPixel), 2);
-    Put(out, 0, 4);
-    Put(out, imageSize, 4);
-    Put(out, 10000, 4);
-    Put(out, 10000, 4);
-    Put(out, 0, 4);  // colours used
-    Put(out, 0, 4);  // important colours
-    if (bitsPerPixel == 8) {
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            Put(out, i | i << 8 | i << 16, 4);
-        }
-    }
-    for (int line = image.Lines - 1; line >= 0; --line) {
-        const std::size_t start = out.size();
-        for (int j = 0; j < image.Columns; ++j) {
-            for (int k = 0; k < bytesPerPixel; ++k) {
-                out.push_back(image.Pixels[line * image.Columns + j]);
-            }
-        }
-        out.resize(start + stride, 0);
-    }
-    return out;
-}
 
 const std::array<Parameters, 7> kParameterSets{{
     {"whole", 80, 160, 255, 128, 0},
@@ -257,8 +140,10 @@ TEST_F(CliTest, OneBadInputAmongSeveralFailsAloneAndTheOthersAreWritten) {
     const RunResult run = Run(words);
     EXPECT_EQ(run.ExitCode, 1);
     const auto lines = SplitLines(run.Err);
-    ASSERT_EQ(lines.size(), 1u) << run.Err;
+    ASSERT_EQ(lines.size(), 2u) << run.Err;
     EXPECT_TRUE(lines[0].starts_with("kavel-cli: " + P("bad.raw") + ": ")) << lines[0];
+    EXPECT_TRUE(lines[1].starts_with("kavel-cli: 3 inputs: 2 processed, 1 failed, 0 skipped, ")) << lines[1];
+    EXPECT_TRUE(lines[1].ends_with(" s")) << lines[1];
     // Each result keeps its input's kind by default.
     EXPECT_EQ(ReadBytes(Path("out/a.raw")), ExpectedTreatment(a, p));
     EXPECT_EQ(ReadText(Path("out/a.txt")), "4\r\n6\r\n1\r\n0\r\n255\r\n");
@@ -270,17 +155,16 @@ TEST_F(CliTest, OutDirWithFormatAndCollidingNames) {
     const Image image = RandomImage(3, 4, 6);
     WriteRawImage(Path("x.raw"), image);
     WriteBytes(Path("x.bmp"), BitmapBytes(image));
-    // --format raw makes both inputs x.raw: the second must not replace the first.
-    const RunResult run = Run({"treat", P("x.bmp"), P("x.raw"), "--out-dir", P("out"), "--format", "raw",
+    // --format raw makes both inputs x.raw: the second must not replace the
+    // first. The folder out/ is made for the run.
+    const RunResult run = Run({"treat", P("x.bmp"), P("x.raw"), "--out-dir", P("out/sub"), "--format", "raw",
                                "--type", "whole", "--max", "255", "--item", "9"});
-    EXPECT_EQ(run.ExitCode, 1) << "out/ does not exist yet";
-    fs::create_directory(Path("out"));
-    const RunResult again = Run({"treat", P("x.bmp"), P("x.raw"), "--out-dir", P("out"), "--format", "raw",
-                                 "--type", "whole", "--max", "255", "--item", "9"});
-    EXPECT_EQ(again.ExitCode, 1);
-    EXPECT_EQ(SplitLines(again.Err).size(), 1u) << again.Err;
-    EXPECT_NE(again.Err.find(P("x.raw")), std::string::npos);
-    EXPECT_EQ(ReadBytes(Path("out/x.raw")), Bytes(12, 9));
+    EXPECT_EQ(run.ExitCode, 1);
+    const auto lines = SplitLines(run.Err);
+    ASSERT_EQ(lines.size(), 2u) << run.Err;
+    EXPECT_EQ(lines[0], "kavel-cli: " + P("x.raw") + ": the output " + P("out/sub/x.raw") +
+                            " is also the result of " + P("x.bmp") + ", an earlier input");
+    EXPECT_EQ(ReadBytes(Path("out/sub/x.raw")), Bytes(12, 9));
 
     // Into the input's own folder the result would replace its input.
     const Bytes before = ReadBytes(Path("x.raw"));
@@ -395,7 +279,11 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndPointToHelp) {
         {"treat", in, "-o", out, "--type", "whole", "--format", "raw"},
         {"treat", in, "-o", out, "--type", "whole", "--size", "2y2"},
         {"treat", in, "-o", out, "--type", "whole", "--min"},
-        {"histogram", in, in},
+        {"histogram", in, in, "-o", out},
+        {"tones", in, "-", "-"},
+        {"treat", in, P("b.raw"), "--out-dir", P("o"), "--name", "all.bmp", "--type", "whole"},
+        {"treat", in, "--out-dir", P("o"), "--name", "{size}.bmp", "--type", "whole"},
+        {"treat", in, "-o", "-", "--type", "whole"},
         {"tones"},
         {"convert", in},
         {"convert", in, P("out.jpg")},
@@ -531,7 +419,10 @@ TEST_F(CliTest, ProgressLineOnlyWhenStderrIsATerminal) {
 
     const RunResult quiet = Run(words);
     EXPECT_EQ(quiet.ExitCode, 0);
-    EXPECT_EQ(quiet.Err, "");
+    ASSERT_EQ(SplitLines(quiet.Err).size(), 1u) << quiet.Err;
+    EXPECT_TRUE(quiet.Err.starts_with("kavel-cli: 2 inputs: 2 processed, 0 failed, 0 skipped, "))
+        << quiet.Err;
+    EXPECT_EQ(quiet.Err.find('\r'), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,132 @@
+// Images of known content for the kavel-cli tests: random gray images, the
+// raw and bitmap files made from them, and the treatment written out plainly.
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cli_support.h"
+
+namespace kavel::clitest {
+
+struct Image {
+    int Lines = 0;
+    int Columns = 0;
+    Bytes Pixels;  // line 0 first
+};
+
+struct Parameters {
+    std::string Type;
+    std::int32_t Min = 0;
+    std::int32_t Max = 0;
+    std::int32_t Item = 0;
+    std::int32_t Border = 0;
+    std::int32_t Background = 0;
+};
+
+inline std::vector<std::string> TreatWords(const Parameters& p) {
+    return {"--type",       p.Type,
+            "--min",        std::to_string(p.Min),
+            "--max",        std::to_string(p.Max),
+            "--item",       std::to_string(p.Item),
+            "--border",     std::to_string(p.Border),
+            "--background", std::to_string(p.Background)};
+}
+
+// The treatment written out plainly, pixel by pixel.
+inline Bytes ExpectedTreatment(const Image& image, const Parameters& p) {
+    const auto at = [&](int i, int j) {
+        return static_cast<std::int32_t>(image.Pixels[i * image.Columns + j]);
+    };
+    const auto selected = [&](int i, int j) { return p.Min <= at(i, j) && at(i, j) <= p.Max; };
+    const auto low = [](std::int32_t v) { return static_cast<std::uint8_t>(v & 0xFF); };
+    Bytes result(image.Pixels.size(), low(p.Background));
+    for (int i = 0; i < image.Lines; ++i) {
+        for (int j = 0; j < image.Columns; ++j) {
+            if (!selected(i, j)) {
+                continue;
+            }
+            const bool border =
+                (i > 0 && !selected(i - 1, j)) || (i + 1 < image.Lines && !selected(i + 1, j)) ||
+                (j > 0 && !selected(i, j - 1)) || (j + 1 < image.Columns && !selected(i, j + 1));
+            std::uint8_t& out = result[i * image.Columns + j];
+            if (p.Type == "whole") {
+                out = low(p.Item);
+            }
+            if (p.Type == "border" && border) {
+                out = low(p.Border);
+            }
+            if (p.Type == "item-border") {
+                out = border ? low(p.Border) : low(p.Item);
+            }
+        }
+    }
+    return result;
+}
+
+inline Image RandomImage(int lines, int columns, unsigned seed) {
+    std::mt19937 random(seed);
+    Image image{lines, columns, Bytes(static_cast<std::size_t>(lines) * columns)};
+    // Few distinct tones, so that the interval makes blobs with borders.
+    for (auto& pixel : image.Pixels) {
+        pixel = static_cast<std::uint8_t>(40 * (random() % 7));
+    }
+    return image;
+}
+
+inline void WriteRawImage(const fs::path& raw, const Image& image) {
+    WriteBytes(raw, image.Pixels);
+    fs::path descriptor = raw;
+    WriteText(descriptor.replace_extension(".txt"),
+              std::to_string(image.Lines) + "\r\n" + std::to_string(image.Columns) + "\r\n");
+}
+
+inline void Put(Bytes& out, std::uint32_t value, int size) {
+    for (int k = 0; k < size; ++k) {
+        out.push_back(static_cast<std::uint8_t>(value >> (8 * k)));
+    }
+}
+
+// A bitmap as the format has it: header, gray palette (8-bit), rows bottom up.
+inline Bytes BitmapBytes(const Image& image, int bitsPerPixel = 8) {
+    const int bytesPerPixel = bitsPerPixel / 8;
+    const std::uint32_t stride = (static_cast<std::uint32_t>(image.Columns * bytesPerPixel) + 3) / 4 * 4;
+    const std::uint32_t offset = bitsPerPixel == 8 ? 1078 : 54;
+    const std::uint32_t imageSize = stride * static_cast<std::uint32_t>(image.Lines);
+    Bytes out;
+    for (const std::uint32_t field : {0x4D42u, offset + imageSize}) {
+        Put(out, field, field == 0x4D42u ? 2 : 4);
+    }
+    Put(out, 0, 4);  // the two reserved fields
+    Put(out, offset, 4);
+    Put(out, 40, 4);
+    Put(out, static_cast<std::uint32_t>(image.Columns), 4);
+    Put(out, static_cast<std::uint32_t>(image.Lines), 4);
+    Put(out, 1, 2);
+    Put(out, static_cast<std::uint32_t>(bitsPerPixel), 2);
+    Put(out, 0, 4);
+    Put(out, imageSize, 4);
+    Put(out, 10000, 4);
+    Put(out, 10000, 4);
+    Put(out, 0, 4);  // colours used
+    Put(out, 0, 4);  // important colours
+    if (bitsPerPixel == 8) {
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            Put(out, i | i << 8 | i << 16, 4);
+        }
+    }
+    for (int line = image.Lines - 1; line >= 0; --line) {
+        const std::size_t start = out.size();
+        for (int j = 0; j < image.Columns; ++j) {
+            for (int k = 0; k < bytesPerPixel; ++k) {
+                out.push_back(image.Pixels[line * image.Columns + j]);
+            }
+        }
+        out.resize(start + stride, 0);
+    }
+    return out;
+}
+
+}  // namespace kavel::clitest
