@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -98,6 +99,9 @@ OpenAttempt ReadRawImage(const TMainForm& main) {
         size = *typed;
     }
 
+    if (const std::optional<QString> refusal = OpenMemoryRefusal(size.Lines, size.Columns)) {
+        return OpenFailure{Refusal::Reason, *refusal};
+    }
     kavel::Expected<kavel::ByteMatrix> source = kavel::AllocateByteMatrix(size.Columns, size.Lines);
     if (!source) {
         return Failed(fileName, source.error());
@@ -159,9 +163,12 @@ void TMainForm::OpenImage() {
             ResultRows = std::move(opened->Result);
             const kavel::TRasterImage raster = CreateRasterImage(SourceRows);
             ImageForm->SetCaption(ImageForm->CaptionText);
-            ImageForm->SetImage(raster);
+            const bool shown = ImageForm->SetImage(raster);
             ImageForm->BringToFront();
             SetScreenCursorArrow();
+            if (!shown) {
+                QMessageBox::warning(this, QStringLiteral("OPEN IMAGE"), DisplayFailureText(raster));
+            }
             if (!opened->Warning.isEmpty()) {
                 QMessageBox::warning(this, QStringLiteral("OPEN IMAGE"), opened->Warning);
             }
