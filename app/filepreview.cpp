@@ -94,6 +94,8 @@ TFilePreview::TFilePreview(QWidget* parent)
     picture_->setAlignment(Qt::AlignCenter);
     picture_->setFrameShape(QFrame::StyledPanel);
     sizeText_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    setFixedWidth(kPreviewSide + 4 + 8);
+    sizeText_->setWordWrap(true);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 0, 0, 0);
     layout->addWidget(picture_);
