@@ -14,6 +14,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QImage>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
 #include <QStandardPaths>
@@ -225,6 +226,16 @@ void PrepareFileDialog(QFileDialog* dialog) {
         QObject::connect(dialog, &QFileDialog::currentChanged, preview, &TFilePreview::ShowFile);
         QObject::connect(dialog, &QFileDialog::directoryEntered, preview,
                          [preview] { preview->ShowFile({}); });
+        // A name typed or completed selects no row, so it is followed too.
+        if (auto* nameBox = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+            QObject::connect(nameBox, &QLineEdit::textChanged, preview,
+                             [dialog, preview](const QString& text) {
+                                 const QFileInfo typed(QDir(dialog->directory()).filePath(text));
+                                 if (typed.isFile()) {
+                                     preview->ShowFile(typed.absoluteFilePath());
+                                 }
+                             });
+        }
     }
     if (auto* files = dialog->findChild<QTreeView*>(QStringLiteral("treeView"))) {
         QHeaderView* header = files->header();
@@ -264,6 +275,8 @@ public:
                 break;
             case QEvent::Move:
             case QEvent::Resize:
+            case QEvent::WindowActivate:
+            case QEvent::Paint:
                 if (window_->isVisible() && Frame() != appliedFrame_) {
                     Apply(true);
                 }

@@ -80,10 +80,10 @@ xd_toolbar exit
 xd_wait_exit
 
 # The three treatments of the sample, as kavel-cli makes them.
-convert "$root/samples/scene.bmp" -resize 256x256 "$images/sample.png"
+convert "$root/samples/scene.bmp" -sample 256x256 "$images/sample.png"
 for type in whole border item-border; do
   "$cli" treat "$root/samples/scene.raw" -o "$work/$type.bmp" --min "$MIN" --max "$MAX" \
     --type "$type" --item 128 --border 255 --background 0
-  convert "$work/$type.bmp" -resize 256x256 "$images/treatment-$type.png"
+  convert "$work/$type.bmp" -sample 256x256 "$images/treatment-$type.png"
   echo "screenshots: wrote docs/images/treatment-$type.png"
 done

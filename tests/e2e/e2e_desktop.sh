@@ -22,7 +22,7 @@ XD_SHOTS="$work/screenshots"
 ( sleep 180 && kill -TERM $$ ) >/dev/null 2>&1 &
 watchdog=$!
 trap 'echo "e2e: FAILED: timed out after 180 s" >&2; exit 1' TERM
-trap 'rc=$?; set +e; pkill -P $watchdog; kill $watchdog; xd_cleanup; exit $rc' EXIT
+trap 'rc=$?; set +e; pkill -P $watchdog; kill $watchdog 2>/dev/null; xd_cleanup; exit $rc' EXIT
 
 MIN=100 MAX=180 ITEM=128 BORDER=255 BACKGROUND=0
 out="$work/out"
@@ -30,6 +30,18 @@ out="$work/out"
 xd_start_x
 xd_start_kavel "$kavel"
 xd_shot start
+cc -O2 -o "$work/xcursor" "$(dirname "$0")/xcursor.c" -lXfixes -lX11 || xd_fail "cannot build the cursor reader"
+
+echo "e2e: the magnifier as the X server shows it"
+xd_toolbar zoom
+main="$(xd_wait_window '^Kavel_V2$')"
+xd_click "$main" 600 400
+"$work/xcursor" >"$work/cursor.txt"
+grep -qx 'hot 13 12' "$work/cursor.txt" || xd_fail "the magnifier's hot spot is not 13, 12"
+# Row 12 (the hot spot's): the lens ring, the cross at its centre, nothing else.
+[ "$(sed -n 13p "$work/cursor.txt")" = "....##.......#.......##........." ] || xd_fail "the magnifier is not drawn as its resource: $(cat "$work/cursor.txt")"
+[ "$(sed -n 1p "$work/cursor.txt")" = "................................" ] || xd_fail "the magnifier's corners are not transparent"
+xd_toolbar zoom
 
 echo "e2e: open the sample raw image"
 xd_toolbar open
@@ -38,6 +50,35 @@ xd_file_dialog "$dialog" "$samples/scene.raw"
 xd_wait_gone '^OPEN IMAGE$'
 sleep 1  # the image windows live inside the main window: nothing to wait for by name
 xd_shot opened
+
+# Right after the open, with no click elsewhere, the next click must reach
+# the tool bar: the dialog's completion list has to be gone.
+echo "e2e: outer sizes and centring of the dialogs under the window manager"
+check_dialog() {  # menu-key-sequence title width height
+  local title="$2" width="$3" height="$4"
+  xd_click "$main" "$5" 8
+  xd_key $1
+  local id
+  id="$(xd_wait_window "^$title\$")"
+  sleep 0.5
+  local size
+  size="$(xd_outer_size "$id")"
+  [ "$size" = "$width $height" ] || xd_fail "'$title' is $size outside, not $width $height"
+  if [ -n "${6:-}" ]; then
+    local x y w h mx my mw mh left right top bottom
+    read -r x y w h < <(xd_geometry "$id")
+    read -r left right top bottom < <(xprop -id "$id" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
+    read -r mx my mw mh < <(xd_geometry "$main")
+    local dx=$(( (x - left + width / 2) - (mx + mw / 2) )) dy=$(( (y - top + height / 2) - (my - 19 + (mh + 19) / 2) ))
+    [ "${dx#-}" -le 2 ] && [ "${dy#-}" -le 2 ] || xd_fail "'$title' is off centre by $dx, $dy"
+  fi
+  xd_shot "dialog-${title// /}"
+  xd_key Escape
+  xd_wait_gone "^$title\$"
+}
+check_dialog "Down Return" " Author" 310 209 150 centred
+check_dialog "Down Down Return" " Copyrigth" 292 188 150 centred
+check_dialog "Down Down Down Right Return" " Info" 255 294 150 centred
 
 echo "e2e: histogram and its export"
 xd_toolbar histo
