@@ -12,6 +12,7 @@
 #include "imagefiles.h"
 #include "kavel/statistics.h"
 #include "kavel/treatment.h"
+#include "suggest.h"
 
 namespace kavel::cli {
 
@@ -101,7 +102,13 @@ Status TreatOne(const fs::path& input, const fs::path& output, ImageFormat forma
     if (!result) {
         return result.error();
     }
-    if (auto treated = ComputeTreatment(*source, options.Parameters, *result); !treated) {
+    TreatmentParameters parameters = options.Parameters;
+    if (options.Auto) {
+        if (auto chosen = ApplyAutoInterval(*options.Auto, *source, input.string(), parameters); !chosen) {
+            return chosen;
+        }
+    }
+    if (auto treated = ComputeTreatment(*source, parameters, *result); !treated) {
         return treated;
     }
     if (auto saved = SaveImage(output, *result, format); !saved) {
