@@ -1,5 +1,6 @@
 #include "kavel/measure.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -148,25 +149,49 @@ private:
 
 Expected<Measurements> MeasureSelection(const ByteMatrix& image, std::int32_t minimum, std::int32_t maximum,
                                         Connectivity connectivity) {
-    auto scratch = AllocateByteMatrix(image.Columns(), image.Lines());
-    if (!scratch) {
-        return scratch.error();
-    }
-    const TreatmentParameters marks{kItemAndBorder, minimum, maximum, kMarkInside, kMarkBorder, kMarkOutside};
-    if (auto treated = ComputeTreatment(image, marks, *scratch); !treated) {
-        return treated.error();
-    }
-
     Measurements m;
     m.Pixels = static_cast<std::int64_t>(image.PixelCount());
+    const int lines = image.Lines();
     const auto columns = static_cast<std::size_t>(image.Columns());
     std::array<std::array<std::uint64_t, 256>, 4> sub{};
     RegionCounter regions(connectivity);
-    for (int i = 0; i < image.Lines(); ++i) {
-        const std::uint8_t* row = (*scratch)[i];
-        m.Border += CountBorder(row, columns);
-        CountTones(image[i], columns, sub);
-        regions.AddLine(row, columns);
+
+    // The treatment runs on strips of about a megabyte, each with the line
+    // above and the line below it, whose own marks are dropped: a line's
+    // border depends only on its neighbours, so the marks are those of the
+    // whole image, and the strips stay in cache instead of a full-size
+    // scratch matrix being cleared by the system on every run.
+    const int strip = columns == 0 ? 1 : static_cast<int>(std::max<std::size_t>(1, (1u << 20) / columns));
+    const int window = std::min(lines, strip + 2);
+    auto in = AllocateByteMatrix(image.Columns(), window);
+    auto marks = AllocateByteMatrix(image.Columns(), window);
+    if (!in || !marks) {
+        return in ? marks.error() : in.error();
+    }
+    const TreatmentParameters marking{kItemAndBorder, minimum,     maximum,
+                                      kMarkInside,    kMarkBorder, kMarkOutside};
+    for (int first = 0; first < lines; first += strip) {
+        const int last = std::min(lines, first + strip);  // one past the strip's last line
+        const int top = std::max(0, first - 1);
+        const int bottom = std::min(lines, last + 1);
+        if (bottom - top != in->Lines()) {
+            // The last strip is shorter: matrices of its own size.
+            in = AllocateByteMatrix(image.Columns(), bottom - top);
+            marks = AllocateByteMatrix(image.Columns(), bottom - top);
+            if (!in || !marks) {
+                return in ? marks.error() : in.error();
+            }
+        }
+        std::memcpy((*in)[0], image[top], static_cast<std::size_t>(bottom - top) * columns);
+        if (auto treated = ComputeTreatment(*in, marking, *marks); !treated) {
+            return treated.error();
+        }
+        for (int i = first; i < last; ++i) {
+            const std::uint8_t* row = (*marks)[i - top];
+            m.Border += CountBorder(row, columns);
+            CountTones(image[i], columns, sub);
+            regions.AddLine(row, columns);
+        }
     }
     m.Regions = regions.Regions();
 

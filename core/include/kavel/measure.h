@@ -32,10 +32,10 @@ struct Measurements {
     std::int64_t Regions = 0;  // connected regions of the selection
 };
 
-// The counts come from the treatment itself ("Item and Border" into a scratch
-// matrix), so they are by construction what the treatment draws; one more
-// pass over that scratch and the image gives the rest. Fails only when the
-// scratch matrix cannot be had.
+// The counts come from the treatment itself ("Item and Border", run on
+// strips of the image), so they are by construction what the treatment
+// draws; one more pass over its marks and the image gives the rest. Fails
+// only when memory for a strip cannot be had.
 Expected<Measurements> MeasureSelection(const ByteMatrix& image, std::int32_t minimum, std::int32_t maximum,
                                         Connectivity connectivity);
 
