@@ -2,83 +2,56 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
+#include "kavel/statistics.h"
 #include "kavel/treatment.h"
 
 namespace kavel {
 
 namespace {
 
-// Tones the treatment writes into the scratch matrix.
+// Tones the treatment writes into its marks: bit 0 or bit 1 set means
+// selected, bit 1 means border.
 constexpr std::uint8_t kMarkOutside = 0;
 constexpr std::uint8_t kMarkInside = 1;
 constexpr std::uint8_t kMarkBorder = 2;
 
 constexpr std::uint64_t kLowBits = 0x0101010101010101ull;
-constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+// Gathers bit 8k of a word into bit 56 + k: each source bit meets exactly one
+// factor bit there, so no carries disturb the result.
+constexpr std::uint64_t kGather = 0x0102040810204080ull;
 
-std::uint64_t Word(const std::uint8_t* p) noexcept {
-    std::uint64_t w;
-    std::memcpy(&w, p, sizeof w);
-    return w;
+// One line of marks as bits (bit j of word j / 64 set where column j is
+// selected; bits past the line stay 0). Gives the number of border pixels.
+std::int64_t LineBits(const std::uint8_t* marks, std::size_t n, std::vector<std::uint64_t>& bits) {
+    bits.resize((n + 63) / 64);
+    std::uint64_t border = 0;
+    const std::size_t whole = n / 64;
+    for (std::size_t w = 0; w < whole; ++w) {
+        std::uint64_t word = 0;
+        for (std::size_t k = 0; k < 8; ++k) {
+            std::uint64_t x;
+            std::memcpy(&x, marks + 64 * w + 8 * k, sizeof x);
+            word |= ((((x | (x >> 1)) & kLowBits) * kGather) >> 56) << (8 * k);
+            // Each byte of (x >> 1) & kLowBits is 0 or 1; the product sums them into the top byte.
+            border += (((x >> 1) & kLowBits) * kLowBits) >> 56;
+        }
+        bits[w] = word;
+    }
+    if (whole < bits.size()) {
+        std::uint64_t word = 0;
+        for (std::size_t j = 64 * whole; j < n; ++j) {
+            word |= std::uint64_t{marks[j] != kMarkOutside} << (j % 64);
+            border += marks[j] == kMarkBorder ? 1 : 0;
+        }
+        bits[whole] = word;
+    }
+    return static_cast<std::int64_t>(border);
 }
-
-bool HasZeroByte(std::uint64_t w) noexcept {
-    return ((w - kLowBits) & ~w & kHighBits) != 0;
-}
-
-// Eight bytes at a time across the long stretches of background and item.
-std::size_t NextSelected(const std::uint8_t* row, std::size_t j, std::size_t n) noexcept {
-    while (j + 8 <= n && Word(row + j) == 0) {
-        j += 8;
-    }
-    while (j < n && row[j] == kMarkOutside) {
-        ++j;
-    }
-    return j;
-}
-
-std::size_t NextUnselected(const std::uint8_t* row, std::size_t j, std::size_t n) noexcept {
-    while (j + 8 <= n && !HasZeroByte(Word(row + j))) {
-        j += 8;
-    }
-    while (j < n && row[j] != kMarkOutside) {
-        ++j;
-    }
-    return j;
-}
-
-std::int64_t CountBorder(const std::uint8_t* row, std::size_t n) noexcept {
-    std::int64_t count = 0;
-    for (std::size_t j = 0; j < n; ++j) {
-        count += row[j] == kMarkBorder ? 1 : 0;
-    }
-    return count;
-}
-
-// Four interleaved sub-histograms so that equal neighbouring tones do not
-// wait on each other's increment.
-void CountTones(const std::uint8_t* p, std::size_t n, std::array<std::array<std::uint64_t, 256>, 4>& sub) {
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        ++sub[0][p[i]];
-        ++sub[1][p[i + 1]];
-        ++sub[2][p[i + 2]];
-        ++sub[3][p[i + 3]];
-    }
-    for (; i < n; ++i) {
-        ++sub[0][p[i]];
-    }
-}
-
-struct Run {
-    std::uint32_t Begin;  // first column
-    std::uint32_t End;    // one past the last column
-    std::uint32_t Label;
-};
 
 // Regions as sets of runs: one pass over the lines, each run of selected
 // pixels joined to the runs of the line above that it touches, with
@@ -87,32 +60,35 @@ class RegionCounter {
 public:
     explicit RegionCounter(Connectivity connectivity) : reach_(connectivity == Connectivity::Eight ? 1 : 0) {}
 
-    void AddLine(const std::uint8_t* marks, std::size_t n) {
+    // Runs found from the bits with a count of trailing zeros each, not
+    // pixel by pixel.
+    void AddLine(const std::vector<std::uint64_t>& bits) {
         current_.clear();
-        std::size_t above = 0;
-        for (std::size_t j = NextSelected(marks, 0, n); j < n; j = NextSelected(marks, j, n)) {
-            const std::size_t end = NextUnselected(marks, j, n);
-            Run run{static_cast<std::uint32_t>(j), static_cast<std::uint32_t>(end), 0};
-            bool labelled = false;
-            // Runs above that end before this one can start to touch it are
-            // done with: later runs here lie further right.
-            while (above < previous_.size() && previous_[above].End + reach_ <= run.Begin) {
-                ++above;
+        above_ = 0;
+        const std::size_t words = bits.size();
+        std::size_t w = 0;
+        std::uint64_t rest = words > 0 ? bits[0] : 0;  // bits of word w not yet taken
+        while (true) {
+            while (rest == 0 && ++w < words) {
+                rest = bits[w];
             }
-            for (std::size_t k = above; k < previous_.size() && previous_[k].Begin < run.End + reach_; ++k) {
-                if (!labelled) {
-                    run.Label = Find(previous_[k].Label);
-                    labelled = true;
-                } else {
-                    Unite(run.Label, previous_[k].Label);
-                }
+            if (w >= words) {
+                break;
             }
-            if (!labelled) {
-                run.Label = static_cast<std::uint32_t>(parent_.size());
-                parent_.push_back(run.Label);
+            const auto begin = static_cast<std::uint32_t>(w * 64 + std::countr_zero(rest));
+            // The run ends at the first clear bit after its start.
+            std::uint64_t clear = ~bits[w] & (~std::uint64_t{0} << (begin % 64));
+            while (clear == 0 && ++w < words) {
+                clear = ~bits[w];
             }
-            current_.push_back(run);
-            j = end;
+            const auto end =
+                static_cast<std::uint32_t>(w < words ? w * 64 + std::countr_zero(clear) : words * 64);
+            AddRun(begin, end);
+            if (w >= words) {
+                break;
+            }
+            // end lies in word w (its bit is clear): go on from there.
+            rest = bits[w] & (~std::uint64_t{0} << (end % 64));
         }
         previous_.swap(current_);
     }
@@ -120,6 +96,35 @@ public:
     std::int64_t Regions() const noexcept { return static_cast<std::int64_t>(parent_.size()) - merges_; }
 
 private:
+    struct Run {
+        std::uint32_t Begin;  // first column
+        std::uint32_t End;    // one past the last column
+        std::uint32_t Label;
+    };
+
+    void AddRun(std::uint32_t begin, std::uint32_t end) {
+        Run run{begin, end, 0};
+        bool labelled = false;
+        // Runs above that end before this one can start to touch it are
+        // done with: later runs here lie further right.
+        while (above_ < previous_.size() && previous_[above_].End + reach_ <= begin) {
+            ++above_;
+        }
+        for (std::size_t k = above_; k < previous_.size() && previous_[k].Begin < end + reach_; ++k) {
+            if (!labelled) {
+                run.Label = Find(previous_[k].Label);
+                labelled = true;
+            } else {
+                Unite(run.Label, previous_[k].Label);
+            }
+        }
+        if (!labelled) {
+            run.Label = static_cast<std::uint32_t>(parent_.size());
+            parent_.push_back(run.Label);
+        }
+        current_.push_back(run);
+    }
+
     std::uint32_t Find(std::uint32_t x) {
         while (parent_[x] != x) {
             parent_[x] = parent_[parent_[x]];  // path halving
@@ -131,7 +136,6 @@ private:
         const std::uint32_t a = Find(into);
         const std::uint32_t b = Find(other);
         if (a != b) {
-            // The smaller label stays the root: roots then never point forward.
             parent_[std::max(a, b)] = std::min(a, b);
             into = std::min(a, b);
             ++merges_;
@@ -139,6 +143,7 @@ private:
     }
 
     std::uint32_t reach_;
+    std::size_t above_ = 0;
     std::vector<std::uint32_t> parent_;
     std::vector<Run> previous_;
     std::vector<Run> current_;
@@ -153,8 +158,11 @@ Expected<Measurements> MeasureSelection(const ByteMatrix& image, std::int32_t mi
     m.Pixels = static_cast<std::int64_t>(image.PixelCount());
     const int lines = image.Lines();
     const auto columns = static_cast<std::size_t>(image.Columns());
-    std::array<std::array<std::uint64_t, 256>, 4> sub{};
+    // The selected tones are exactly those of the interval: their counts come
+    // from the image's histogram.
+    const Histogram counts = ComputeHistogram(image);
     RegionCounter regions(connectivity);
+    std::vector<std::uint64_t> bits;
 
     // The treatment runs on strips of about a megabyte, each with the line
     // above and the line below it, whose own marks are dropped: a line's
@@ -187,20 +195,17 @@ Expected<Measurements> MeasureSelection(const ByteMatrix& image, std::int32_t mi
             return treated.error();
         }
         for (int i = first; i < last; ++i) {
-            const std::uint8_t* row = (*marks)[i - top];
-            m.Border += CountBorder(row, columns);
-            CountTones(image[i], columns, sub);
-            regions.AddLine(row, columns);
+            m.Border += LineBits((*marks)[i - top], columns, bits);
+            regions.AddLine(bits);
         }
     }
     m.Regions = regions.Regions();
 
-    // The selected tones are exactly those of the interval.
     std::array<std::int64_t, 256> selected{};
     double sum = 0;
     for (int g = 0; g < 256; ++g) {
         if (minimum <= g && g <= maximum) {
-            selected[g] = static_cast<std::int64_t>(sub[0][g] + sub[1][g] + sub[2][g] + sub[3][g]);
+            selected[g] = counts[g];
             m.Selected += selected[g];
             sum += static_cast<double>(selected[g]) * g;
             m.DistinctTones += selected[g] > 0 ? 1 : 0;
