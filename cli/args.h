@@ -14,6 +14,7 @@
 
 #include "kavel/rawimage.h"
 #include "kavel/treatment.h"
+#include "suggest.h"
 
 namespace kavel::cli {
 
@@ -28,6 +29,7 @@ struct TreatOptions {
     std::optional<ImageFormat> Format;  // --format; none: each input's own kind
     TreatmentParameters Parameters;
     std::optional<ImageSize> Size;
+    std::optional<AutoChoice> Auto;  // --auto: the interval from a method, per input
 };
 
 struct HistogramOptions {

@@ -15,6 +15,7 @@
 #include "kavel/statistics.h"
 #include "kavel/stream.h"
 #include "kavel/treatment.h"
+#include "suggest.h"
 
 namespace kavel::cli {
 
@@ -115,7 +116,22 @@ Status TreatOne(const fs::path& input, const fs::path& output, ImageFormat forma
     if (!source) {
         return source.error();
     }
-    TreatedLines treated(*source, options.Parameters);
+    TreatmentParameters parameters = options.Parameters;
+    if (options.Auto) {
+        // A first pass for the histogram, from a source of its own.
+        auto counted = OpenImageLines(input, options.Size);
+        if (!counted) {
+            return counted.error();
+        }
+        auto histogram = StreamHistogram(*counted);
+        if (!histogram) {
+            return histogram.error();
+        }
+        if (auto chosen = ApplyAutoInterval(*options.Auto, *histogram, input.string(), parameters); !chosen) {
+            return chosen;
+        }
+    }
+    TreatedLines treated(*source, parameters);
     if (auto saved = SaveImageLines(output, treated, format); !saved) {
         return saved;
     }
