@@ -12,6 +12,7 @@ TAuthorForm::TAuthorForm(QWidget* parent) : QDialog(parent), ui_(std::make_uniqu
     ui_->setupUi(this);
     setObjectName(QStringLiteral("AuthorForm"));
     ui_->BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
+    KeepOuterGeometry(this, DialogPlacement::CentredOverMain, false);
     connect(ui_->BitBtn1, &QPushButton::clicked, this, &TAuthorForm::BitBtn1Click);
 }
 
@@ -23,5 +24,4 @@ void TAuthorForm::BitBtn1Click() {
 
 void TAuthorForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    CentreOverMainWindow(this);
 }

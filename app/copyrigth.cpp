@@ -13,9 +13,9 @@ TCopyrigthForm::TCopyrigthForm(QWidget* parent)
     ui_->setupUi(this);
     setObjectName(QStringLiteral("CopyrigthForm"));
     ui_->BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
-    QFont heading = ui_->Label1->font();
+    KeepOuterGeometry(this, DialogPlacement::CentredOverMain, false);
+    QFont heading = FormFont(24);
     heading.setBold(true);
-    heading.setPixelSize(24);
     ui_->Label1->setFont(heading);
 
     connect(ui_->BitBtn1, &QPushButton::clicked, this, &TCopyrigthForm::BitBtn1Click);
@@ -29,5 +29,4 @@ void TCopyrigthForm::BitBtn1Click() {
 
 void TCopyrigthForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    CentreOverMainWindow(this);
 }

@@ -6,6 +6,7 @@
 #include <QRadioButton>
 #include <QShowEvent>
 #include <QString>
+#include <QStyle>
 
 #include "guiutil.h"
 #include "kavel/textnumber.h"
@@ -34,11 +35,11 @@ TDiagKavelTreatForm::TDiagKavelTreatForm(QWidget* parent)
     ui_->setupUi(this);
     // The form is designed under its class name; uic would otherwise shadow the global.
     setObjectName(QStringLiteral("DiagKavelTreatForm"));
-    setFixedSize(size());
     setWindowIcon(ApplicationIcon());
-    QFont formFont(QStringLiteral("MS Sans Serif"));
-    formFont.setPixelSize(11);
-    setFont(formFont);
+    setFont(FormFont());
+    ui_->BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
+    ui_->BitBtn2->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+    KeepOuterGeometry(this, DialogPlacement::CentredOverMain, true);
 
     parameters_.TreatmentType = kavel::kNoTreatment;
     ui_->RadioButton1->setChecked(false);
@@ -129,7 +130,6 @@ void TDiagKavelTreatForm::showEvent(QShowEvent* event) {
     // Only the showing that is starting decides whether the treatment runs.
     cancelled_ = false;
     QDialog::showEvent(event);
-    CentreOverMainWindow(this);
 }
 
 void TDiagKavelTreatForm::keyPressEvent(QKeyEvent* event) {

@@ -13,6 +13,9 @@ TEnglishInfoForm::TEnglishInfoForm(QWidget* parent)
     ui_->setupUi(this);
     setObjectName(QStringLiteral("EnglishInfoForm"));
     ui_->BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
+    KeepOuterGeometry(this, DialogPlacement::CentredOverMain, false);
+    // The box takes typed text, but Tab moves on, so the keyboard reaches OK.
+    ui_->Memo1->setTabChangesFocus(true);
     connect(ui_->BitBtn1, &QPushButton::clicked, this, &TEnglishInfoForm::BitBtn1Click);
 }
 
@@ -24,5 +27,4 @@ void TEnglishInfoForm::BitBtn1Click() {
 
 void TEnglishInfoForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    CentreOverMainWindow(this);
 }

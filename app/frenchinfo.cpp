@@ -13,6 +13,9 @@ TFrenchInfoForm::TFrenchInfoForm(QWidget* parent)
     ui_->setupUi(this);
     setObjectName(QStringLiteral("FrenchInfoForm"));
     ui_->BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
+    KeepOuterGeometry(this, DialogPlacement::CentredOverMain, false);
+    // The box takes typed text, but Tab moves on, so the keyboard reaches OK.
+    ui_->Memo1->setTabChangesFocus(true);
     connect(ui_->BitBtn1, &QPushButton::clicked, this, &TFrenchInfoForm::BitBtn1Click);
 }
 
@@ -24,5 +27,4 @@ void TFrenchInfoForm::BitBtn1Click() {
 
 void TFrenchInfoForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    CentreOverMainWindow(this);
 }

@@ -3,11 +3,15 @@
 #pragma once
 
 #include <QCursor>
+#include <QFont>
 #include <QIcon>
 #include <QString>
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 
 #include "kavel/expected.h"
+#include "kavel/guitools.h"
 
 class QFileDialog;
 
@@ -51,3 +55,33 @@ QIcon ApplicationIcon();
 
 // Moves a top-level window so its centre lies on the main window's centre.
 void CentreOverMainWindow(QWidget* window);
+
+// Registers Debian's metric-compatible "MS Sans Serif" (Wine's fonts folder,
+// not known to fontconfig) when it is installed. True when it is in use.
+bool RegisterFormFont();
+// The forms' font, "MS Sans Serif" of the given height in pixels. When the
+// registered font has no strike that tall (the bold heading), a scalable
+// sans serif of that height.
+QFont FormFont(int pixelHeight = 11);
+
+// Where a save dialog starts: preferred when it is a folder we may write in,
+// else the user's pictures folder, else the home folder.
+QString WritableSaveFolder(const QString& preferred);
+
+// The set-up every file dialog of the program shares: an empty name box, the
+// completion list closed with the dialog, a picture preview pane and a width
+// that shows the columns in full.
+void PrepareFileDialog(QFileDialog* dialog);
+
+// Gives a dialog the outer size it was designed with (frame included, once
+// the window manager has framed it) and, if centred, centres it over the
+// main window on every showing, again when its frame becomes known.
+enum class DialogPlacement { CentredOverMain, AtDesignPosition };
+void KeepOuterGeometry(QWidget* dialog, DialogPlacement placement, bool fixedSize);
+
+// Why an image of lines x columns cannot be opened with the memory this
+// process can still commit, or nothing when it can.
+std::optional<QString> OpenMemoryRefusal(std::int64_t lines, std::int64_t columns);
+// The message for an image that is in memory but whose display bitmap could
+// not be made.
+QString DisplayFailureText(const kavel::TRasterImage& image);

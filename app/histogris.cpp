@@ -3,12 +3,12 @@
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
-#include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QStyle>
 
 #include "guiutil.h"
 #include "mainwindow.h"
@@ -16,37 +16,19 @@
 
 THistoGrisForm* HistoGrisForm = nullptr;
 
-namespace {
-// Pixels a tick label may take before it meets the next one.
-constexpr int kLabelRoom = 19;
-}  // namespace
-
 THistoGrisForm::THistoGrisForm(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::THistoGrisForm>()) {
     ui_->setupUi(this);
     // The form is designed under its class name; uic would otherwise shadow the global.
     setObjectName(QStringLiteral("HistoGrisForm"));
-    setFixedSize(size());
     setWindowIcon(ApplicationIcon());
-    QFont formFont(QStringLiteral("MS Sans Serif"));
-    formFont.setPixelSize(11);
-    setFont(formFont);
+    setFont(FormFont());
+    ui_->Label1->setFont(FormFont(12));
+    ui_->Label3->setFont(FormFont(12));
+    ui_->BitBtnOK->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
     // Shown where it was designed, not centred on the main window.
     move(336, 260);
-    QFont labelFont = font();
-    labelFont.setPixelSize(12);
-    ui_->Label1->setFont(labelFont);
-    ui_->Label3->setFont(labelFont);
-    // The three-digit labels stand 20 pixels apart. A fallback font wider than
-    // the designed one would run them together, so they are drawn tighter.
-    for (QLabel* label : {ui_->Label8, ui_->Label9, ui_->Label10, ui_->Label11, ui_->Label12, ui_->Label13,
-                          ui_->Label14, ui_->Label15}) {
-        QFont tight = label->font();
-        if (QFontMetrics(tight).horizontalAdvance(label->text()) > kLabelRoom) {
-            tight.setLetterSpacing(QFont::AbsoluteSpacing, -1);
-        }
-        label->setFont(tight);
-    }
+    KeepOuterGeometry(this, DialogPlacement::AtDesignPosition, true);
 
     SaveDialog1 = new QFileDialog(this, QStringLiteral("Save Histogram"));
     SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
@@ -56,6 +38,8 @@ THistoGrisForm::THistoGrisForm(QWidget* parent)
     SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
     SaveDialog1->setFileMode(QFileDialog::AnyFile);
     SaveDialog1->setNameFilters({QStringLiteral("File .xls (*.xls)"), QStringLiteral("File .ts (*.ts)")});
+    SaveDialog1->setDirectory(WritableSaveFolder({}));
+    PrepareFileDialog(SaveDialog1);
     ui_->PaintBox->installEventFilter(this);
     connect(ui_->BitBtnSave, &QPushButton::clicked, this, &THistoGrisForm::BitBtnSaveClick);
     connect(ui_->BitBtnOK, &QPushButton::clicked, this, &THistoGrisForm::BitBtnOKClick);
@@ -108,9 +92,11 @@ void THistoGrisForm::BitBtnSaveClick() {
     if (MainForm == nullptr) {
         return;
     }
-    if (!MainForm->ImageDirectory.isEmpty()) {
-        SaveDialog1->setDirectory(MainForm->ImageDirectory);
-    }
+    // The image's folder, unless the program may not write there (the
+    // installed samples): then the user's pictures or home.
+    SaveDialog1->setDirectory(WritableSaveFolder(MainForm->ImageDirectory.isEmpty()
+                                                     ? SaveDialog1->directory().absolutePath()
+                                                     : MainForm->ImageDirectory));
     if (SaveDialog1->exec() != QDialog::Accepted || SaveDialog1->selectedFiles().isEmpty()) {
         return;
     }

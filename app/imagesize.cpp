@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QString>
+#include <QStyle>
 
 #include "guiutil.h"
 #include "kavel/textnumber.h"
@@ -27,13 +28,12 @@ TImageSizeForm::TImageSizeForm(QWidget* parent)
     ui_->setupUi(this);
     // The form is designed under its class name; uic would otherwise shadow the global.
     setObjectName(QStringLiteral("ImageSizeForm"));
-    setFixedSize(size());
     setWindowIcon(ApplicationIcon());
-    QFont formFont(QStringLiteral("MS Sans Serif"));
-    formFont.setPixelSize(11);
-    setFont(formFont);
+    setFont(FormFont());
+    ui_->BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
     // Shown where it was designed, not centred on the main window.
     move(661, 200);
+    KeepOuterGeometry(this, DialogPlacement::AtDesignPosition, true);
     connect(ui_->NumLineEdit, &QLineEdit::textChanged, this, &TImageSizeForm::NumLineEditChange);
     connect(ui_->NumColEdit, &QLineEdit::textChanged, this, &TImageSizeForm::NumColEditChange);
     connect(ui_->BitBtn1, &QPushButton::clicked, this, &QDialog::accept);
@@ -62,11 +62,9 @@ QStringList ImageFolderCandidates(const QString& applicationDir) {
 #ifdef Q_OS_WIN
     candidates << QStringLiteral("C:\\images");
 #endif
-    candidates << QStringLiteral(KAVEL_INSTALL_SAMPLES_DIR);
     if (!applicationDir.isEmpty()) {
         candidates << QDir::cleanPath(applicationDir + QStringLiteral("/../share/kavel/samples"));
     }
-    candidates << QStringLiteral(KAVEL_BUILD_SAMPLES_DIR);
     return candidates;
 }
 

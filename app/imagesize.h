@@ -44,8 +44,8 @@ extern TImageSizeForm* ImageSizeForm;
 
 // Where the open dialog starts until a file has been chosen, so that a new user
 // sees a sample at once: "C:\images" on Windows where it exists, else the
-// bundled samples (installed, beside a relocated executable, or in the source
-// tree of a build), else the user's home.
+// samples at ../share/kavel/samples beside the program (installed, relocated,
+// or the build tree's link to the source samples), else the user's home.
 QStringList ImageFolderCandidates(const QString& applicationDir);
 QString FirstExistingFolder(const QStringList& candidates, const QString& fallback);
 QString DefaultImageFolder();

@@ -9,6 +9,7 @@
 #include <QScrollBar>
 #include <QToolButton>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <span>
 
@@ -88,7 +89,23 @@ std::optional<QImage> TImageViewForm::CreateBitmap(const kavel::TRasterImage& im
             format = QImage::Format_RGB32;
             break;
     }
-    QImage bitmap(columns, lines, format);
+    QImage bitmap;
+    if (format == QImage::Format_RGB32) {
+        bitmap = QImage(columns, lines, format);
+    } else {
+        // One byte per pixel whatever the shape: a QImage of its own pads
+        // every line to four bytes, four times the image for one column.
+        const std::size_t bytes = static_cast<std::size_t>(columns) * static_cast<std::size_t>(lines);
+        auto* pixels = static_cast<uchar*>(std::malloc(bytes));
+        if (pixels == nullptr) {
+            return std::nullopt;
+        }
+        bitmap = QImage(
+            pixels, columns, lines, columns, format, [](void* data) { std::free(data); }, pixels);
+        if (bitmap.isNull()) {
+            std::free(pixels);
+        }
+    }
     if (bitmap.isNull()) {
         return std::nullopt;  // out of memory
     }
@@ -123,7 +140,8 @@ void TImageViewForm::FillBitmap(const kavel::TRasterImage& image, QImage& bitmap
     }
 }
 
-void TImageViewForm::SetImage(const kavel::TRasterImage& image) {
+bool TImageViewForm::SetImage(const kavel::TRasterImage& image) {
+    const bool newSize = !displayBitmap_ || displayBitmap_->size() != QSize(image.Columns(), image.Lines());
     // A gray bitmap of the same size is refilled in place: every treatment
     // gives the result window one, and a fresh 100-megapixel allocation costs
     // several times the copy. Otherwise the old one goes first, so two never
@@ -136,9 +154,11 @@ void TImageViewForm::SetImage(const kavel::TRasterImage& image) {
         displayBitmap_.reset();
         displayBitmap_ = CreateBitmap(image);
     }
+    // A new image starts at 1:1, whatever the previous one was left at.
+    zoomLevel_ = 1;
     if (!displayBitmap_) {
         PaintBox->update();
-        return;
+        return image.Columns() < 0 || image.Lines() < 0;
     }
     if (displayBitmap_->format() == QImage::Format_Indexed8) {
         const QList<QRgb> colours = displayBitmap_->colorTable();
@@ -154,7 +174,34 @@ void TImageViewForm::SetImage(const kavel::TRasterImage& image) {
     const float f = kavel::ZoomFactorSingle(zoomLevel_);
     const kavel::Placement p = kavel::OrdinaryPlacement(ImageColumns(), ImageLines(), f, {}, 0, 0);
     SetScrollRanges(p.horzRange, p.vertRange);
+    if (newSize) {
+        fitPending_ = true;
+        FitToImage();
+    }
     PaintBox->update();
+    return true;
+}
+
+// Large enough to show the whole image at 1:1, as far as the MDI area allows;
+// a minimised window is fitted when it is brought back.
+void TImageViewForm::FitToImage() {
+    if (!fitPending_ || !subWindow_ || !displayBitmap_ || subWindow_->isMinimized()) {
+        return;
+    }
+    fitPending_ = false;
+    QMdiArea* area = subWindow_->mdiArea();
+    if (!area || subWindow_->isMaximized()) {
+        return;
+    }
+    const QSize room = area->viewport()->size();
+    const QSize decoration = subWindow_->size() - size();
+    const QSize smallest(240, 120);  // room for the caption with its zoom suffix
+    const QSize wanted =
+        (displayBitmap_->size() + decoration).expandedTo(smallest).boundedTo(room).expandedTo(QSize(1, 1));
+    QPoint at = subWindow_->pos();
+    at.setX(std::clamp(at.x(), 0, std::max(room.width() - wanted.width(), 0)));
+    at.setY(std::clamp(at.y(), 0, std::max(room.height() - wanted.height(), 0)));
+    subWindow_->setGeometry(QRect(at, wanted));
 }
 
 // Qt reads "[*]" in a title as the modified-mark placeholder and hides it; a
@@ -183,6 +230,7 @@ void TImageViewForm::BringToFront() {
         subWindow_->showNormal();
     }
     subWindow_->show();
+    FitToImage();
     if (QMdiArea* area = subWindow_->mdiArea()) {
         area->setActiveSubWindow(subWindow_);
     }
@@ -233,9 +281,19 @@ void TImageViewForm::SetScrollRanges(int horzRange, int vertRange) {
 }
 
 // A range is the size of the surface; a scroll bar's largest position is
-// what of it does not fit in the viewport.
+// what of it does not fit in the viewport. The viewport is taken as it will
+// be once the bars that are needed show, so a surface that fits the whole
+// window gets none (the current viewport may still be cut by bars from
+// before).
 void TImageViewForm::UpdateScrollBars() {
-    const QSize view = PaintBox->size();
+    const QSize full = maximumViewportSize();
+    QSize view = full;
+    for (int pass = 0; pass < 2; ++pass) {
+        const bool horizontal = horzRange_ > view.width();
+        const bool vertical = vertRange_ > view.height();
+        view = QSize(full.width() - (vertical ? verticalScrollBar()->sizeHint().width() : 0),
+                     full.height() - (horizontal ? horizontalScrollBar()->sizeHint().height() : 0));
+    }
     horizontalScrollBar()->setPageStep(std::max(view.width(), 1));
     verticalScrollBar()->setPageStep(std::max(view.height(), 1));
     horizontalScrollBar()->setSingleStep(8);
@@ -256,7 +314,12 @@ void TImageViewForm::paintEvent(QPaintEvent* event) {
 void TImageViewForm::FormPaint(QPainter& painter, const QRect& clip) {
     if (zoomCentring_ && lastZoomPlacement_) {
         const QRect client = PaintBox->rect();
-        painter.fillRect(client, QBrush(Qt::black, Qt::DiagCrossPattern));
+        // The previous, larger view would still show beside a smaller new one:
+        // clear it, then hatch the surface rectangle (0, 0)-(client size),
+        // which moves with the scroll positions, and draw the new view.
+        painter.fillRect(client, palette().window());
+        const QPoint scroll(horizontalScrollBar()->value(), verticalScrollBar()->value());
+        painter.fillRect(QRect(-scroll, client.size()), QBrush(Qt::black, Qt::DiagCrossPattern));
         if (displayBitmap_) {
             DrawPart(painter, lastZoomPlacement_->source, client);
         }

@@ -28,9 +28,10 @@ public:
     // scroll positions.
     QWidget* PaintBox = nullptr;
 
-    // Makes the display bitmap from the raster (the raster is not kept) and
-    // draws it.
-    void SetImage(const kavel::TRasterImage& image);
+    // Makes the display bitmap from the raster (the raster is not kept),
+    // returns to 1:1, sizes the window to the image and draws it. False when
+    // no bitmap could be made for a raster of a valid size (no memory).
+    bool SetImage(const kavel::TRasterImage& image);
 
     // Turns a raster into a display bitmap: row copies, no per-pixel calls.
     // Nothing for a negative size or when memory runs out.
@@ -95,7 +96,10 @@ private:
     // bitmap and to clip (viewport coordinates).
     void DrawPart(QPainter& painter, const kavel::PixelRect& source, const QRect& clip);
 
+    void FitToImage();
+
     std::optional<QImage> displayBitmap_;
+    bool fitPending_ = false;
     std::array<std::uint32_t, 256> lut_{};  // display colour of each byte of an 8-bit bitmap
     int zoomLevel_ = 1;
     int zoomCentreColumn_ = 0;

@@ -68,9 +68,8 @@ ApplicationWindows CreateApplicationWindows() {
     // One icon and one font for every window; a top-level window does not
     // take its font from its parent, so it is set for the application.
     QApplication::setWindowIcon(ApplicationIcon());
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPixelSize(11);
-    QApplication::setFont(font);
+    RegisterFormFont();
+    QApplication::setFont(FormFont());
 
     ApplicationWindows windows;
     windows.main_ = std::make_unique<TMainForm>();
@@ -91,10 +90,12 @@ ApplicationWindows CreateApplicationWindows() {
     CopyrigthForm = new TCopyrigthForm(MainForm);
     SpanishInfoForm = new TSpanishInfoForm(MainForm);
 
-    // The frame fills the work area; without a window manager to maximise
-    // it, the geometry does.
+    // The frame fills the work area; restored, it takes its design bounds,
+    // 817 x 652 centred on the screen, with the title bar in sight.
     if (const QScreen* screen = MainForm->screen()) {
-        MainForm->setGeometry(screen->availableGeometry());
+        QRect design(0, 0, 817, 652);
+        design.moveCenter(screen->availableGeometry().center());
+        MainForm->setGeometry(design);
     }
     MainForm->showMaximized();
     MainForm->MdiArea->setActiveSubWindow(ImageForm->SubWindow());

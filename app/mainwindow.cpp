@@ -18,6 +18,7 @@
 #include "frenchinfo.h"
 #include "guiutil.h"
 #include "histogris.h"
+#include "imagesize.h"
 #include "spanishinfo.h"
 #include "ui_mainwindow.h"
 
@@ -78,6 +79,10 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), ui_(std::make_uniqu
     MdiArea = ui_->MdiArea;
     ToolBar1 = ui_->ToolBar1;
     StatusBar = ui_->StatusBar;
+
+    // Children larger than the area, or moved beyond it, stay reachable.
+    MdiArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    MdiArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 
     CreateToolBar();
     CreateStatusBar();
@@ -183,7 +188,9 @@ void TMainForm::CreateStatusBar() {
 }
 
 void TMainForm::CreateFileDialogs() {
-    const QString imagesDir = QStringLiteral("C:\\images");
+    // The designed "C:\images" where it exists, else the samples: a folder
+    // that does not exist would land in the name box as a file name.
+    const QString imagesDir = DefaultImageFolder();
 
     OpenPictureDialog = new QFileDialog(this, QStringLiteral("OPEN IMAGE"), imagesDir);
     OpenPictureDialog->setObjectName(QStringLiteral("OpenPictureDialog"));
@@ -198,6 +205,7 @@ void TMainForm::CreateFileDialogs() {
         {QStringLiteral("Raw Image [*.raw] (*.raw)"), QStringLiteral("Bitmap [*.bmp] (*.bmp)")});
     OpenPictureDialog->selectNameFilter(OpenPictureDialog->nameFilters().constFirst());
     OpenPictureDialog->setSizeGripEnabled(true);
+    PrepareFileDialog(OpenPictureDialog);
 
     SavePictureDialog1 = new QFileDialog(this, QStringLiteral("SAVE RESULT"), imagesDir);
     SavePictureDialog1->setObjectName(QStringLiteral("SavePictureDialog1"));
@@ -210,6 +218,7 @@ void TMainForm::CreateFileDialogs() {
         {QStringLiteral("Raster Images [*.raw] (*.raw)"), QStringLiteral("Bitmaps [*.bmp] (*.bmp)")});
     SavePictureDialog1->selectNameFilter(SavePictureDialog1->nameFilters().constFirst());
     SavePictureDialog1->setSizeGripEnabled(true);
+    PrepareFileDialog(SavePictureDialog1);
 }
 
 void TMainForm::SetStatusPanel(int index, const QString& text) {
@@ -269,19 +278,25 @@ void TMainForm::Cascade1Click() {
 }
 
 // One above the other, each across the whole client area; the front window
-// goes on top. Minimised children keep their place, as in a cascade.
+// goes on top. Minimised children keep their place, as in a cascade, and the
+// tiles end above their row so they stay in sight.
 void TMainForm::Tile1Click() {
     QList<QMdiSubWindow*> windows;
+    QRect area = MdiArea->viewport()->rect();
     const QList<QMdiSubWindow*> stacked = MdiArea->subWindowList(QMdiArea::StackingOrder);
     for (auto it = stacked.crbegin(); it != stacked.crend(); ++it) {
-        if ((*it)->isVisible() && !(*it)->isMinimized()) {
+        if (!(*it)->isVisible()) {
+            continue;
+        }
+        if ((*it)->isMinimized()) {
+            area.setBottom(std::min(area.bottom(), (*it)->geometry().top() - 1));
+        } else {
             windows.append(*it);
         }
     }
-    if (windows.isEmpty()) {
+    if (windows.isEmpty() || area.height() <= 0) {
         return;
     }
-    const QRect area = MdiArea->viewport()->rect();
     const int count = static_cast<int>(windows.size());
     for (int i = 0; i < count; ++i) {
         QMdiSubWindow* window = windows[i];

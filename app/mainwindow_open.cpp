@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -107,6 +108,9 @@ OpenAttempt ReadRawImage(const TMainForm& main) {
         size = *typed;
     }
 
+    if (const std::optional<QString> refusal = OpenMemoryRefusal(size.Lines, size.Columns)) {
+        return OpenFailure{Refusal::Reason, *refusal};
+    }
     kavel::Expected<kavel::RawImage> raw = kavel::LoadRawImage(ToPath(fileName), size);
     if (!raw) {
         return Failed(fileName, raw.error());
@@ -180,9 +184,12 @@ void TMainForm::OpenImage() {
             }
             const kavel::TRasterImage raster = CreateRasterImage(SourceRows);
             ImageForm->SetCaption(ImageForm->CaptionText);
-            ImageForm->SetImage(raster);
+            const bool shown = ImageForm->SetImage(raster);
             ImageForm->BringToFront();
             SetScreenCursorArrow();
+            if (!shown) {
+                QMessageBox::warning(this, QStringLiteral("OPEN IMAGE"), DisplayFailureText(raster));
+            }
             if (!opened->Warning.isEmpty()) {
                 QMessageBox::warning(this, QStringLiteral("OPEN IMAGE"), opened->Warning);
             }

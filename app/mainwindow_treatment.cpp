@@ -1,5 +1,6 @@
 // The treatment command's computation and the count of distinct gray tones.
 #include <QMessageBox>
+#include <QWindow>
 
 #include "diagkaveltreatment.h"
 #include "guiutil.h"
@@ -34,14 +35,21 @@ void ApplyTreatment() {
     const kavel::TRasterImage raster = main.CreateRasterImage(main.ResultRows);
     main.ResultCaption = QStringLiteral("Resulting Binarized Image");
     ResultImageForm->SetCaption(main.ResultCaption);
-    ResultImageForm->SetImage(raster);
+    const bool shown = ResultImageForm->SetImage(raster);
     ResultImageForm->BringToFront();
     SetScreenCursorArrow();
+    if (!shown) {
+        QMessageBox::warning(&main, QObject::tr("Treatment"), DisplayFailureText(raster));
+    }
 }
 
 void TMainForm::GTNumberClick() {
     const int tones = kavel::CountDistinctTones(SourceRows);
     QMessageBox message(QMessageBox::NoIcon, QString(),
                         QString::asprintf(" %d gray tones in the Original Image ", tones), QMessageBox::Ok);
+    // Qt hands the window system the application's name for an empty title;
+    // a lone blank keeps the title bar empty.
+    message.winId();
+    message.windowHandle()->setTitle(QStringLiteral(" "));
     message.exec();
 }

@@ -11,13 +11,6 @@ TResultImageForm::TResultImageForm(QWidget* parent) : TImageViewForm(parent) {
 
 TResultImageForm::~TResultImageForm() = default;
 
-// Back to 1:1 before the first drawing, so the new result never shows at the
-// previous result's zoom.
-void TResultImageForm::SetImage(const kavel::TRasterImage& image) {
-    SetZoomLevel(1);
-    TImageViewForm::SetImage(image);
-}
-
 QString TResultImageForm::ZoomCaptionBase() const {
     return MainForm ? MainForm->ResultCaption : QString();
 }

@@ -1,6 +1,5 @@
-// The window showing the treatment's result. Unlike the image window it
-// returns to 1:1 with every new result and takes its zoom captions from the
-// main window's ResultCaption.
+// The window showing the treatment's result. It takes its zoom captions from
+// the main window's ResultCaption.
 #pragma once
 
 #include "imageview.h"
@@ -11,8 +10,6 @@ class TResultImageForm : public TImageViewForm {
 public:
     explicit TResultImageForm(QWidget* parent = nullptr);
     ~TResultImageForm() override;
-
-    void SetImage(const kavel::TRasterImage& image);
 
 protected:
     QString ZoomCaptionBase() const override;

@@ -13,6 +13,9 @@ TSpanishInfoForm::TSpanishInfoForm(QWidget* parent)
     ui_->setupUi(this);
     setObjectName(QStringLiteral("SpanishInfoForm"));
     ui_->BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
+    KeepOuterGeometry(this, DialogPlacement::CentredOverMain, false);
+    // The box takes typed text, but Tab moves on, so the keyboard reaches OK.
+    ui_->Memo1->setTabChangesFocus(true);
     connect(ui_->BitBtn1, &QPushButton::clicked, this, &TSpanishInfoForm::BitBtn1Click);
 }
 
@@ -24,5 +27,4 @@ void TSpanishInfoForm::BitBtn1Click() {
 
 void TSpanishInfoForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    CentreOverMainWindow(this);
 }

@@ -21,6 +21,7 @@ constexpr std::array kTreatOptions{
     OptionName{"--format", ""},     OptionName{"--min", ""},     OptionName{"--max", ""},
     OptionName{"--type", ""},       OptionName{"--item", ""},    OptionName{"--border", ""},
     OptionName{"--background", ""}, OptionName{"--size", ""},    OptionName{"--jobs", "-j"},
+    OptionName{"--auto", ""},
 };
 constexpr std::array kHistogramOptions{OptionName{"--output", "-o"}, OptionName{"--out-dir", ""},
                                        OptionName{"--name", ""}, OptionName{"--size", ""},
@@ -217,6 +218,7 @@ ParsedCommandLine ParseTreat(const Words& words) {
     const auto fail = [](std::string message) { return UsageError{CommandName::Treat, std::move(message)}; };
     TreatOptions options;
     bool typeGiven = false;
+    bool boundsGiven = false;
     for (const auto& [name, value] : words.Options) {
         std::optional<std::string> problem;
         if (name == "--output") {
@@ -238,17 +240,26 @@ ParsedCommandLine ParseTreat(const Words& words) {
             typeGiven = true;
         } else if (name == "--size") {
             problem = ApplySize(value, options.Size);
+        } else if (name == "--auto") {
+            options.Auto = ParseAutoChoice(value);
+            if (!options.Auto) {
+                problem = "--auto: " + Quoted(value) + " is not METHOD:dark or METHOD:light";
+            }
         } else {
             problem = NumberProblem(name, value);
             if (!problem) {
                 NumberField(options.Parameters, name) = *ParseInt32(value);
             }
+            boundsGiven = boundsGiven || name == "--min" || name == "--max";
         }
         if (problem) {
             return fail(*problem);
         }
     }
     options.Inputs.assign(words.Positionals.begin(), words.Positionals.end());
+    if (options.Auto && boundsGiven) {
+        return fail("--auto chooses the interval: leave out --min and --max");
+    }
 
     if (options.Inputs.empty()) {
         return fail("no input image given");
@@ -756,6 +767,9 @@ Selects the pixels whose tone lies in [MIN, MAX] and writes the result image.
                       none         the background fill alone
       --min N         lower bound of the interval, inclusive (default 0)
       --max N         upper bound of the interval, inclusive (default 0)
+      --auto METHOD:SIDE  the interval from a threshold method of suggest,
+                      per input: dark [0, t] or light [t + 1, 255]; printed
+                      with the file name (instead of --min and --max)
       --item N        tone of the item (default 0)
       --border N      tone of the border (default 0)
       --background N  tone of every other pixel (default 0)
@@ -842,6 +856,8 @@ Commands:
   tones       print the number of distinct tones of an image
   convert     rewrite an image as raw or 8-bit bitmap
   import      convert PNG, TIFF, JPEG, any BMP, ... to an 8-bit gray image
+  suggest     print automatic thresholds and the intervals they imply
+  measure     count and describe the item an interval selects
 
 Inputs ending in .bmp are read as 8-bit bitmaps, any other as raw bytes sized
 by their descriptor (scene.raw: scene.txt) or by --size LINESxCOLUMNS. An input

@@ -14,6 +14,7 @@
 
 #include "kavel/rawimage.h"
 #include "kavel/treatment.h"
+#include "suggest.h"
 
 namespace kavel::cli {
 
@@ -33,6 +34,7 @@ struct TreatOptions {
     TreatmentParameters Parameters;
     std::optional<ImageSize> Size;
     unsigned Jobs = 0;
+    std::optional<AutoChoice> Auto;  // --auto: the interval from a method, per input
 };
 
 struct HistogramOptions {

@@ -14,6 +14,7 @@
 #include "kavel/statistics.h"
 #include "kavel/stream.h"
 #include "kavel/treatment.h"
+#include "suggest.h"
 
 namespace kavel::cli {
 
@@ -206,6 +207,20 @@ RunPlan PlanRun(const Batch& batch, const std::optional<ImageSize>& size) {
     return RunPlan{batch, DescribeInputs(batch, size), std::vector<PlannedOutput>(batch.Size())};
 }
 
+// --auto: sets the interval from the input's histogram. The line that reports
+// it goes to standard output, or to standard error when the image does.
+bool ChooseInterval(const TreatOptions& options, const RunPlan& plan, std::size_t i, const Histogram& histogram,
+                    TreatmentParameters& parameters, InputReport& report) {
+    const std::string& input = plan.Inputs.Inputs()[i];
+    const auto line = ApplyAutoInterval(*options.Auto, histogram, InputDisplayName(input), parameters);
+    if (!line) {
+        Fail(report, input, line.error().message);
+        return false;
+    }
+    (plan.Outputs[i].ToStdout ? report.Err : report.Out) += *line;
+    return true;
+}
+
 InputOutcome TreatInput(const TreatOptions& options, const RunPlan& plan, std::size_t i,
                         InputReport& report) {
     const std::string& input = plan.Inputs.Inputs()[i];
@@ -219,7 +234,22 @@ InputOutcome TreatInput(const TreatOptions& options, const RunPlan& plan, std::s
         if (!source) {
             return InputOutcome::Failed;
         }
-        TreatedLines treated(*source, options.Parameters);
+        TreatmentParameters parameters = options.Parameters;
+        if (options.Auto) {
+            // A first pass for the histogram, from a source of its own.
+            auto counted = OpenFor(plan.Run, i, report);
+            if (!counted) {
+                return InputOutcome::Failed;
+            }
+            auto histogram = StreamHistogram(*counted);
+            if (!histogram) {
+                return Fail(report, input, histogram.error().message);
+            }
+            if (!ChooseInterval(options, plan, i, *histogram, parameters, report)) {
+                return InputOutcome::Failed;
+            }
+        }
+        TreatedLines treated(*source, parameters);
         return DeliverLines(plan.Outputs[i], treated, input, report);
     }
     // Standard input cannot be read twice or sought, so it is read whole:
@@ -228,11 +258,15 @@ InputOutcome TreatInput(const TreatOptions& options, const RunPlan& plan, std::s
     if (!source) {
         return InputOutcome::Failed;
     }
+    TreatmentParameters parameters = options.Parameters;
+    if (options.Auto && !ChooseInterval(options, plan, i, ComputeHistogram(*source), parameters, report)) {
+        return InputOutcome::Failed;
+    }
     auto result = AllocateByteMatrix(source->Columns(), source->Lines());
     if (!result) {
         return Fail(report, input, result.error().message);
     }
-    if (auto treated = ComputeTreatment(*source, options.Parameters, *result); !treated) {
+    if (auto treated = ComputeTreatment(*source, parameters, *result); !treated) {
         return Fail(report, input, treated.error().message);
     }
     source.reset();

@@ -6,6 +6,7 @@
 #include <variant>
 #include <vector>
 
+#include "analysis.h"
 #include "args.h"
 #include "commands.h"
 #include "import.h"
@@ -60,6 +61,9 @@ int main(int argc, char** argv) {
     kavel::SurviveFileSizeLimit();
     try {
         const std::vector<std::string_view> args(argv + 1, argv + argc);
+        if (const auto analysed = RunAnalysisCommand(args)) {  // suggest and measure
+            return *analysed;
+        }
         return Run(ParseCommandLine(args));
     } catch (const std::exception& e) {
         // The core reports its failures as values; this is only memory running

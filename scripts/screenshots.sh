@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Regenerates the pictures in docs/images from the real program: screenshots
-# of kavel under a virtual X server, and the three treatments of the sample
-# made by kavel-cli.
+# of kavel under a virtual X server with the openbox window manager, and the
+# three treatments of the sample made by kavel-cli, scaled without smoothing
+# so that a two-tone result stays two tones. XD_DISPLAY=:N uses a running
+# server instead of a private one.
 #
 # usage: scripts/screenshots.sh [BUILD_DIR]   (default build/release, built if needed)
 set -euo pipefail
@@ -28,10 +30,12 @@ crop() {
   convert "$XD_LAST_SHOT" -crop "${4}x${5}+${2}+${3}" +repage "$images/$1"
   echo "screenshots: wrote docs/images/$1"
 }
+# The window with its frame, as the window manager draws it.
 window_region() {
-  local X Y WIDTH HEIGHT SCREEN WINDOW
-  eval "$(xdotool getwindowgeometry --shell "$1")"
-  echo "$X $Y $WIDTH $HEIGHT"
+  local x y w h left right top bottom
+  read -r x y w h < <(xd_geometry "$1")
+  read -r left right top bottom < <(xprop -id "$1" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
+  echo "$((x - left)) $((y - top)) $((w + left + right)) $((h + top + bottom))"
 }
 
 MIN=100 MAX=180
@@ -61,8 +65,7 @@ xd_key Return
 xd_wait_gone '^ Parameters$'
 
 # Window > Tile: both images one above the other across the frame.
-xd_click "$main" 600 36
-xd_click "$main" 112 8
+xd_click "$main" 100 8
 xd_key Down Down Return
 sleep 1
 xd_shot main
@@ -80,10 +83,10 @@ xd_toolbar exit
 xd_wait_exit
 
 # The three treatments of the sample, as kavel-cli makes them.
-convert "$root/samples/scene.bmp" -resize 256x256 "$images/sample.png"
+convert "$root/samples/scene.bmp" -sample 256x256 "$images/sample.png"
 for type in whole border item-border; do
   "$cli" treat "$root/samples/scene.raw" -o "$work/$type.bmp" --min "$MIN" --max "$MAX" \
     --type "$type" --item 128 --border 255 --background 0
-  convert "$work/$type.bmp" -resize 256x256 "$images/treatment-$type.png"
+  convert "$work/$type.bmp" -sample 256x256 "$images/treatment-$type.png"
   echo "screenshots: wrote docs/images/treatment-$type.png"
 done

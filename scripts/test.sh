@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-FUZZ_SECONDS="${KAVEL_FUZZ_SECONDS:-60}"
+FUZZ_SECONDS="${KAVEL_FUZZ_SECONDS:-30}"
 
 bash scripts/install-deps.sh
 

@@ -86,8 +86,12 @@ KAVEL_BODY void BorderBody(const std::uint8_t* __restrict above, const std::uint
     const std::uint8_t background = tones.background;
     const auto insideFlip = static_cast<std::uint8_t>(tones.inside ^ tones.border);
     const std::uint8_t border = tones.border;
+    // here[j - 1] would wrap the unsigned index at j = 0; a pointer to the
+    // padding byte does not.
+    const std::uint8_t* const left = here - 1;
+    const std::uint8_t* const right = here + 1;
     for (std::size_t j = 0; j < count; ++j) {
-        const auto neighbours = static_cast<std::uint8_t>(above[j] & below[j] & here[j - 1] & here[j + 1]);
+        const auto neighbours = static_cast<std::uint8_t>(above[j] & below[j] & left[j] & right[j]);
         const auto tone = static_cast<std::uint8_t>(border ^ (neighbours & insideFlip));
         result[j] = static_cast<std::uint8_t>(background ^ (here[j] & (tone ^ background)));
     }

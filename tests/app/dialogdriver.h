@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 #include <functional>
 #include <utility>
 #include <vector>
@@ -113,6 +114,7 @@ inline ModalScript::Step CancelDialog() {
 // Records what a message box showed, then presses its OK button.
 struct SeenMessage {
     QString Title, Text;
+    QString ShownTitle;  // what the window system is given for the title bar
     QMessageBox::Icon Icon = QMessageBox::NoIcon;
     QWidget* Owner = nullptr;
     int Buttons = 0;
@@ -127,6 +129,7 @@ inline ModalScript::Step ReadMessage(SeenMessage& seen) {
         }
         seen.Seen = true;
         seen.Title = box->windowTitle();
+        seen.ShownTitle = box->windowHandle() != nullptr ? box->windowHandle()->title() : QString();
         seen.Text = box->text();
         seen.Icon = box->icon();
         seen.Owner = box->parentWidget();

@@ -316,6 +316,9 @@ private Q_SLOTS:
         QVERIFY(script.Done());
         QCOMPARE(message.Text, QStringLiteral(" %1 gray tones in the Original Image ").arg(tones));
         QVERIFY(message.Title.isEmpty());
+        // An empty title would be shown as the application's name.
+        QVERIFY(!message.ShownTitle.isEmpty());
+        QVERIFY(message.ShownTitle.trimmed().isEmpty());
         QCOMPARE(message.Icon, QMessageBox::NoIcon);
         QCOMPARE(message.Owner, nullptr);
         QCOMPARE(message.Buttons, 1);

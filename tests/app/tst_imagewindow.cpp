@@ -47,12 +47,13 @@ private:
     std::optional<ApplicationWindows> windows_;
     kavel::ByteMatrix rows_;
 
-    // Shows a 100 x 80 pattern in view, whose frame is 328 x 178 outside.
+    // Shows a 100 x 80 pattern in view, whose frame is then set to 328 x 178
+    // outside (SetImage sizes it to the image first).
     void ShowPattern(TImageViewForm* view, int columns = 100, int lines = 80) {
         rows_ = Pattern(columns, lines);
         view->SubWindow()->showNormal();
+        QVERIFY(view->SetImage(MainForm->CreateRasterImage(rows_)));
         view->SubWindow()->setGeometry(0, 0, 328, 178);
-        view->SetImage(MainForm->CreateRasterImage(rows_));
         QApplication::processEvents();
     }
 
@@ -67,6 +68,17 @@ private:
                          view->PaintBox->mapToGlobal(QPointF(surface - scroll)), Qt::NoButton, Qt::NoButton,
                          Qt::NoModifier);
         QApplication::sendEvent(view->PaintBox, &move);
+    }
+
+    // What the screen holds of the viewport now, as the last drawing left
+    // it (a grab would paint it afresh, without the zoom click's hatch).
+    static QImage OnScreen(TImageViewForm* view) {
+        QWidget* top = view->PaintBox->window();
+        const QPoint at = view->PaintBox->mapTo(top, QPoint(0, 0));
+        return top->screen()
+            ->grabWindow(top->winId(), at.x(), at.y(), view->PaintBox->width(), view->PaintBox->height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
     }
 
     // Everything the viewport shows, as the screen would.
@@ -87,15 +99,26 @@ private Q_SLOTS:
         rows_ = {};
     }
 
+    void grayBitmapIsOneBytePerPixelAndExact_data() {
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<int>("lines");
+        QTest::newRow("wide") << 101 << 3;
+        // One column must not cost four bytes a line.
+        QTest::newRow("one column") << 1 << 3000;
+        QTest::newRow("three columns") << 3 << 1000;
+    }
+
     void grayBitmapIsOneBytePerPixelAndExact() {
-        ShowPattern(ImageForm, 101, 3);
+        QFETCH(int, columns);
+        QFETCH(int, lines);
+        ShowPattern(ImageForm, columns, lines);
         const QImage* bitmap = ImageForm->DisplayBitmap();
         QVERIFY(bitmap != nullptr);
         QCOMPARE(bitmap->format(), QImage::Format_Grayscale8);
-        QCOMPARE(bitmap->size(), QSize(101, 3));
-        QVERIFY(bitmap->bytesPerLine() <= 104);
-        for (int y = 0; y < 3; ++y) {
-            for (int x = 0; x < 101; ++x) {
+        QCOMPARE(bitmap->size(), QSize(columns, lines));
+        QCOMPARE(bitmap->sizeInBytes(), qsizetype{columns} * lines);
+        for (int y = 0; y < std::min(lines, 3); ++y) {
+            for (int x = 0; x < columns; ++x) {
                 QCOMPARE(bitmap->pixel(x, y), qRgb(Tone(x, y), Tone(x, y), Tone(x, y)));
             }
         }
@@ -190,6 +213,66 @@ private Q_SLOTS:
         }
     }
 
+    // Zooming out to a view narrower than the window: beside the image only
+    // the background under the hatch shows, never the larger view before it.
+    void zoomOutLeavesNoStalePixels() {
+        ShowPattern(ImageForm);
+        MainForm->ZoomSpeedButton->click();
+        Click(ImageForm, Qt::LeftButton, QPoint(0, 0));
+        Click(ImageForm, Qt::LeftButton, QPoint(0, 0));
+        QCOMPARE(ImageForm->ZoomLevel(), 3);
+        Click(ImageForm, Qt::RightButton, QPoint(0, 0));
+        QCOMPARE(ImageForm->ZoomLevel(), 2);
+        QCOMPARE(ImageForm->horizontalScrollBar()->value(), 0);
+        const QImage screen = OnScreen(ImageForm);
+        const QRgb background = ImageForm->palette().window().color().rgb();
+        QVERIFY(screen.width() > 220);
+        int hatched = 0;
+        for (int y = 0; y < std::min(screen.height(), 160); ++y) {
+            for (int x = 200; x < screen.width(); ++x) {
+                const QRgb pixel = screen.pixel(x, y);
+                QVERIFY2(pixel == background || pixel == qRgb(0, 0, 0),
+                         qPrintable(QStringLiteral("%1, %2").arg(x).arg(y)));
+                hatched += pixel == qRgb(0, 0, 0) ? 1 : 0;
+            }
+        }
+        QVERIFY(hatched > 0);  // the hatch is there
+        QCOMPARE(screen.pixel(7, 9), Shown(ImageForm).pixel(7, 9));
+    }
+
+    // The hatch covers the surface rectangle (0, 0)-(client size), which
+    // moves with the scroll positions: scrolled far down, none of it shows.
+    void hatchFollowsTheScrollPositions() {
+        ShowPattern(ImageForm, 50, 400);
+        MainForm->ZoomSpeedButton->click();
+        Click(ImageForm, Qt::LeftButton, QPoint(25, 350));
+        QCOMPARE(ImageForm->ZoomLevel(), 2);
+        const int vp = ImageForm->verticalScrollBar()->value();
+        QVERIFY(vp >= ImageForm->PaintBox->height());
+        const QImage screen = OnScreen(ImageForm);
+        const QRgb background = ImageForm->palette().window().color().rgb();
+        for (int y = 0; y < screen.height(); ++y) {
+            for (int x = 100; x < screen.width(); ++x) {
+                QCOMPARE(screen.pixel(x, y), background);
+            }
+        }
+    }
+
+    // A new image gets a window that shows all of it at 1:1, as far as the
+    // MDI area allows.
+    void windowFitsTheNewImage() {
+        rows_ = Pattern(300, 200);
+        QVERIFY(ImageForm->SetImage(MainForm->CreateRasterImage(rows_)));
+        QApplication::processEvents();
+        QVERIFY(ImageForm->PaintBox->width() >= 300);
+        QVERIFY(ImageForm->PaintBox->height() >= 200);
+        QVERIFY(ImageForm->horizontalScrollBar()->maximum() == 0);
+        const QRect area = MainForm->MdiArea->viewport()->rect();
+        rows_ = Pattern(5000, 4000);
+        QVERIFY(ImageForm->SetImage(MainForm->CreateRasterImage(rows_)));
+        QVERIFY(area.contains(ImageForm->SubWindow()->geometry()));
+    }
+
     void zoomOutDropsRowsAndColumns() {
         ShowPattern(ImageForm);
         MainForm->ZoomSpeedButton->click();
@@ -237,7 +320,7 @@ private Q_SLOTS:
 
         rows_[0][1] = 7;
         ImageForm->SetImage(MainForm->CreateRasterImage(rows_));
-        ImageForm->ShowPixelInfo(2, 0);
+        ImageForm->ShowPixelInfo(1, 0);  // back at 1:1
         QCOMPARE(MainForm->StatusPanel(1), QStringLiteral("Gray Tone :    7 "));
     }
 
@@ -322,7 +405,7 @@ private Q_SLOTS:
         QCOMPARE(ResultImageForm->ZoomLevel(), 2);
     }
 
-    void resultReturnsToOneToOne() {
+    void newImagesShowAtOneToOne() {
         ShowPattern(ResultImageForm);
         MainForm->ZoomSpeedButton->click();
         for (int i = 0; i < 3; ++i) {
@@ -334,11 +417,17 @@ private Q_SLOTS:
         const QImage shown = Shown(ResultImageForm);
         QCOMPARE(shown.pixel(3, 0), qRgb(Tone(3, 0), Tone(3, 0), Tone(3, 0)));
 
-        // The image window keeps its level over a new image.
+        // The image window too: a new image shows at 1:1, not at the level
+        // the previous one was left at, and its scroll range says so.
         ShowPattern(ImageForm);
-        Click(ImageForm, Qt::LeftButton, QPoint(0, 0));
-        ImageForm->SetImage(MainForm->CreateRasterImage(rows_));
-        QCOMPARE(ImageForm->ZoomLevel(), 2);
+        for (int i = 0; i < 19; ++i) {
+            Click(ImageForm, Qt::LeftButton, QPoint(0, 0));
+        }
+        QCOMPARE(ImageForm->ZoomLevel(), 20);
+        QVERIFY(ImageForm->SetImage(MainForm->CreateRasterImage(rows_)));
+        QCOMPARE(ImageForm->ZoomLevel(), 1);
+        QCOMPARE(ImageForm->HorzScrollRange(), 100);
+        QCOMPARE(Shown(ImageForm).pixel(3, 0), qRgb(Tone(3, 0), Tone(3, 0), Tone(3, 0)));
     }
 
     void resultOlderThanTheImage() {
@@ -373,8 +462,9 @@ private Q_SLOTS:
         ImageForm->ShowPixelInfo(1, 1);
         QVERIFY(PanelsEmpty());
         ShowPattern(ImageForm);
+        QCOMPARE(ImageForm->ZoomLevel(), 1);
         ImageForm->ShowPixelInfo(2, 2);
-        QCOMPARE(MainForm->StatusPanel(0), QStringLiteral("Line:     1  Column:     1 "));
+        QCOMPARE(MainForm->StatusPanel(0), QStringLiteral("Line:     2  Column:     2 "));
     }
 
     void longCaptions() {

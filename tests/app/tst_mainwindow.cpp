@@ -313,11 +313,17 @@ private Q_SLOTS:
         QCOMPARE(front.height() + back.height(), area.height());
         QVERIFY(qAbs(front.height() - back.height()) <= 1);
 
-        // A minimised child keeps its place; the other takes the whole area.
+        // A minimised child keeps its place; the other takes the area above
+        // the row of minimised bars, which stays in sight.
         ResultImageForm->SubWindow()->close();
         QVERIFY(ResultImageForm->SubWindow()->isMinimized());
+        const QRect bar = ResultImageForm->SubWindow()->geometry();
         MainForm->Tile1Click();
-        QCOMPARE(ImageForm->SubWindow()->geometry(), area);
+        const QRect tiled = ImageForm->SubWindow()->geometry();
+        QCOMPARE(tiled.topLeft(), area.topLeft());
+        QCOMPARE(tiled.width(), area.width());
+        QCOMPARE(tiled.bottom(), bar.top() - 1);
+        QVERIFY(!tiled.intersects(bar));
     }
 
     void cascadeAndNeighbours() {

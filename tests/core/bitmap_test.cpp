@@ -189,7 +189,7 @@ TEST(BitmapRead, WideHeaderIsNotTruncated) {
 
 // A bitmap as other programs write it: any header size, palette length and
 // entry size, a gap before the pixels; rows bottom-up unless topDown.
-struct BitmapSpec {
+struct BitmapLayout {
     std::uint32_t HeaderSize = 40;
     int Bits = 8;
     std::uint32_t Compression = 0;
@@ -200,43 +200,43 @@ struct BitmapSpec {
     bool TopDown = false;
 };
 
-std::string MakeBitmap(const BitmapSpec& spec, const ByteMatrix& rows) {
-    const bool os2v1 = spec.HeaderSize == 12;
+std::string MakeBitmap(const BitmapLayout& layout, const ByteMatrix& rows) {
+    const bool os2v1 = layout.HeaderSize == 12;
     const std::uint32_t entryBytes = os2v1 ? 3 : 4;
-    const int bytesPerPixel = spec.Bits / 8;
+    const int bytesPerPixel = layout.Bits / 8;
     const int width = rows.Columns() / std::max(bytesPerPixel, 1);
     const auto stride = static_cast<std::size_t>(BitmapStride(width, std::max(bytesPerPixel, 1)));
-    const std::uint32_t offset = 14 + spec.HeaderSize + spec.PaletteEntries * entryBytes + spec.Gap;
+    const std::uint32_t offset = 14 + layout.HeaderSize + layout.PaletteEntries * entryBytes + layout.Gap;
     std::string file(offset, '\0');
     Set16(file, 0, 0x4D42);
     Set32(file, 10, offset);
-    Set32(file, 14, spec.HeaderSize);
+    Set32(file, 14, layout.HeaderSize);
     if (os2v1) {
         Set16(file, 18, static_cast<std::uint32_t>(width));
         Set16(file, 20, static_cast<std::uint32_t>(rows.Lines()));
         Set16(file, 22, 1);
-        Set16(file, 24, static_cast<std::uint32_t>(spec.Bits));
+        Set16(file, 24, static_cast<std::uint32_t>(layout.Bits));
     } else {
         Set32(file, 18, static_cast<std::uint32_t>(width));
-        Set32(file, 22, static_cast<std::uint32_t>(spec.TopDown ? -rows.Lines() : rows.Lines()));
+        Set32(file, 22, static_cast<std::uint32_t>(layout.TopDown ? -rows.Lines() : rows.Lines()));
         Set16(file, 26, 1);
-        Set16(file, 28, static_cast<std::uint32_t>(spec.Bits));
-        if (spec.HeaderSize >= 20) {
-            Set32(file, 30, spec.Compression);
+        Set16(file, 28, static_cast<std::uint32_t>(layout.Bits));
+        if (layout.HeaderSize >= 20) {
+            Set32(file, 30, layout.Compression);
         }
-        if (spec.HeaderSize >= 36) {
-            Set32(file, 46, spec.ColoursUsed);
+        if (layout.HeaderSize >= 36) {
+            Set32(file, 46, layout.ColoursUsed);
         }
     }
-    for (std::uint32_t i = 0; i < spec.PaletteEntries; ++i) {
-        const std::size_t at = 14 + spec.HeaderSize + i * entryBytes;
+    for (std::uint32_t i = 0; i < layout.PaletteEntries; ++i) {
+        const std::size_t at = 14 + layout.HeaderSize + i * entryBytes;
         const auto tone = static_cast<char>(255 - i);
         file[at] = tone;
-        file[at + 1] = spec.GrayPalette ? tone : static_cast<char>(i / 2);
+        file[at + 1] = layout.GrayPalette ? tone : static_cast<char>(i / 2);
         file[at + 2] = tone;
     }
     for (int k = 0; k < rows.Lines(); ++k) {
-        const int line = spec.TopDown ? k : rows.Lines() - 1 - k;
+        const int line = layout.TopDown ? k : rows.Lines() - 1 - k;
         std::string row(reinterpret_cast<const char*>(rows[line]), static_cast<std::size_t>(rows.Columns()));
         row.resize(stride, '\0');
         file += row;
@@ -258,23 +258,23 @@ TEST(BitmapRead, EveryHeaderKindWithAFullPaletteOpensWithTheRightTones) {
                 }
                 SCOPED_TRACE("header " + std::to_string(header) + " gap " + std::to_string(gap) +
                              (topDown ? " top-down" : ""));
-                BitmapSpec spec;
-                spec.HeaderSize = header;
-                spec.Gap = gap;
-                spec.TopDown = topDown;
-                auto read = ReadBytes(MakeBitmap(spec, indices));
+                BitmapLayout layout;
+                layout.HeaderSize = header;
+                layout.Gap = gap;
+                layout.TopDown = topDown;
+                auto read = ReadBytes(MakeBitmap(layout, indices));
                 ASSERT_TRUE(read.ok()) << read.error().message;
                 EXPECT_EQ(LinesOf(read->Rows), LinesOf(tones));
                 // A colour palette gives the indices back unchanged.
-                spec.GrayPalette = false;
-                auto colour = ReadBytes(MakeBitmap(spec, indices));
+                layout.GrayPalette = false;
+                auto colour = ReadBytes(MakeBitmap(layout, indices));
                 ASSERT_TRUE(colour.ok()) << colour.error().message;
                 EXPECT_EQ(LinesOf(colour->Rows), LinesOf(indices));
             }
         }
     }
     // A 256-entry palette announced by the colours-used field, with room to spare.
-    BitmapSpec spare;
+    BitmapLayout spare;
     spare.PaletteEntries = 300;
     spare.ColoursUsed = 256;
     auto read = ReadBytes(MakeBitmap(spare, indices));
@@ -286,7 +286,7 @@ TEST(BitmapRead, RefusesWhatItDoesNotOpenSayingWhatItIs) {
     const ByteMatrix rows = Noise(8, 2, 2);
     const std::string advice(kBitmapConversionAdvice);
     struct Case {
-        BitmapSpec Spec;
+        BitmapLayout Spec;
         std::string Expected;
     };
     const Case cases[] = {

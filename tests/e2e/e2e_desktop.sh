@@ -22,27 +22,102 @@ XD_SHOTS="$work/screenshots"
 ( sleep 180 && kill -TERM $$ ) >/dev/null 2>&1 &
 watchdog=$!
 trap 'echo "e2e: FAILED: timed out after 180 s" >&2; exit 1' TERM
-trap 'rc=$?; set +e; pkill -P $watchdog; kill $watchdog; xd_cleanup; exit $rc' EXIT
+trap 'rc=$?; set +e; pkill -P $watchdog; kill $watchdog 2>/dev/null; xd_cleanup; exit $rc' EXIT
 
 MIN=100 MAX=180 ITEM=128 BORDER=255 BACKGROUND=0
 out="$work/out"
 
+# Checks a dialog's size with its frame, and that it stands centred over the
+# main window or with its frame at the given screen position.
+check_outer() {  # id title width height (centred | x y)
+  local id="$1" title="$2" width="$3" height="$4"
+  local size
+  size="$(xd_outer_size "$id")"
+  [ "$size" = "$width $height" ] || xd_fail "'$title' is $size outside, not $width $height"
+  local x y w h left right top bottom
+  read -r x y w h < <(xd_geometry "$id")
+  read -r left right top bottom < <(xprop -id "$id" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
+  if [ "$5" = centred ]; then
+    local mx my mw mh mleft mright mtop mbottom
+    read -r mx my mw mh < <(xd_geometry "$main")
+    read -r mleft mright mtop mbottom < <(xprop -id "$main" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
+    local dx=$(((x - left + width / 2) - (mx - mleft + (mw + mleft + mright) / 2)))
+    local dy=$(((y - top + height / 2) - (my - mtop + (mh + mtop + mbottom) / 2)))
+    [ "${dx#-}" -le 2 ] && [ "${dy#-}" -le 2 ] || xd_fail "'$title' is off centre by $dx, $dy"
+  else
+    [ "$((x - left)) $((y - top))" = "$5 $6" ] ||
+      xd_fail "'$title' stands at $((x - left)), $((y - top)), not $5, $6"
+  fi
+}
+
 xd_start_x
 xd_start_kavel "$kavel"
+main="$(xd_wait_window '^Kavel_V2$')"
 xd_shot start
+cc -O2 -o "$work/xcursor" "$(dirname "$0")/xcursor.c" -lXfixes -lX11 || xd_fail "cannot build the cursor reader"
 
-echo "e2e: open the sample raw image"
+echo "e2e: the magnifier as the X server shows it"
+xd_toolbar zoom
+xd_click "$main" 600 400
+"$work/xcursor" >"$work/cursor.txt"
+grep -qx 'hot 13 12' "$work/cursor.txt" || xd_fail "the magnifier's hot spot is not 13, 12"
+# Row 12 (the hot spot's): the lens ring, the cross at its centre, nothing else.
+[ "$(sed -n 13p "$work/cursor.txt")" = "....##.......#.......##........." ] || xd_fail "the magnifier is not drawn as its resource: $(cat "$work/cursor.txt")"
+[ "$(sed -n 1p "$work/cursor.txt")" = "................................" ] || xd_fail "the magnifier's corners are not transparent"
+xd_toolbar zoom
+
+echo "e2e: open the sample raw image without its descriptor: the size dialog"
+mkdir -p "$work/in"
+cp "$samples/scene.raw" "$work/in/scene.raw"
 xd_toolbar open
 dialog="$(xd_wait_window '^OPEN IMAGE$')"
-xd_file_dialog "$dialog" "$samples/scene.raw"
+xd_file_dialog "$dialog" "$work/in/scene.raw"
 xd_wait_gone '^OPEN IMAGE$'
+sizes="$(xd_wait_window '^ Image Size$')"
+sleep 0.5
+check_outer "$sizes" " Image Size" 214 213 661 200
+xdotool windowfocus --sync "$sizes"
+xd_click "$sizes" $((8 + 72 + 28)) $((32 + 24 + 10)); xd_type 512
+xd_click "$sizes" $((8 + 72 + 28)) $((32 + 56 + 10)); xd_type 512
+xd_shot image-size
+xd_key Return
+xd_wait_gone '^ Image Size$'
+[ "$(tr -d '\r' <"$work/in/scene.txt")" = "$(printf '512\n512')" ] || xd_fail "the descriptor written is not 512, 512"
 sleep 1  # the image windows live inside the main window: nothing to wait for by name
 xd_shot opened
+
+# Right after the open, with no click elsewhere, the next click must reach
+# the menu: the dialog's completion list has to be gone.
+echo "e2e: outer sizes and centring of the dialogs under the window manager"
+check_dialog() {  # menu-keys title width height menu-x
+  local title="$2"
+  xd_click "$main" "$5" 8
+  xd_key $1
+  local id
+  id="$(xd_wait_window "^$title\$")"
+  sleep 0.5
+  check_outer "$id" "$title" "$3" "$4" centred
+  xd_shot "dialog-${title// /}"
+  xd_key Escape
+  xd_wait_gone "^$title\$"
+}
+check_dialog "Down Return" " Author" 310 209 150
+check_dialog "Down Down Return" " Copyrigth" 292 188 150
+check_dialog "Down Down Down Right Return" " Info" 255 294 150
+
+echo "e2e: the gray-tone count's title bar is empty"
+xd_click "$main" 55 8
+xd_key Down Down Return
+xd_wait_window '^ $' >/dev/null
+xd_shot gray-tones
+xd_key Return
+xd_wait_gone '^ $'
 
 echo "e2e: histogram and its export"
 xd_toolbar histo
 histo="$(xd_wait_window '^ HISTOGRAM$')"
 sleep 0.5
+check_outer "$histo" " HISTOGRAM" 301 380 336 260
 xd_shot histogram
 xd_click "$histo" $((200 + 37)) $((296 + 12))
 dialog="$(xd_wait_window '^Save Histogram$')"
@@ -54,6 +129,8 @@ xd_wait_gone '^ HISTOGRAM$'
 echo "e2e: treatment Item and Border"
 xd_toolbar treatment
 params="$(xd_wait_window '^ Parameters$')"
+sleep 0.5
+check_outer "$params" " Parameters" 255 403 centred
 xdotool windowfocus --sync "$params"
 # Edit centres: the edits sit in their group boxes (group box origin + edit).
 xd_click "$params" $((8 + 112 + 36)) $((8 + 24 + 10)); xd_key ctrl+a; xd_type "$MIN"

@@ -2,11 +2,15 @@
 # would: clicks on the tool bar and in dialogs, typing into edit boxes and file
 # dialogs. Sourced by the end-to-end test and the screenshot script.
 #
-# Coordinates are client pixels of the windows: without a window manager
-# every window is placed exactly where the program asks.
+# Coordinates are client pixels of the windows. The windows are framed by a
+# real window manager (openbox), as a person sees them.
+#
+# XD_DISPLAY=:N drives a server that is already running (with its window
+# manager) instead of starting a private one.
 
 XD_KAVEL_PID=""
 XD_XVFB_PID=""
+XD_WM_PID=""
 XD_SHOTS="${XD_SHOTS:-.}"
 XD_LAST_SHOT=""
 XD_STEP=0
@@ -18,8 +22,14 @@ xd_fail() {
   exit 1
 }
 
-# Starts Xvfb on a free display and exports DISPLAY.
+# Starts Xvfb on a free display with openbox on it and exports DISPLAY.
 xd_start_x() {
+  export QT_QPA_PLATFORM=xcb
+  unset WAYLAND_DISPLAY
+  if [ -n "${XD_DISPLAY:-}" ]; then
+    export DISPLAY="$XD_DISPLAY"
+    return 0
+  fi
   local fifo
   fifo="$(mktemp -u)"
   mkfifo "$fifo"
@@ -29,8 +39,15 @@ xd_start_x() {
   read -r -t 15 display <"$fifo" || xd_fail "the virtual X server did not start (see $XD_SHOTS/xvfb.log)"
   rm -f "$fifo"
   export DISPLAY=":$display"
-  unset WAYLAND_DISPLAY
-  export QT_QPA_PLATFORM=xcb
+  command -v openbox >/dev/null || xd_fail "openbox is not installed"
+  openbox >"$XD_SHOTS/openbox.log" 2>&1 &
+  XD_WM_PID=$!
+  local i
+  for i in $(seq 1 50); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+    sleep 0.1
+  done
+  xd_fail "openbox did not start (see $XD_SHOTS/openbox.log)"
 }
 
 # Starts the program; its exit status is collected by xd_wait_exit.
@@ -44,6 +61,9 @@ xd_start_kavel() {
 xd_cleanup() {
   if [ -n "$XD_KAVEL_PID" ] && kill -0 "$XD_KAVEL_PID" 2>/dev/null; then
     kill "$XD_KAVEL_PID" 2>/dev/null || true
+  fi
+  if [ -n "$XD_WM_PID" ] && kill -0 "$XD_WM_PID" 2>/dev/null; then
+    kill "$XD_WM_PID" 2>/dev/null || true
   fi
   if [ -n "$XD_XVFB_PID" ] && kill -0 "$XD_XVFB_PID" 2>/dev/null; then
     kill "$XD_XVFB_PID" 2>/dev/null || true
@@ -76,10 +96,25 @@ xd_wait_gone() {
   xd_fail "the window '$1' did not close"
 }
 
+# Prints "X Y WIDTH HEIGHT" of a window's client area on the screen. (Under a
+# window manager xdotool's own geometry counts the frame twice.)
+xd_geometry() {
+  xwininfo -id "$1" | awk '/Absolute upper-left X/ {x = $4} /Absolute upper-left Y/ {y = $4}
+    /^ *Width:/ {w = $2} /^ *Height:/ {h = $2} END {print x, y, w, h}'
+}
+
+# Prints "WIDTH HEIGHT" of a window with its frame.
+xd_outer_size() {
+  local x y w h left right top bottom
+  read -r x y w h < <(xd_geometry "$1")
+  read -r left right top bottom < <(xprop -id "$1" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
+  echo "$((w + left + right)) $((h + top + bottom))"
+}
+
 # Clicks at client point (x, y) of a window.
 xd_click() {
-  local X Y WIDTH HEIGHT SCREEN WINDOW
-  eval "$(xdotool getwindowgeometry --shell "$1")"
+  local X Y WIDTH HEIGHT
+  read -r X Y WIDTH HEIGHT < <(xd_geometry "$1")
   xdotool mousemove --sync $((X + $2)) $((Y + $3)) click 1
   sleep 0.3
 }
@@ -93,10 +128,8 @@ xd_toolbar() {
     open) x=0 ;; save) x=40 ;; zoom) x=80 ;; treatment) x=120 ;; histo) x=160 ;; exit) x=200 ;;
     *) xd_fail "no tool button $1" ;;
   esac
-  # A click on the empty end of the tool bar first: it closes whatever popup a
-  # file dialog's name completion may have left open, which would otherwise
-  # swallow the click on the button.
-  xd_click "$main" 600 36
+  # No click elsewhere first: a popup left open by a file dialog would take
+  # this click, and the step waiting for the button's window would fail.
   xd_click "$main" $((x + 16)) 36
 }
 
@@ -116,8 +149,8 @@ xd_file_dialog() {
   local id="$1" name="$2" filter="${3:-}"
   xdotool windowfocus --sync "$id"
   if [ -n "$filter" ]; then
-    local X Y WIDTH HEIGHT SCREEN WINDOW
-    eval "$(xdotool getwindowgeometry --shell "$id")"
+    local X Y WIDTH HEIGHT
+    read -r X Y WIDTH HEIGHT < <(xd_geometry "$id")
     # "Files of type" is the combo on the bottom row of the dialog.
     xdotool mousemove --sync $((X + WIDTH / 2)) $((Y + HEIGHT - 24)) click 1
     sleep 0.5

@@ -72,7 +72,13 @@ truncate -s $((1078 + 400000000)) big.bmp
 # Every pixel selected: the whole result is the item tone.
 limited treat big.bmp -o out.raw --type whole --min 0 --max 0 --item 255 || fail "treat of the 400 MB bitmap"
 echo "treat big.bmp -> out.raw: $(stat -c %s out.raw) bytes (peak resident $(tail -n 1 rss) KB)"
-[[ $(tail -n 1 rss) -le 16384 ]] || fail "treat used $(tail -n 1 rss) KB, more than 16 MiB"
+treated=$(tail -n 1 rss)
+# What the image adds to the program's own start-up (its libraries, Qt's among
+# them while import is linked in) is the few bands in flight, not the image.
+limited --version >/dev/null || fail "kavel-cli --version"
+started=$(tail -n 1 rss)
+echo "kavel-cli --version: peak resident $started KB"
+((treated - started <= 8192)) || fail "treat used $treated KB, $((treated - started)) KB more than start-up"
 [[ $(tr -d '\r' <out.txt | head -n 2 | tr '\n' ' ') == "20000 20000 " ]] || fail "descriptor: $(cat out.txt)"
 limited histogram out.raw -o out.xls || fail "histogram of the result"
 [[ $(sed -n 256p out.xls) == $'400000000\r' ]] || fail "result histogram line 255 is '$(sed -n 256p out.xls)'"

@@ -1,0 +1,141 @@
+#include "measure.h"
+
+#include <array>
+#include <iostream>
+
+#include "args.h"
+#include "commands.h"
+#include "imagefiles.h"
+
+namespace kavel::cli {
+
+namespace {
+
+constexpr std::array<std::string_view, 5> kValued{"--min", "--max", "--format", "--connectivity", "--size"};
+
+std::optional<std::string> NumberInto(std::string_view option, std::string_view value, std::int32_t& field) {
+    const auto number = ParseInt32(value);
+    if (!number) {
+        return std::string(option) + ": '" + std::string(value) +
+               "' is not a whole number in -2147483648..2147483647";
+    }
+    field = *number;
+    return std::nullopt;
+}
+
+Cell OptionalFixed(const std::optional<double>& value, int decimals) {
+    return value ? FixedCell(*value, decimals) : Cell{};
+}
+
+Cell OptionalNumber(const std::optional<int>& value) {
+    return value ? NumberCell(*value) : Cell{};
+}
+
+}  // namespace
+
+std::variant<MeasureOptions, std::string> ParseMeasure(std::span<const std::string_view> args) {
+    auto split = SplitAnalysisWords(args, kValued, {});
+    if (auto* problem = std::get_if<std::string>(&split)) {
+        return *problem;
+    }
+    const auto& words = std::get<AnalysisWords>(split);
+    MeasureOptions options;
+    bool minGiven = false;
+    bool maxGiven = false;
+    for (const auto& [name, value] : words.Options) {
+        if (name == "--min" || name == "--max") {
+            (name == "--min" ? minGiven : maxGiven) = true;
+            if (auto problem = NumberInto(name, value, name == "--min" ? options.Min : options.Max)) {
+                return *problem;
+            }
+        } else if (name == "--format") {
+            const auto format = TableFormatOf(value);
+            if (!format) {
+                return "--format: '" + std::string(value) + "' is not text, csv or json";
+            }
+            options.Format = *format;
+        } else if (name == "--connectivity") {
+            if (value != "4" && value != "8") {
+                return "--connectivity: '" + std::string(value) + "' is not 4 or 8";
+            }
+            options.Regions = value == "4" ? Connectivity::Four : Connectivity::Eight;
+        } else {
+            options.Size = ParseSize(value);
+            if (!options.Size) {
+                return "--size: '" + std::string(value) + "' is not LINESxCOLUMNS (for example 480x640)";
+            }
+        }
+    }
+    options.Inputs.assign(words.Positionals.begin(), words.Positionals.end());
+    if (options.Inputs.empty()) {
+        return std::string("no input image given");
+    }
+    if (!minGiven || !maxGiven) {
+        return std::string("--min and --max are required");
+    }
+    return options;
+}
+
+int RunMeasure(const MeasureOptions& options) {
+    Table table{{"file", "min", "max", "pixels", "selected", "border", "inside", "area_fraction", "tones",
+                 "mean", "median", "mode", "std_dev", "regions"},
+                {}};
+    std::size_t failures = 0;
+    for (const std::string& input : options.Inputs) {
+        auto measured = [&]() -> Expected<Measurements> {
+            std::string warnings;
+            const auto image = LoadImage(DescribeInput(input, options.Size), warnings);
+            std::cerr << warnings;
+            if (!image) {
+                return image.error();
+            }
+            return MeasureSelection(*image, options.Min, options.Max, options.Regions);
+        }();
+        if (!measured) {
+            std::cerr << "kavel-cli: " << input << ": " << measured.error().message << '\n';
+            ++failures;
+            continue;
+        }
+        const Measurements& m = *measured;
+        table.Rows.push_back({TextCell(input), NumberCell(options.Min), NumberCell(options.Max),
+                              NumberCell(m.Pixels), NumberCell(m.Selected), NumberCell(m.Border),
+                              NumberCell(m.Inside), FixedCell(m.AreaFraction, 6), NumberCell(m.DistinctTones),
+                              OptionalFixed(m.Mean, 4), OptionalNumber(m.Median), OptionalNumber(m.Mode),
+                              OptionalFixed(m.StdDev, 4), NumberCell(m.Regions)});
+    }
+    std::cout << FormatTable(table, options.Format) << std::flush;
+    if (!std::cout) {
+        std::cerr << "kavel-cli: cannot write to standard output\n";
+        return kExitFailure;
+    }
+    return failures == 0 ? kExitSuccess : kExitFailure;
+}
+
+std::string_view MeasureHelp() noexcept {
+    return R"(Usage: kavel-cli measure INPUT... --min N --max N [--format text|csv|json]
+                        [--connectivity 4|8] [--size LxC]
+
+Measures the item that the interval [MIN, MAX] selects, one row per input:
+  pixels, selected    all pixels, and those with MIN <= tone <= MAX
+  border, inside      the selected pixels that treat draws as border (an
+                      unselected pixel above, below, left or right inside the
+                      image) and the others; selected = border + inside
+  area_fraction       selected / pixels
+  tones, mean, median, mode, std_dev
+                      of the selected pixels' tones (lower median, lowest of
+                      equal modes, population deviation; '-' when none)
+  regions             connected regions of the selection
+
+      --min N         lower bound of the interval, inclusive (required)
+      --max N         upper bound of the interval, inclusive (required)
+      --format KIND   text (aligned columns, default), csv or json
+      --connectivity C  8 (default): pixels touching at a corner are one
+                      region, so a diagonal line one pixel wide is one region;
+                      this pairs with the 4-neighbour border, which is a
+                      connected curve in 8-connectivity. 4: side contact only
+      --size LxC      size of raw inputs, L lines by C columns
+  -h, --help          show this help
+)";
+}
+
+}  // namespace kavel::cli

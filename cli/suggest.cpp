@@ -1,0 +1,215 @@
+#include "suggest.h"
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <iostream>
+#include <system_error>
+
+#include "args.h"
+#include "commands.h"
+#include "imagefiles.h"
+#include "kavel/statistics.h"
+
+namespace kavel::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::array<std::string_view, 4> kValued{"--method", "--format", "--out-dir", "--size"};
+constexpr std::array<std::string_view, 1> kFlags{"--try-all"};
+
+void ReportFailure(const std::string& file, const std::string& reason) {
+    std::cerr << "kavel-cli: " << file << ": " << reason << '\n';
+}
+
+std::string MethodList() {
+    std::string names;
+    for (const ThresholdMethod method : kAllThresholdMethods) {
+        names += names.empty() ? "" : ", ";
+        names += ThresholdMethodName(method);
+    }
+    return names;
+}
+
+// The light item of threshold t in white on black: what the method separates,
+// for a quick look in any viewer.
+Status WriteTryAll(const ByteMatrix& image, int t, const fs::path& output) {
+    auto result = AllocateByteMatrix(image.Columns(), image.Lines());
+    if (!result) {
+        return result.error();
+    }
+    const TreatmentParameters whole{kWholeItem, t + 1, 255, 255, 0, 0};
+    if (auto treated = ComputeTreatment(image, whole, *result); !treated) {
+        return treated;
+    }
+    return SaveImage(output, *result, ImageFormat::Bitmap);
+}
+
+// An output must replace neither an input nor a file written earlier in the run.
+std::optional<std::string> OutputClash(const fs::path& output, const std::vector<std::string>& inputs,
+                                       std::vector<fs::path>& written) {
+    for (const auto& input : inputs) {
+        if (SameFile(input, output)) {
+            return "the output " + output.string() + " would replace the input " + input;
+        }
+    }
+    std::error_code ec;
+    const fs::path canonical = fs::weakly_canonical(output, ec);
+    const fs::path key = ec ? output : canonical;
+    if (std::find(written.begin(), written.end(), key) != written.end()) {
+        return "the output " + output.string() + " was already written for an earlier input";
+    }
+    written.push_back(key);
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::variant<SuggestOptions, std::string> ParseSuggest(std::span<const std::string_view> args) {
+    auto split = SplitAnalysisWords(args, kValued, kFlags);
+    if (auto* problem = std::get_if<std::string>(&split)) {
+        return *problem;
+    }
+    const auto& words = std::get<AnalysisWords>(split);
+    SuggestOptions options;
+    for (const auto& [name, value] : words.Options) {
+        if (name == "--method") {
+            const auto method = ThresholdMethodByName(value);
+            if (!method) {
+                return "--method: '" + std::string(value) + "' is not one of " + MethodList();
+            }
+            options.Methods.push_back(*method);
+        } else if (name == "--format") {
+            const auto format = TableFormatOf(value);
+            if (!format) {
+                return "--format: '" + std::string(value) + "' is not text, csv or json";
+            }
+            options.Format = *format;
+        } else if (name == "--out-dir") {
+            options.OutDir = value;
+        } else if (name == "--try-all") {
+            options.TryAll = true;
+        } else {
+            options.Size = ParseSize(value);
+            if (!options.Size) {
+                return "--size: '" + std::string(value) + "' is not LINESxCOLUMNS (for example 480x640)";
+            }
+        }
+    }
+    options.Inputs.assign(words.Positionals.begin(), words.Positionals.end());
+    if (options.Inputs.empty()) {
+        return std::string("no input image given");
+    }
+    if (options.TryAll != !options.OutDir.empty()) {
+        return std::string("--try-all and --out-dir DIR go together");
+    }
+    if (options.Methods.empty()) {
+        options.Methods.assign(kAllThresholdMethods.begin(), kAllThresholdMethods.end());
+    }
+    return options;
+}
+
+int RunSuggest(const SuggestOptions& options) {
+    if (options.TryAll) {
+        std::error_code ec;
+        if (!fs::is_directory(options.OutDir, ec)) {
+            ReportFailure(options.OutDir, "the output folder does not exist");
+            return kExitFailure;
+        }
+    }
+    Table table{{"file", "method", "threshold", "dark_min", "dark_max", "light_min", "light_max", "failure"},
+                {}};
+    std::vector<fs::path> written;
+    std::size_t failures = 0;
+    for (const std::string& input : options.Inputs) {
+        std::string warnings;
+        const auto image = LoadImage(DescribeInput(input, options.Size), warnings);
+        std::cerr << warnings;
+        if (!image) {
+            ReportFailure(input, image.error().message);
+            ++failures;
+            continue;
+        }
+        const Histogram counts = ComputeHistogram(*image);
+        for (const ThresholdMethod method : options.Methods) {
+            const auto t = ComputeThreshold(method, counts);
+            const Cell name = TextCell(std::string(ThresholdMethodName(method)));
+            if (!t) {
+                table.Rows.push_back(
+                    {TextCell(input), name, {}, {}, {}, {}, {}, TextCell(t.error().message)});
+                continue;
+            }
+            table.Rows.push_back({TextCell(input),
+                                  name,
+                                  NumberCell(*t),
+                                  NumberCell(0),
+                                  NumberCell(*t),
+                                  NumberCell(*t + 1),
+                                  NumberCell(255),
+                                  {}});
+            if (!options.TryAll) {
+                continue;
+            }
+            const fs::path output =
+                fs::path(options.OutDir) / (fs::path(input).stem().string() + "-" +
+                                            std::string(ThresholdMethodFileName(method)) + ".bmp");
+            if (auto clash = OutputClash(output, options.Inputs, written)) {
+                ReportFailure(input, *clash);
+                ++failures;
+            } else if (auto saved = WriteTryAll(*image, *t, output); !saved) {
+                ReportFailure(input, saved.error().message);
+                ++failures;
+            }
+        }
+    }
+    std::cout << FormatTable(table, options.Format) << std::flush;
+    if (!std::cout) {
+        ReportFailure("standard output", "cannot write the table");
+        return kExitFailure;
+    }
+    return failures == 0 ? kExitSuccess : kExitFailure;
+}
+
+Expected<std::string> ApplyAutoInterval(const AutoChoice& choice, const Histogram& histogram,
+                                        const std::string& file, TreatmentParameters& parameters) {
+    const auto t = ComputeThreshold(choice.Method, histogram);
+    if (!t) {
+        return Error{std::string(ThresholdMethodName(choice.Method)) + ": " + t.error().message};
+    }
+    parameters.MinThreshold = choice.Light ? *t + 1 : 0;
+    parameters.MaxThreshold = choice.Light ? 255 : *t;
+    return file + ": " + std::string(ThresholdMethodName(choice.Method)) + " t = " + std::to_string(*t) + ", " +
+           (choice.Light ? "light" : "dark") + " item --min " + std::to_string(parameters.MinThreshold) +
+           " --max " + std::to_string(parameters.MaxThreshold) + "\n";
+}
+
+std::string_view SuggestHelp() noexcept {
+    return R"(Usage: kavel-cli suggest INPUT... [--method NAME]... [--format text|csv|json]
+                        [--try-all --out-dir DIR] [--size LxC]
+
+Prints, for each input and method, the automatic threshold t and the two
+intervals it implies: the dark item [0, t] and the light item [t + 1, 255].
+Every method puts t itself on the dark side. The intervals are ready for
+treat --min/--max (or the treatment dialog's Min and Max).
+
+      --method NAME   one of Default, Huang, Intermodes, IsoData, Li,
+                      MaxEntropy, Mean, MinError(I), Minimum, Moments, Otsu,
+                      Percentile, RenyiEntropy, Shanbhag, Triangle, Yen (any
+                      letter case; MinErrorI also); repeat for several
+                      (default: all sixteen)
+      --format KIND   text (aligned columns, default), csv or json
+      --try-all       with --out-dir DIR: write each method's whole-item result,
+                      the light item in 255 on 0, as DIR/NAME-METHOD.bmp
+      --size LxC      size of raw inputs, L lines by C columns
+  -h, --help          show this help
+
+A method that finds no threshold (an image of one tone, a histogram that
+never becomes bimodal for Intermodes and Minimum, ...) prints the reason in
+place of the numbers; that is not an error. Exit status 1 when an input could
+not be read or a result not written.
+)";
+}
+
+}  // namespace kavel::cli

@@ -1,0 +1,595 @@
+#include "kavel/threshold.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cctype>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace kavel {
+
+namespace {
+
+constexpr int kTones = 256;
+
+// The histogram with its prefix sums. Index k of a prefix array holds the sum
+// over tones 0 .. k-1, so the dark class of threshold t is [0, t + 1).
+// Counts, sums and sums of squares stay exact in double (below 2^53).
+struct Prepared {
+    const Histogram& h;
+    double total = 0;
+    int lo = 0;  // lowest tone present
+    int hi = 0;  // highest tone present
+    std::array<double, kTones + 1> n{};
+    std::array<double, kTones + 1> s{};
+    std::array<double, kTones + 1> q{};
+
+    explicit Prepared(const Histogram& counts) : h(counts) {
+        for (int g = 0; g < kTones; ++g) {
+            const auto c = static_cast<double>(counts[g]);
+            n[g + 1] = n[g] + c;
+            s[g + 1] = s[g] + c * g;
+            q[g + 1] = q[g] + c * g * g;
+        }
+        total = n[kTones];
+        while (lo < kTones && counts[lo] == 0) {
+            ++lo;
+        }
+        hi = kTones - 1;
+        while (hi > 0 && counts[hi] == 0) {
+            --hi;
+        }
+    }
+    double Count(int g) const { return static_cast<double>(h[g]); }
+    double P(int g) const { return Count(g) / total; }
+    // Pixels, sum and mean of the dark class [0, t] and of the light class.
+    double DarkCount(int t) const { return n[t + 1]; }
+    double LightCount(int t) const { return total - n[t + 1]; }
+    double DarkMean(int t) const { return s[t + 1] / n[t + 1]; }
+    double LightMean(int t) const { return (s[kTones] - s[t + 1]) / (total - n[t + 1]); }
+    // Fraction of the pixels at or below t.
+    double Cumulative(int t) const { return n[t + 1] / total; }
+};
+
+// A threshold is admissible when both classes hold pixels: lo <= t < hi.
+int Clamp(const Prepared& p, int t) {
+    return std::clamp(t, p.lo, p.hi - 1);
+}
+
+// The t in [lo, hi) with the largest score, the lowest on ties.
+template <class Score>
+int ArgMax(const Prepared& p, Score score) {
+    int best = p.lo;
+    double bestScore = -std::numeric_limits<double>::infinity();
+    for (int t = p.lo; t < p.hi; ++t) {
+        const double value = score(t);
+        if (value > bestScore) {
+            bestScore = value;
+            best = t;
+        }
+    }
+    return best;
+}
+
+// Midpoint of the two class means at split t.
+double MeanMidpoint(const Prepared& p, int t) {
+    return (p.DarkMean(t) + p.LightMean(t)) / 2;
+}
+
+// Ridler T.W., Calvard S., "Picture thresholding using an iterative selection
+// method", IEEE Trans. Systems, Man and Cybernetics 8(8), 1978. The procedure
+// as the paper runs it: start from the mean tone and move t to the midpoint of
+// the two class means until it stays. The midpoint grows with t, so the walk
+// is monotone and ends at the fixed point nearest the mean.
+int DefaultIsoData(const Prepared& p) {
+    int t = Clamp(p, static_cast<int>(std::floor(p.s[kTones] / p.total)));
+    for (int step = 0; step < kTones; ++step) {
+        const int next = Clamp(p, static_cast<int>(std::floor(MeanMidpoint(p, t))));
+        if (next == t) {
+            break;
+        }
+        t = next;
+    }
+    return t;
+}
+
+// Ridler & Calvard (as above), in the scanning form: the lowest t whose
+// class-mean midpoint lies in [t, t + 1), that is the lowest fixed point of
+// the iteration. The midpoint never decreases with t, so the first t with
+// midpoint < t + 1 is that fixed point (at t = hi - 1 the test always holds).
+int IsoData(const Prepared& p) {
+    for (int t = p.lo; t < p.hi; ++t) {
+        if (MeanMidpoint(p, t) < t + 1) {
+            return t;
+        }
+    }
+    return p.hi - 1;
+}
+
+// Glasbey C.A., "An analysis of histogram-based thresholding algorithms",
+// CVGIP: Graphical Models and Image Processing 55(6), 1993: the mean tone,
+// rounded down (exact in integers).
+int MeanTone(const Histogram& counts) {
+    std::int64_t pixels = 0;
+    std::int64_t sum = 0;
+    for (int g = 0; g < kTones; ++g) {
+        pixels += counts[g];
+        sum += counts[g] * g;
+    }
+    return static_cast<int>(sum / pixels);
+}
+
+// Otsu N., "A threshold selection method from gray-level histograms", IEEE
+// Trans. Systems, Man and Cybernetics 9(1), 1979: the largest between-class
+// variance n0 n1 (m0 - m1)^2. Over a run of empty bins the classes do not
+// change, so ties are exact and the lowest t of the run wins.
+int Otsu(const Prepared& p) {
+    return ArgMax(p, [&](int t) {
+        const double d = p.DarkMean(t) - p.LightMean(t);
+        return p.DarkCount(t) * p.LightCount(t) * d * d;
+    });
+}
+
+// Li C.H., Lee C.K., "Minimum cross entropy thresholding", Pattern
+// Recognition 26(4), 1993, iterated as in Li C.H., Tam P.K.S., "An iterative
+// algorithm for minimum cross entropy thresholding", Pattern Recognition
+// Letters 18(8), 1998: t <- (m1 - m0) / (ln m1 - ln m0), from the mean, until
+// it moves by less than half a tone. The classes are g <= t and g > t for the
+// real t. Tones are measured from the darkest one present; a dark class of
+// that tone alone has mean 0, where the step's limit is 0 itself.
+int Li(const Prepared& p) {
+    const double origin = p.lo;
+    double t = p.s[kTones] / p.total - origin;
+    for (int step = 0; step < 1000; ++step) {
+        const int split = Clamp(p, static_cast<int>(std::floor(t + origin)));
+        const double m0 = p.DarkMean(split) - origin;
+        const double m1 = p.LightMean(split) - origin;
+        const double next = m0 > 0 ? (m1 - m0) / (std::log(m1) - std::log(m0)) : 0.0;
+        const bool settled = std::abs(next - t) < 0.5;
+        t = next;
+        if (settled) {
+            break;
+        }
+    }
+    return Clamp(p, static_cast<int>(std::floor(t + origin)));
+}
+
+// Kapur J.N., Sahoo P.K., Wong A.K.C., "A new method for gray-level picture
+// thresholding using the entropy of the histogram", CVGIP 29(3), 1985: the
+// largest sum of the two class entropies. With e(k) the prefix sum of
+// p ln p, the entropy of a class of mass P is ln P - e / P.
+int MaxEntropy(const Prepared& p) {
+    std::array<double, kTones + 1> e{};
+    for (int g = 0; g < kTones; ++g) {
+        const double pg = p.P(g);
+        e[g + 1] = e[g] + (pg > 0 ? pg * std::log(pg) : 0.0);
+    }
+    return ArgMax(p, [&](int t) {
+        const double p0 = p.Cumulative(t);
+        const double p1 = 1 - p0;
+        return std::log(p0) - e[t + 1] / p0 + std::log(p1) - (e[kTones] - e[t + 1]) / p1;
+    });
+}
+
+// The t of the largest sum of Renyi entropies of order alpha (alpha != 1):
+// for a class of mass P, ln(sum p^alpha / P^alpha) / (1 - alpha).
+int RenyiThreshold(const Prepared& p, double alpha) {
+    std::array<double, kTones + 1> r{};
+    for (int g = 0; g < kTones; ++g) {
+        const double pg = p.P(g);
+        r[g + 1] = r[g] + (pg > 0 ? std::pow(pg, alpha) : 0.0);
+    }
+    return ArgMax(p, [&](int t) {
+        const double p0 = p.Cumulative(t);
+        const double p1 = 1 - p0;
+        const double h0 = std::log(r[t + 1] / std::pow(p0, alpha));
+        const double h1 = std::log((r[kTones] - r[t + 1]) / std::pow(p1, alpha));
+        return (h0 + h1) / (1 - alpha);
+    });
+}
+
+// Sahoo P., Wilkins C., Yeager J., "Threshold selection using Renyi's
+// entropy", Pattern Recognition 30(1), 1997: the thresholds of orders 0.5, 1
+// (Kapur's) and 2, sorted t1 <= t2 <= t3, combined with weights that depend on
+// which of them lie within 5 tones of each other:
+// t = t1 (P(t1) + w b1 / 4) + t2 w b2 / 4 + t3 (1 - P(t3) + w b3 / 4),
+// w = P(t3) - P(t1), rounded to the nearest tone.
+int RenyiEntropy(const Prepared& p) {
+    std::array<int, 3> t{RenyiThreshold(p, 0.5), MaxEntropy(p), RenyiThreshold(p, 2.0)};
+    std::sort(t.begin(), t.end());
+    const bool close12 = std::abs(t[0] - t[1]) <= 5;
+    const bool close23 = std::abs(t[1] - t[2]) <= 5;
+    std::array<double, 3> b{1, 2, 1};
+    if (close12 && !close23) {
+        b = {0, 1, 3};
+    } else if (!close12 && close23) {
+        b = {3, 1, 0};
+    }
+    const double p1 = p.Cumulative(t[0]);
+    const double p3 = p.Cumulative(t[2]);
+    const double w = p3 - p1;
+    const double combined = t[0] * (p1 + w * b[0] / 4) + t[1] * w * b[1] / 4 + t[2] * (1 - p3 + w * b[2] / 4);
+    return Clamp(p, static_cast<int>(std::lround(combined)));
+}
+
+// Huang L.K., Wang M.J.J., "Image thresholding by minimizing the measures of
+// fuzziness", Pattern Recognition 28(1), 1995: each tone belongs to its class
+// with membership 1 / (1 + |g - class mean| / (hi - lo)); the threshold has
+// the least fuzziness, the pixel-weighted sum of Shannon's function
+// -u ln u - (1 - u) ln(1 - u).
+int Huang(const Prepared& p) {
+    const double range = p.hi - p.lo;
+    const auto shannon = [](double u) { return u >= 1 ? 0.0 : -u * std::log(u) - (1 - u) * std::log(1 - u); };
+    return ArgMax(p, [&](int t) {
+        const double m0 = p.DarkMean(t);
+        const double m1 = p.LightMean(t);
+        double fuzziness = 0;
+        for (int g = p.lo; g <= p.hi; ++g) {
+            if (p.h[g] != 0) {
+                const double m = g <= t ? m0 : m1;
+                fuzziness += p.Count(g) * shannon(1 / (1 + std::abs(g - m) / range));
+            }
+        }
+        return -fuzziness;
+    });
+}
+
+// Yen J.C., Chang F.J., Chang S., "A new criterion for automatic multilevel
+// thresholding", IEEE Trans. Image Processing 4(3), 1995: the largest
+// correlation -ln(G0 G1) + 2 ln(P0 P1), with G the sums of p^2 of each class.
+int Yen(const Prepared& p) {
+    std::array<double, kTones + 1> g2{};
+    for (int g = 0; g < kTones; ++g) {
+        g2[g + 1] = g2[g] + p.P(g) * p.P(g);
+    }
+    return ArgMax(p, [&](int t) {
+        const double p0 = p.Cumulative(t);
+        const double g0 = g2[t + 1];
+        const double g1 = g2[kTones] - g2[t + 1];
+        return -std::log(g0 * g1) + 2 * std::log(p0 * (1 - p0));
+    });
+}
+
+// The admissible t whose fraction of pixels at or below it is nearest to
+// fraction, the lowest on ties (Doyle's p-tile). Compared in pixels, where
+// the counts are exact: 0.3 and 0.7 are then equally near to 0.5.
+int PTile(const Prepared& p, double fraction) {
+    const double wanted = fraction * p.total;
+    return ArgMax(p, [&](int t) { return -std::abs(p.DarkCount(t) - wanted); });
+}
+
+// Doyle W., "Operations useful for similarity-invariant pattern recognition",
+// Journal of the ACM 9(2), 1962: the p-tile with half of the pixels dark.
+int Percentile(const Prepared& p) {
+    return PTile(p, 0.5);
+}
+
+// Tsai W.H., "Moment-preserving thresholding: a new approach", CVGIP 29(3),
+// 1985: the two-tone image z0 < z1 with the first three moments of the
+// image, z0 taking the fraction p0 of the pixels; the threshold is the p0-tile.
+Expected<int> Moments(const Prepared& p) {
+    double m1 = 0;
+    double m2 = 0;
+    double m3 = 0;
+    for (int g = p.lo; g <= p.hi; ++g) {
+        const double pg = p.P(g);
+        m1 += pg * g;
+        m2 += pg * g * g;
+        m3 += pg * g * g * g;
+    }
+    // c0 + c1 z + z^2 = 0 has the roots z0, z1: c0 m0 + c1 m1 = -m2 and
+    // c0 m1 + c1 m2 = -m3 with m0 = 1.
+    const double cd = m2 - m1 * m1;
+    const double c0 = (-m2 * m2 + m1 * m3) / cd;
+    const double c1 = (m1 * m2 - m3) / cd;
+    const double root = std::sqrt(std::max(0.0, c1 * c1 - 4 * c0));
+    const double z0 = (-c1 - root) / 2;
+    const double z1 = (-c1 + root) / 2;
+    const double p0 = (z1 - m1) / (z1 - z0);
+    if (!std::isfinite(p0)) {
+        return Error{"the moments give no two-tone image"};
+    }
+    return PTile(p, p0);
+}
+
+// Shanbhag A.G., "Utilization of information measure as a means of image
+// thresholding", CVGIP: Graphical Models and Image Processing 56(5), 1994.
+// A tone's membership in its class grows from 1/2 next to the threshold to 1
+// far from it: 1 - (mass of the class between it and the far end) / (2 P).
+// The threshold balances the information -sum p ln(membership) / P of the
+// two classes.
+int Shanbhag(const Prepared& p) {
+    return ArgMax(p, [&](int t) {
+        const double p0 = p.Cumulative(t);
+        const double p1 = 1 - p0;
+        double dark = 0;
+        double before = 0;  // mass of the dark class below g
+        for (int g = p.lo; g <= t; ++g) {
+            dark -= p.P(g) * std::log(1 - before / (2 * p0));
+            before += p.P(g);
+        }
+        double light = 0;
+        double after = 0;  // mass of the light class above g
+        for (int g = p.hi; g > t; --g) {
+            light -= p.P(g) * std::log(1 - after / (2 * p1));
+            after += p.P(g);
+        }
+        return -std::abs(dark / p0 - light / p1);
+    });
+}
+
+// Kittler J., Illingworth J., "Minimum error thresholding", Pattern
+// Recognition 19(1), 1986, in its iterative form: from the mean, model each
+// class as a normal law and move t to where the two weighted densities meet
+// (the root of a quadratic between the class means), until t stays.
+Expected<int> MinErrorI(const Prepared& p) {
+    int t = Clamp(p, MeanTone(p.h));
+    for (int step = 0; step < kTones; ++step) {
+        const double n0 = p.DarkCount(t);
+        const double n1 = p.LightCount(t);
+        const double m0 = p.DarkMean(t);
+        const double m1 = p.LightMean(t);
+        const double v0 = p.q[t + 1] / n0 - m0 * m0;
+        const double v1 = (p.q[kTones] - p.q[t + 1]) / n1 - m1 * m1;
+        if (!(v0 > 1e-9) || !(v1 > 1e-9)) {
+            return Error{"a class has a single tone (zero variance) at t = " + std::to_string(t)};
+        }
+        // w1 g^2 - 2 w2 g + w3 = 0 where the two weighted normal densities are equal.
+        const double w1 = 1 / v0 - 1 / v1;
+        const double w2 = m0 / v0 - m1 / v1;
+        const double w3 = m0 * m0 / v0 - m1 * m1 / v1 + std::log(v0 / v1) + 2 * std::log(n1 / n0);
+        double g = 0;
+        if (std::abs(w1) < 1e-12) {
+            g = w3 / (2 * w2);
+        } else {
+            const double disc = w2 * w2 - w1 * w3;
+            if (disc < 0) {
+                return Error{"the two classes' densities do not meet at t = " + std::to_string(t)};
+            }
+            const double a = (w2 + std::sqrt(disc)) / w1;
+            const double b = (w2 - std::sqrt(disc)) / w1;
+            g = (a >= m0 && a <= m1) ? a : b;
+        }
+        if (!std::isfinite(g) || g < m0 || g > m1) {
+            return Error{"the two classes' densities do not meet between their means at t = " +
+                         std::to_string(t)};
+        }
+        const int next = Clamp(p, static_cast<int>(std::floor(g)));
+        if (next == t) {
+            return t;
+        }
+        t = next;
+    }
+    return Error{"does not converge"};
+}
+
+// Prewitt J.M.S., Mendelsohn M.L., "The analysis of cell images", Annals of
+// the New York Academy of Sciences 128(3), 1966: smooth the histogram with a
+// running mean of three until it has exactly two local maxima. Only the
+// occupied range [lo, hi] is smoothed, and at least once (a raw histogram of
+// few tones is a comb); beyond its ends the end bin repeats. A maximum is
+// where the smoothed histogram, rising, starts to fall: a run of equal bins
+// counts once, at its last bin, and the first bin counts when the histogram
+// falls right after it. Gives the smoothed histogram and the two maxima.
+struct Bimodal {
+    std::vector<double> y;  // y[k] is tone lo + k
+    int first = 0;
+    int second = 0;
+};
+
+Expected<Bimodal> SmoothUntilBimodal(const Prepared& p) {
+    const int size = p.hi - p.lo + 1;
+    Bimodal b;
+    b.y.resize(static_cast<std::size_t>(size));
+    for (int k = 0; k < size; ++k) {
+        b.y[k] = p.Count(p.lo + k);
+    }
+    std::vector<double> next(b.y.size());
+    std::vector<int> maxima;
+    for (int round = 0; round < kMaxSmoothings; ++round) {
+        for (int k = 0; k < size; ++k) {
+            const double left = b.y[std::max(k - 1, 0)];
+            const double right = b.y[std::min(k + 1, size - 1)];
+            next[k] = (left + b.y[k] + right) / 3;
+        }
+        b.y.swap(next);
+        maxima.clear();
+        bool rising = true;
+        for (int k = 0; k + 1 < size && maxima.size() <= 2; ++k) {
+            if (rising && b.y[k + 1] < b.y[k]) {
+                maxima.push_back(k);
+                rising = false;
+            } else if (!rising && b.y[k + 1] > b.y[k]) {
+                rising = true;
+            }
+        }
+        if (maxima.size() == 2) {
+            b.first = maxima[0];
+            b.second = maxima[1];
+            return b;
+        }
+    }
+    return Error{"the histogram does not become bimodal within " + std::to_string(kMaxSmoothings) +
+                 " smoothings"};
+}
+
+// Prewitt & Mendelsohn (as above): halfway between the two maxima.
+Expected<int> Intermodes(const Prepared& p) {
+    auto b = SmoothUntilBimodal(p);
+    if (!b) {
+        return b.error();
+    }
+    return Clamp(p, p.lo + (b->first + b->second) / 2);
+}
+
+// Prewitt & Mendelsohn (as above): the lowest smoothed bin between the two
+// maxima, the first of equal ones.
+Expected<int> Minimum(const Prepared& p) {
+    auto b = SmoothUntilBimodal(p);
+    if (!b) {
+        return b.error();
+    }
+    const auto begin = b->y.begin();
+    const auto lowest = std::min_element(begin + b->first, begin + b->second + 1);
+    return Clamp(p, p.lo + static_cast<int>(lowest - begin));
+}
+
+// Zack G.W., Rogers W.E., Latt S.A., "Automatic measurement of sister
+// chromatid exchange frequency", Journal of Histochemistry and Cytochemistry
+// 25(7), 1977: a line from the histogram's peak (the lowest of equal ones) to
+// the far end of its longer tail, the last occupied tone taken at count 0;
+// the threshold is the tone whose bar lies farthest below that line. When
+// both tails are equally long the dark one is taken.
+int Triangle(const Prepared& p) {
+    int peak = p.lo;
+    for (int g = p.lo; g <= p.hi; ++g) {
+        if (p.h[g] > p.h[peak]) {
+            peak = g;
+        }
+    }
+    const bool lightTail = p.hi - peak > peak - p.lo;
+    const int end = lightTail ? p.hi : p.lo;
+    const int step = lightTail ? 1 : -1;
+    const double top = p.Count(peak);
+    int best = peak;
+    double bestGap = -std::numeric_limits<double>::infinity();
+    for (int g = peak; g != end + step; g += step) {
+        // Vertical gap between the line and the bar: proportional to the
+        // perpendicular distance, the line being fixed.
+        const double line = end == peak ? 0.0 : top * (end - g) / static_cast<double>(end - peak);
+        const double gap = line - p.Count(g);
+        if (gap > bestGap) {
+            bestGap = gap;
+            best = g;
+        }
+    }
+    return Clamp(p, best);
+}
+
+std::string Lower(std::string_view text) {
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+    return lower;
+}
+
+}  // namespace
+
+std::string_view ThresholdMethodName(ThresholdMethod method) noexcept {
+    switch (method) {
+        case ThresholdMethod::Default:
+            return "Default";
+        case ThresholdMethod::Huang:
+            return "Huang";
+        case ThresholdMethod::Intermodes:
+            return "Intermodes";
+        case ThresholdMethod::IsoData:
+            return "IsoData";
+        case ThresholdMethod::Li:
+            return "Li";
+        case ThresholdMethod::MaxEntropy:
+            return "MaxEntropy";
+        case ThresholdMethod::Mean:
+            return "Mean";
+        case ThresholdMethod::MinErrorI:
+            return "MinError(I)";
+        case ThresholdMethod::Minimum:
+            return "Minimum";
+        case ThresholdMethod::Moments:
+            return "Moments";
+        case ThresholdMethod::Otsu:
+            return "Otsu";
+        case ThresholdMethod::Percentile:
+            return "Percentile";
+        case ThresholdMethod::RenyiEntropy:
+            return "RenyiEntropy";
+        case ThresholdMethod::Shanbhag:
+            return "Shanbhag";
+        case ThresholdMethod::Triangle:
+            return "Triangle";
+        case ThresholdMethod::Yen:
+            return "Yen";
+    }
+    return "";
+}
+
+std::string_view ThresholdMethodFileName(ThresholdMethod method) noexcept {
+    return method == ThresholdMethod::MinErrorI ? "MinErrorI" : ThresholdMethodName(method);
+}
+
+std::optional<ThresholdMethod> ThresholdMethodByName(std::string_view name) noexcept {
+    const std::string wanted = Lower(name);
+    for (const ThresholdMethod method : kAllThresholdMethods) {
+        if (wanted == Lower(ThresholdMethodName(method)) ||
+            wanted == Lower(ThresholdMethodFileName(method))) {
+            return method;
+        }
+    }
+    if (wanted == "minerror") {
+        return ThresholdMethod::MinErrorI;
+    }
+    return std::nullopt;
+}
+
+Expected<int> ComputeThreshold(ThresholdMethod method, const Histogram& counts) {
+    const Prepared p(counts);
+    if (p.total <= 0) {
+        return Error{"the image has no pixels"};
+    }
+    if (p.lo == p.hi) {
+        return Error{"the image has a single tone (" + std::to_string(p.lo) + "): nothing to separate"};
+    }
+    int t = 0;
+    switch (method) {
+        case ThresholdMethod::Default:
+            t = DefaultIsoData(p);
+            break;
+        case ThresholdMethod::Huang:
+            t = Huang(p);
+            break;
+        case ThresholdMethod::Intermodes:
+            return Intermodes(p);
+        case ThresholdMethod::IsoData:
+            t = IsoData(p);
+            break;
+        case ThresholdMethod::Li:
+            t = Li(p);
+            break;
+        case ThresholdMethod::MaxEntropy:
+            t = MaxEntropy(p);
+            break;
+        case ThresholdMethod::Mean:
+            t = Clamp(p, MeanTone(counts));
+            break;
+        case ThresholdMethod::MinErrorI:
+            return MinErrorI(p);
+        case ThresholdMethod::Minimum:
+            return Minimum(p);
+        case ThresholdMethod::Moments:
+            return Moments(p);
+        case ThresholdMethod::Otsu:
+            t = Otsu(p);
+            break;
+        case ThresholdMethod::Percentile:
+            t = Percentile(p);
+            break;
+        case ThresholdMethod::RenyiEntropy:
+            t = RenyiEntropy(p);
+            break;
+        case ThresholdMethod::Shanbhag:
+            t = Shanbhag(p);
+            break;
+        case ThresholdMethod::Triangle:
+            t = Triangle(p);
+            break;
+        case ThresholdMethod::Yen:
+            t = Yen(p);
+            break;
+    }
+    assert(t >= p.lo && t < p.hi);
+    return t;
+}
+
+}  // namespace kavel

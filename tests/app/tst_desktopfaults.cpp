@@ -1,0 +1,437 @@
+// What a person meets on the desktop and the offscreen tests once missed: the
+// magnifier's pixels, the file dialogs' name box, completion list and preview,
+// text that fits its boxes, the keyboard in the Info dialogs, the standard
+// glyphs, where saves start, and opens the memory cannot hold.
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <QAbstractItemView>
+#include <QBitmap>
+#include <QCompleter>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QtTest>
+#include <optional>
+
+#include "author.h"
+#include "copyrigth.h"
+#include "diagkaveltreatment.h"
+#include "dialogdriver.h"
+#include "englishinfo.h"
+#include "filepreview.h"
+#include "frenchinfo.h"
+#include "guiutil.h"
+#include "histogris.h"
+#include "imagesize.h"
+#include "imagewindow.h"
+#include "kavel/bitmap.h"
+#include "kavel/rawimage.h"
+#include "kavelapplication.h"
+#include "mainwindow.h"
+#include "spanishinfo.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KAVEL_NO_ADDRESS_LIMIT 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KAVEL_NO_ADDRESS_LIMIT 1
+#endif
+#endif
+
+namespace {
+
+bool WriteBytes(const QString& fileName, const QByteArray& bytes) {
+    QFile file(fileName);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QLineEdit* NameBox(QWidget* dialog) {
+    return dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+}
+
+// Lowers the address-space limit to what is in use plus headroom for as
+// long as it lives.
+class AddressLimit {
+public:
+    explicit AddressLimit(std::uint64_t headroom) {
+        getrlimit(RLIMIT_AS, &saved_);
+        QFile status(QStringLiteral("/proc/self/status"));
+        std::uint64_t used = 0;
+        if (status.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& line : status.readAll().split('\n')) {
+                if (line.startsWith("VmSize:")) {
+                    used = line.mid(7).trimmed().split(' ').constFirst().toULongLong() * 1024;
+                }
+            }
+        }
+        rlimit lowered = saved_;
+        lowered.rlim_cur = used + headroom;
+        setrlimit(RLIMIT_AS, &lowered);
+    }
+    ~AddressLimit() { setrlimit(RLIMIT_AS, &saved_); }
+    AddressLimit(const AddressLimit&) = delete;
+    AddressLimit& operator=(const AddressLimit&) = delete;
+
+private:
+    rlimit saved_{};
+};
+
+QList<QDialog*> FixedTextDialogs() {
+    return {AuthorForm,      CopyrigthForm, EnglishInfoForm, FrenchInfoForm,
+            SpanishInfoForm, ImageSizeForm, HistoGrisForm,   DiagKavelTreatForm};
+}
+
+}  // namespace
+
+class DesktopFaultsTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::optional<ApplicationWindows> windows_;
+    std::optional<QTemporaryDir> dir_;
+
+private Q_SLOTS:
+    void init() {
+        QApplication::setQuitOnLastWindowClosed(false);
+        windows_.emplace(CreateApplicationWindows());
+        dir_.emplace();
+        QVERIFY(dir_->isValid());
+    }
+    void cleanup() {
+        windows_.reset();
+        dir_.reset();
+    }
+
+    // Read back from the cursor itself: black where the resource draws the
+    // lens ring, the cross and the handle, transparent everywhere else.
+    void magnifierPixels() {
+        const QCursor cursor = ScreenCursorByNumber(crMagnifier);
+        QCOMPARE(cursor.hotSpot(), QPoint(13, 12));
+        const QImage shape = cursor.bitmap().toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage mask = cursor.mask().toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(shape.size(), QSize(32, 32));
+        QCOMPARE(mask.size(), QSize(32, 32));
+        const auto opaque = [&](int x, int y) { return qGray(mask.pixel(x, y)) < 128; };
+        const auto black = [&](int x, int y) { return qGray(shape.pixel(x, y)) < 128; };
+        const QImage picture(QStringLiteral(":/cursors/LoupeCurseur.xpm"));
+        int drawn = 0;
+        for (int y = 0; y < 32; ++y) {
+            for (int x = 0; x < 32; ++x) {
+                const bool inResource = qAlpha(picture.pixel(x, y)) != 0;
+                QCOMPARE(opaque(x, y), inResource);
+                if (inResource) {
+                    QVERIFY(black(x, y));
+                    ++drawn;
+                }
+            }
+        }
+        QVERIFY(drawn > 100 && drawn < 400);                         // a drawing, not a square
+        QVERIFY(opaque(10, 3) && opaque(4, 12));                     // the lens ring, top and left
+        QVERIFY(opaque(13, 12) && opaque(9, 8));                     // the cross at the hot spot and its arm
+        QVERIFY(!opaque(9, 12) && !opaque(13, 9));                   // the lens between the arms
+        QVERIFY(!opaque(0, 0) && !opaque(31, 0) && !opaque(0, 31));  // the corners
+        QVERIFY(opaque(30, 30));                                     // the handle
+    }
+
+    // No name the user did not type, and the folder shown exists.
+    void fileDialogsOpenWithAnEmptyNameBox() {
+        for (QFileDialog* dialog :
+             {MainForm->OpenPictureDialog, MainForm->SavePictureDialog1, HistoGrisForm->SaveDialog1}) {
+            QString name = QStringLiteral("<not shown>");
+            QString folder;
+            ModalScript script({[&](QWidget* w) {
+                name = NameBox(w)->text();
+                folder = qobject_cast<QFileDialog*>(w)->directory().absolutePath();
+                CancelDialog()(w);
+            }});
+            if (dialog == MainForm->OpenPictureDialog) {
+                MainForm->OpenImage();
+            } else if (dialog == MainForm->SavePictureDialog1) {
+                MainForm->SaveResult();
+            } else {
+                HistoGrisForm->BitBtnSaveClick();
+            }
+            QVERIFY(script.Done());
+            QCOMPARE(name, QString());
+            QVERIFY2(QFileInfo(folder).isDir(), qPrintable(folder));
+            QVERIFY(dialog->findChild<TFilePreview*>() != nullptr);
+        }
+    }
+
+    // The list must not outlive its dialog: it would take the next click.
+    void completionListClosesWithItsDialog() {
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("scene.raw")), QByteArray(4, '\1')));
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("scene.txt")), "2 2"));
+        QWidget* popup = nullptr;
+        bool shownDuring = false;
+        ModalScript script({[&](QWidget* w) {
+            auto* dialog = qobject_cast<QFileDialog*>(w);
+            dialog->setDirectory(dir_->path());
+            QCompleter* completer = NameBox(w)->completer();
+            NameBox(w)->setFocus();
+            QTest::keyClicks(NameBox(w), QStringLiteral("sc"));
+            popup = completer->popup();
+            // The folder's listing arrives in the background.
+            for (int i = 0; i < 100 && !popup->isVisible(); ++i) {
+                QTest::qWait(20);
+                completer->complete();
+            }
+            shownDuring = popup->isVisible();
+            ChooseFile(dir_->filePath(QStringLiteral("scene.raw")), QStringLiteral("Raw Image [*.raw]"))(w);
+        }});
+        MainForm->OpenImage();
+        QVERIFY(script.Done());
+        QVERIFY(shownDuring);
+        QVERIFY(!popup->isVisible());
+        QCOMPARE(MainForm->ImageLines, 2);
+    }
+
+    void previewReadsOurImages() {
+        // A two-tone raw image sized by its descriptor.
+        QByteArray pixels;
+        for (int i = 0; i < 300 * 200; ++i) {
+            pixels.append(static_cast<char>((i / 7) % 2 != 0 ? 255 : 0));
+        }
+        const QString raw = dir_->filePath(QStringLiteral("two.raw"));
+        QVERIFY(WriteBytes(raw, pixels));
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("two.txt")), "200\r\n300\r\n"));
+        const std::optional<PreviewPicture> fromRaw = ReadPreview(raw);
+        QVERIFY(fromRaw.has_value());
+        QCOMPARE(fromRaw->Lines, 200);
+        QCOMPARE(fromRaw->Columns, 300);
+        QCOMPARE(fromRaw->Thumbnail.width(), kPreviewSide);
+        for (int y = 0; y < fromRaw->Thumbnail.height(); ++y) {
+            for (int x = 0; x < fromRaw->Thumbnail.width(); ++x) {
+                const QRgb p = fromRaw->Thumbnail.pixel(x, y);
+                QVERIFY(p == qRgb(0, 0, 0) || p == qRgb(255, 255, 255));  // not smoothed
+            }
+        }
+
+        kavel::ByteMatrix rows = kavel::AllocateByteMatrix(40, 30).value();
+        rows[29][39] = 200;
+        const QString bmp = dir_->filePath(QStringLiteral("b.bmp"));
+        QVERIFY(kavel::WriteBitmapFile(ToPath(bmp), rows).ok());
+        const std::optional<PreviewPicture> fromBitmap = ReadPreview(bmp);
+        QVERIFY(fromBitmap.has_value());
+        QCOMPARE(QSize(fromBitmap->Columns, fromBitmap->Lines), QSize(40, 30));
+        QCOMPARE(fromBitmap->Thumbnail.pixel(39, 29), qRgb(200, 200, 200));
+
+        // Nothing, and at once, for what cannot or must not be read.
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("alone.raw")), pixels));
+        QVERIFY(!ReadPreview(dir_->filePath(QStringLiteral("alone.raw"))));
+        const QString fifo = dir_->filePath(QStringLiteral("pipe.raw"));
+        QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("pipe.txt")), "2 2"));
+        QVERIFY(!ReadPreview(fifo));
+        QFile big(dir_->filePath(QStringLiteral("big.raw")));
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(kPreviewMaxFileBytes + 1));
+        big.close();
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("big.txt")), "1 1"));
+        QVERIFY(!ReadPreview(big.fileName()));
+        QVERIFY(!ReadPreview(dir_->path()));
+
+        TFilePreview pane;
+        pane.ShowFile(raw);
+        QCOMPARE(pane.SizeText()->text(), QStringLiteral("200 lines x 300 columns"));
+        QVERIFY(!pane.Picture()->pixmap().isNull());
+        pane.ShowFile(fifo);
+        QVERIFY(pane.SizeText()->text().isEmpty());
+    }
+
+    // Every fixed box holds its fixed text at the font in use.
+    void textFitsItsBoxes() {
+        if (!RegisterFormFont()) {
+            QSKIP("Wine's MS Sans Serif (fonts-wine) is not installed; the fallback is wider");
+        }
+        QCOMPARE(QFontInfo(FormFont()).family(), QStringLiteral("MS Sans Serif"));
+        for (QDialog* dialog : FixedTextDialogs()) {
+            dialog->show();
+            QVERIFY(QTest::qWaitForWindowExposed(dialog));
+            for (const QLabel* label : dialog->findChildren<QLabel*>()) {
+                if (label->window() != dialog) {
+                    continue;  // a file dialog's own
+                }
+                const QFontMetrics metrics(label->font());
+                QVERIFY2(metrics.horizontalAdvance(label->text()) <= label->width() &&
+                             metrics.height() <= label->height() + 2,
+                         qPrintable(dialog->objectName() + QStringLiteral(": ") + label->text()));
+            }
+            for (const QRadioButton* radio : dialog->findChildren<QRadioButton*>()) {
+                QVERIFY2(radio->sizeHint().width() <= radio->width(), qPrintable(radio->text()));
+            }
+            for (const QGroupBox* box : dialog->findChildren<QGroupBox*>()) {
+                QVERIFY2(box->fontMetrics().horizontalAdvance(box->title()) + 16 <= box->width(),
+                         qPrintable(box->title()));
+            }
+            for (QPlainTextEdit* memo : dialog->findChildren<QPlainTextEdit*>()) {
+                // The designed Spanish box holds 14 lines of 13 pixels: its
+                // 15th line ("de la imagen ...") needs the keyboard there too.
+                const int shown = dialog == SpanishInfoForm ? 14 : memo->document()->blockCount();
+                QTextDocument* text = memo->document();
+                qreal height = 2 * text->documentMargin();
+                int line = 0;
+                for (QTextBlock block = text->begin(); block.isValid(); block = block.next(), ++line) {
+                    QVERIFY2(block.lineCount() == 1, qPrintable(block.text()));  // no line wraps
+                    if (line < shown) {
+                        height += text->documentLayout()->blockBoundingRect(block).height();
+                    }
+                }
+                QVERIFY2(height <= memo->viewport()->height(), qPrintable(dialog->objectName()));
+            }
+            dialog->hide();
+        }
+        // The tick labels stand 20 pixels apart and must not run together.
+        QList<QLabel*> ticks = HistoGrisForm->findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
+        std::sort(ticks.begin(), ticks.end(), [](QLabel* a, QLabel* b) { return a->x() < b->x(); });
+        for (qsizetype i = 0; i + 1 < ticks.size(); ++i) {
+            QVERIFY2(ticks[i]->x() + ticks[i]->fontMetrics().horizontalAdvance(ticks[i]->text()) <
+                         ticks[i + 1]->x(),
+                     qPrintable(ticks[i]->text()));
+            QCOMPARE(ticks[i]->font().letterSpacing(), 0.0);
+        }
+    }
+
+    // The box keeps taking typed text; Tab goes on to OK.
+    void infoDialogsLetTabReachOk_data() {
+        QTest::addColumn<int>("which");
+        QTest::newRow("English") << 0;
+        QTest::newRow("French") << 1;
+        QTest::newRow("Spanish") << 2;
+    }
+
+    void infoDialogsLetTabReachOk() {
+        QFETCH(int, which);
+        const QList<QDialog*> dialogs = {EnglishInfoForm, FrenchInfoForm, SpanishInfoForm};
+        {
+            QDialog* dialog = dialogs[which];
+            dialog->show();
+            dialog->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(dialog));
+            auto* memo = dialog->findChild<QPlainTextEdit*>(QStringLiteral("Memo1"));
+            auto* ok = dialog->findChild<QPushButton*>(QStringLiteral("BitBtn1"));
+            memo->setFocus();
+            QCOMPARE(QApplication::focusWidget(), memo);
+            const QString before = memo->toPlainText();
+            QTest::keyClick(memo, Qt::Key_Tab);
+            QCOMPARE(memo->toPlainText(), before);
+            QCOMPARE(QApplication::focusWidget(), ok);
+            memo->setFocus();
+            QTest::keyClicks(memo, QStringLiteral("x"));
+            QCOMPARE(memo->toPlainText().size(), before.size() + 1);
+            dialog->hide();
+        }
+    }
+
+    void okAndCancelCarryTheStandardGlyphs() {
+        const QList<QPair<QDialog*, QString>> buttons = {
+            {DiagKavelTreatForm, QStringLiteral("BitBtn1")}, {DiagKavelTreatForm, QStringLiteral("BitBtn2")},
+            {HistoGrisForm, QStringLiteral("BitBtnOK")},     {ImageSizeForm, QStringLiteral("BitBtn1")},
+            {AuthorForm, QStringLiteral("BitBtn1")},         {EnglishInfoForm, QStringLiteral("BitBtn1")}};
+        for (const auto& [dialog, name] : buttons) {
+            auto* button = dialog->findChild<QPushButton*>(name);
+            QVERIFY(button != nullptr);
+            QVERIFY2(!button->icon().isNull(), qPrintable(dialog->objectName() + QStringLiteral(".") + name));
+        }
+    }
+
+    // A folder we may not write in (the installed samples) is not where a
+    // save starts.
+    void savesStartWhereTheyCanWrite() {
+        QCOMPARE(WritableSaveFolder(dir_->path()), dir_->path());
+        const QString missing = dir_->filePath(QStringLiteral("missing"));
+        const QString fallback = WritableSaveFolder(missing);
+        QVERIFY(fallback != missing);
+        QVERIFY(QFileInfo(fallback).isWritable());
+        const QString locked = dir_->filePath(QStringLiteral("locked"));
+        QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("locked")));
+        QVERIFY(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        if (QFileInfo(locked).isWritable()) {
+            QSKIP("running with the right to write anywhere");
+        }
+        MainForm->ImageDirectory = locked;
+        QString shown;
+        ModalScript script({[&](QWidget* w) {
+            shown = qobject_cast<QFileDialog*>(w)->directory().absolutePath();
+            CancelDialog()(w);
+        }});
+        MainForm->SaveResult();
+        QVERIFY(script.Done());
+        QCOMPARE(shown, fallback);
+    }
+
+    // The size written is the result matrix's, even when the working size has
+    // moved on (the size dialog writes it as it is typed).
+    void saveTakesItsSizeFromTheResult() {
+        MainForm->ResultRows = kavel::AllocateByteMatrix(3, 2).value();
+        MainForm->ImageLines = 7;
+        MainForm->ImageColumns = 9;
+        const QString name = dir_->filePath(QStringLiteral("r"));
+        ModalScript script({ChooseFile(name, QStringLiteral("Raster Images [*.raw]"))});
+        MainForm->SaveResult();
+        QVERIFY(script.Done());
+        QCOMPARE(QFileInfo(name + QStringLiteral(".raw")).size(), 6);
+        const kavel::Expected<kavel::ImageSize> size =
+            kavel::ReadDescriptorFile(ToPath(name + QStringLiteral(".txt")));
+        QVERIFY(size.ok());
+        QCOMPARE(size->Lines, 2);
+        QCOMPARE(size->Columns, 3);
+    }
+
+    // A small file whose descriptor claims more than the machine can hold is
+    // refused before anything is committed, with the size and the memory.
+    void openRefusesWhatMemoryCannotHold() {
+#ifdef KAVEL_NO_ADDRESS_LIMIT
+        QSKIP("the address sanitizer reserves more address space than any limit");
+#else
+        const QString image = dir_->filePath(QStringLiteral("huge.raw"));
+        QVERIFY(WriteBytes(image, QByteArray(1000, '\7')));
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("huge.txt")), "60000 60000"));
+        MainForm->ImageLines = 5;
+        SeenMessage refusal;
+        {
+            const AddressLimit limit(std::uint64_t{1} << 30);
+            ModalScript script({ChooseFile(image, QStringLiteral("Raw Image [*.raw]")), ReadMessage(refusal),
+                                CancelDialog()});
+            MainForm->OpenImage();
+            QVERIFY(script.Done());
+        }
+        QVERIFY(refusal.Seen);
+        QVERIFY2(refusal.Text.contains(QStringLiteral("60000 lines and 60000 columns")),
+                 qPrintable(refusal.Text));
+        QVERIFY2(refusal.Text.contains(QStringLiteral("10.1 GB")), qPrintable(refusal.Text));
+        QCOMPARE(MainForm->ImageLines, 5);
+        QVERIFY(MainForm->SourceRows.Empty());
+        QVERIFY(!OpenMemoryRefusal(480, 640).has_value());
+#endif
+    }
+
+    // No display bitmap: the window says so instead of staying blank.
+    void displayBitmapFailureIsReported() {
+#ifdef KAVEL_NO_ADDRESS_LIMIT
+        QSKIP("the address sanitizer reserves more address space than any limit");
+#else
+        kavel::ByteMatrix rows = kavel::AllocateByteMatrix(1, 64 << 20).value();
+        bool shown = true;
+        {
+            const AddressLimit limit(16 << 20);
+            shown = ImageForm->SetImage(MainForm->CreateRasterImage(rows));
+        }
+        QVERIFY(!shown);
+        QVERIFY(ImageForm->DisplayBitmap() == nullptr);
+        QVERIFY(DisplayFailureText(MainForm->CreateRasterImage(rows))
+                    .contains(QStringLiteral("67108864 lines and 1 columns")));
+        QVERIFY(ImageForm->SetImage(MainForm->CreateRasterImage(rows)));  // with the memory back
+#endif
+    }
+};
+
+QTEST_MAIN(DesktopFaultsTest)
+#include "tst_desktopfaults.moc"
