@@ -209,8 +209,8 @@ RunPlan PlanRun(const Batch& batch, const std::optional<ImageSize>& size) {
 
 // --auto: sets the interval from the input's histogram. The line that reports
 // it goes to standard output, or to standard error when the image does.
-bool ChooseInterval(const TreatOptions& options, const RunPlan& plan, std::size_t i, const Histogram& histogram,
-                    TreatmentParameters& parameters, InputReport& report) {
+bool ChooseInterval(const TreatOptions& options, const RunPlan& plan, std::size_t i,
+                    const Histogram& histogram, TreatmentParameters& parameters, InputReport& report) {
     const std::string& input = plan.Inputs.Inputs()[i];
     const auto line = ApplyAutoInterval(*options.Auto, histogram, InputDisplayName(input), parameters);
     if (!line) {

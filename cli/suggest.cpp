@@ -180,9 +180,10 @@ Expected<std::string> ApplyAutoInterval(const AutoChoice& choice, const Histogra
     }
     parameters.MinThreshold = choice.Light ? *t + 1 : 0;
     parameters.MaxThreshold = choice.Light ? 255 : *t;
-    return file + ": " + std::string(ThresholdMethodName(choice.Method)) + " t = " + std::to_string(*t) + ", " +
-           (choice.Light ? "light" : "dark") + " item --min " + std::to_string(parameters.MinThreshold) +
-           " --max " + std::to_string(parameters.MaxThreshold) + "\n";
+    return file + ": " + std::string(ThresholdMethodName(choice.Method)) + " t = " + std::to_string(*t) +
+           ", " + (choice.Light ? "light" : "dark") + " item --min " +
+           std::to_string(parameters.MinThreshold) + " --max " + std::to_string(parameters.MaxThreshold) +
+           "\n";
 }
 
 std::string_view SuggestHelp() noexcept {
