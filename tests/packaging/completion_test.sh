@@ -83,6 +83,9 @@ expect_some "kavel-cli treat -" -o --output --out-dir --format --type --auto --m
 expect "kavel-cli measure --c" --connectivity
 expect_some "kavel-cli suggest --" --method --format --try-all --out-dir
 expect "kavel-cli import --f" --format
+expect_some "kavel-cli convert --" --out-dir --name --format --size --jobs
+expect "kavel-cli histogram --n" --name
+expect "kavel-cli tones --j" --jobs
 
 # Option values, after a blank and after "=".
 expect "kavel-cli treat --type i" item-border
