@@ -53,7 +53,7 @@ inline std::optional<AutoChoice> ParseAutoChoice(std::string_view text) noexcept
 
 // Sets the interval of parameters from the image's histogram and gives the
 // line that reports it with the file's name, or says why the method has none.
-Expected<std::string> ApplyAutoInterval(const AutoChoice& choice, const Histogram& histogram, const std::string& file,
-                         TreatmentParameters& parameters);
+Expected<std::string> ApplyAutoInterval(const AutoChoice& choice, const Histogram& histogram,
+                                        const std::string& file, TreatmentParameters& parameters);
 
 }  // namespace kavel::cli
