@@ -28,15 +28,9 @@ namespace fs = std::filesystem;
 // import decodes with Qt's image readers in a program of its own, so that no
 // other command carries Qt's libraries and start-up: kavel-import, next to
 // this program in a build, in ../libexec/kavel where it is installed.
-std::optional<fs::path> FindImportHelper(const fs::path& self) {
+std::vector<fs::path> ImportHelperFolders(const fs::path& self) {
     const fs::path folder = self.parent_path();
-    for (const fs::path& candidate :
-         {folder / "kavel-import", folder / ".." / "libexec" / "kavel" / "kavel-import"}) {
-        if (::access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-    }
-    return std::nullopt;
+    return {folder, (folder / ".." / "libexec" / "kavel").lexically_normal()};
 }
 
 // Replaces this process with the helper, given the same words, so that its
@@ -44,10 +38,22 @@ std::optional<fs::path> FindImportHelper(const fs::path& self) {
 int RunImportHelper(std::span<const std::string_view> args) {
     std::error_code ec;
     const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    const auto helper = ec ? std::nullopt : FindImportHelper(self);
+    if (ec) {
+        std::cerr << "kavel-cli: import: cannot find its helper kavel-import: /proc/self/exe: "
+                  << ec.message() << '\n';
+        return kExitFailure;
+    }
+    const auto folders = ImportHelperFolders(self);
+    std::optional<fs::path> helper;
+    for (const auto& folder : folders) {
+        if (::access((folder / "kavel-import").c_str(), X_OK) == 0) {
+            helper = folder / "kavel-import";
+            break;
+        }
+    }
     if (!helper) {
-        std::cerr << "kavel-cli: import needs kavel-import, found neither next to "
-                  << (ec ? fs::path("kavel-cli") : self).string() << " nor in ../libexec/kavel from there\n";
+        std::cerr << "kavel-cli: import needs its helper kavel-import, which is in neither "
+                  << folders[0].string() << " nor " << folders[1].string() << '\n';
         return kExitFailure;
     }
     std::vector<std::string> words{"kavel-import"};
