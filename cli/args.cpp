@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <initializer_list>
 #include <limits>
 #include <utility>
 
@@ -11,27 +12,43 @@ namespace kavel::cli {
 namespace {
 
 // Every option of every command takes one value; --help is handled before.
+// Each option is described once, with the commands that take it.
 struct OptionName {
     std::string_view Long;
     std::string_view Short;  // empty when there is none
+    unsigned Commands;       // one bit per CommandName that takes it
 };
 
-constexpr std::array kTreatOptions{
-    OptionName{"--output", "-o"},   OptionName{"--out-dir", ""}, OptionName{"--name", ""},
-    OptionName{"--format", ""},     OptionName{"--min", ""},     OptionName{"--max", ""},
-    OptionName{"--type", ""},       OptionName{"--item", ""},    OptionName{"--border", ""},
-    OptionName{"--background", ""}, OptionName{"--size", ""},    OptionName{"--jobs", "-j"},
-    OptionName{"--auto", ""},
+constexpr unsigned For(std::initializer_list<CommandName> commands) noexcept {
+    unsigned bits = 0;
+    for (const CommandName command : commands) {
+        bits |= 1u << static_cast<unsigned>(command);
+    }
+    return bits;
+}
+
+constexpr unsigned kTreat = For({CommandName::Treat});
+// The commands that read images by the batch.
+constexpr unsigned kReading =
+    For({CommandName::Treat, CommandName::Histogram, CommandName::Tones, CommandName::Convert});
+// The commands that write files named after their inputs.
+constexpr unsigned kNaming = For({CommandName::Treat, CommandName::Histogram, CommandName::Convert});
+
+constexpr std::array kOptions{
+    OptionName{"--output", "-o", For({CommandName::Treat, CommandName::Histogram, CommandName::Import})},
+    OptionName{"--out-dir", "", kNaming | For({CommandName::Import})},
+    OptionName{"--name", "", kNaming},
+    OptionName{"--format", "", For({CommandName::Treat, CommandName::Convert, CommandName::Import})},
+    OptionName{"--size", "", kReading},
+    OptionName{"--jobs", "-j", kReading},
+    OptionName{"--type", "", kTreat},
+    OptionName{"--min", "", kTreat},
+    OptionName{"--max", "", kTreat},
+    OptionName{"--item", "", kTreat},
+    OptionName{"--border", "", kTreat},
+    OptionName{"--background", "", kTreat},
+    OptionName{"--auto", "", kTreat},
 };
-constexpr std::array kHistogramOptions{OptionName{"--output", "-o"}, OptionName{"--out-dir", ""},
-                                       OptionName{"--name", ""}, OptionName{"--size", ""},
-                                       OptionName{"--jobs", "-j"}};
-constexpr std::array kTonesOptions{OptionName{"--size", ""}, OptionName{"--jobs", "-j"}};
-constexpr std::array kConvertOptions{OptionName{"--size", ""}, OptionName{"--format", ""},
-                                     OptionName{"--out-dir", ""}, OptionName{"--name", ""},
-                                     OptionName{"--jobs", "-j"}};
-constexpr std::array kImportOptions{OptionName{"--output", "-o"}, OptionName{"--out-dir", ""},
-                                    OptionName{"--format", ""}};
 
 struct OptionValue {
     std::string_view Name;  // the long name, whichever spelling was used
@@ -59,8 +76,7 @@ std::string Quoted(std::string_view text) {
 
 // Splits the words after the command into options with their values and
 // positional arguments. "--" ends the options; "-" alone is a file name.
-std::variant<Words, std::string> SplitWords(std::span<const std::string_view> args,
-                                            std::span<const OptionName> known) {
+std::variant<Words, std::string> SplitWords(std::span<const std::string_view> args, CommandName command) {
     Words words;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -81,10 +97,12 @@ std::variant<Words, std::string> SplitWords(std::span<const std::string_view> ar
                 inlineValue = word.substr(equals + 1);
             }
         }
-        const auto found = std::find_if(known.begin(), known.end(), [name](const OptionName& s) {
-            return s.Long == name || (!s.Short.empty() && s.Short == name);
-        });
-        if (found == known.end()) {
+        const auto found =
+            std::find_if(kOptions.begin(), kOptions.end(), [name, command](const OptionName& s) {
+                return (s.Long == name || (!s.Short.empty() && s.Short == name)) &&
+                       (s.Commands & For({command})) != 0;
+            });
+        if (found == kOptions.end()) {
             return "unknown option " + Quoted(name);
         }
         if (inlineValue) {
@@ -214,57 +232,94 @@ std::string OutputNameProblem(std::string_view option, std::string_view name) {
     return std::string(option) + ": " + Quoted(name) + " must end in .raw or .bmp";
 }
 
-ParsedCommandLine ParseTreat(const Words& words) {
-    const auto fail = [](std::string message) { return UsageError{CommandName::Treat, std::move(message)}; };
-    TreatOptions options;
-    bool typeGiven = false;
-    bool boundsGiven = false;
-    for (const auto& [name, value] : words.Options) {
-        std::optional<std::string> problem;
-        if (name == "--output") {
-            options.Output = value;
-        } else if (name == "--out-dir") {
-            options.OutDir = value;
-        } else if (name == "--name") {
-            options.NameTemplate = value;
-        } else if (name == "--format") {
-            problem = ApplyFormat(value, options.Format);
-        } else if (name == "--jobs") {
-            problem = ApplyJobs(value, options.Jobs);
-        } else if (name == "--type") {
-            const auto type = TreatmentTypeOf(value);
-            if (!type) {
-                return fail("--type: " + Quoted(value) + " is not one of whole, border, item-border, none");
-            }
-            options.Parameters.TreatmentType = *type;
-            typeGiven = true;
-        } else if (name == "--size") {
-            problem = ApplySize(value, options.Size);
-        } else if (name == "--auto") {
-            options.Auto = ParseAutoChoice(value);
-            if (!options.Auto) {
-                problem = "--auto: " + Quoted(value) + " is not METHOD:dark or METHOD:light";
-            }
-        } else {
-            problem = NumberProblem(name, value);
-            if (!problem) {
-                NumberField(options.Parameters, name) = *ParseInt32(value);
-            }
-            boundsGiven = boundsGiven || name == "--min" || name == "--max";
+// The options as given, before what each command requires of them is checked.
+struct Given {
+    std::vector<std::string> Inputs;
+    std::optional<std::string> Output;
+    std::string OutDir;
+    std::string NameTemplate;
+    std::optional<ImageFormat> Format;
+    std::optional<ImageSize> Size;
+    unsigned Jobs = 0;
+    TreatmentParameters Parameters;  // treat: --type and the numbers
+    bool TypeGiven = false;
+    bool BoundsGiven = false;
+    std::optional<AutoChoice> Auto;
+};
+
+// The value of one option checked and kept. Gives the problem, if any.
+std::optional<std::string> Apply(std::string_view name, std::string_view value, CommandName command,
+                                 Given& given) {
+    if (name == "--output") {
+        // Histogram writes to exactly the name given, so an empty one is a mistake.
+        if (value.empty() && command == CommandName::Histogram) {
+            return std::string("-o: the file name is empty");
         }
-        if (problem) {
-            return fail(*problem);
+        given.Output = value;
+    } else if (name == "--out-dir") {
+        given.OutDir = value;
+    } else if (name == "--name") {
+        given.NameTemplate = value;
+    } else if (name == "--format") {
+        return ApplyFormat(value, given.Format);
+    } else if (name == "--jobs") {
+        return ApplyJobs(value, given.Jobs);
+    } else if (name == "--size") {
+        return ApplySize(value, given.Size);
+    } else if (name == "--type") {
+        const auto type = TreatmentTypeOf(value);
+        if (!type) {
+            return "--type: " + Quoted(value) + " is not one of whole, border, item-border, none";
+        }
+        given.Parameters.TreatmentType = *type;
+        given.TypeGiven = true;
+    } else if (name == "--auto") {
+        given.Auto = ParseAutoChoice(value);
+        if (!given.Auto) {
+            return "--auto: " + Quoted(value) + " is not METHOD:dark or METHOD:light";
+        }
+    } else {
+        if (auto problem = NumberProblem(name, value)) {
+            return problem;
+        }
+        NumberField(given.Parameters, name) = *ParseInt32(value);
+        given.BoundsGiven = given.BoundsGiven || name == "--min" || name == "--max";
+    }
+    return std::nullopt;
+}
+
+// Every option in the order given; the first problem is the one reported.
+std::variant<Given, std::string> Gather(const Words& words, CommandName command) {
+    Given given;
+    for (const auto& [name, value] : words.Options) {
+        if (auto problem = Apply(name, value, command, given)) {
+            return std::move(*problem);
         }
     }
-    options.Inputs.assign(words.Positionals.begin(), words.Positionals.end());
-    if (options.Auto && boundsGiven) {
+    given.Inputs.assign(words.Positionals.begin(), words.Positionals.end());
+    return given;
+}
+
+ParsedCommandLine ParseTreat(Given given) {
+    const auto fail = [](std::string message) { return UsageError{CommandName::Treat, std::move(message)}; };
+    if (given.Auto && given.BoundsGiven) {
         return fail("--auto chooses the interval: leave out --min and --max");
     }
+    TreatOptions options;
+    options.Inputs = std::move(given.Inputs);
+    options.Output = given.Output.value_or("");
+    options.OutDir = std::move(given.OutDir);
+    options.NameTemplate = std::move(given.NameTemplate);
+    options.Format = given.Format;
+    options.Parameters = given.Parameters;
+    options.Size = given.Size;
+    options.Jobs = given.Jobs;
+    options.Auto = given.Auto;
 
     if (options.Inputs.empty()) {
         return fail("no input image given");
     }
-    if (!typeGiven) {
+    if (!given.TypeGiven) {
         return fail("--type is required (whole, border, item-border or none)");
     }
     if (options.Output.empty() && options.OutDir.empty()) {
@@ -307,32 +362,17 @@ ParsedCommandLine ParseTreat(const Words& words) {
     return options;
 }
 
-ParsedCommandLine ParseHistogram(const Words& words) {
+ParsedCommandLine ParseHistogram(Given given) {
     const auto fail = [](std::string message) {
         return UsageError{CommandName::Histogram, std::move(message)};
     };
     HistogramOptions options;
-    for (const auto& [name, value] : words.Options) {
-        std::optional<std::string> problem;
-        if (name == "--output") {
-            if (value.empty()) {
-                return fail("-o: the file name is empty");
-            }
-            options.Output = value;
-        } else if (name == "--out-dir") {
-            options.OutDir = value;
-        } else if (name == "--name") {
-            options.NameTemplate = value;
-        } else if (name == "--jobs") {
-            problem = ApplyJobs(value, options.Jobs);
-        } else {
-            problem = ApplySize(value, options.Size);
-        }
-        if (problem) {
-            return fail(*problem);
-        }
-    }
-    options.Inputs.assign(words.Positionals.begin(), words.Positionals.end());
+    options.Inputs = std::move(given.Inputs);
+    options.Output = given.Output.value_or("");
+    options.OutDir = std::move(given.OutDir);
+    options.NameTemplate = std::move(given.NameTemplate);
+    options.Size = given.Size;
+    options.Jobs = given.Jobs;
     if (options.Inputs.empty()) {
         return fail("no input image given");
     }
@@ -351,49 +391,29 @@ ParsedCommandLine ParseHistogram(const Words& words) {
     return options;
 }
 
-ParsedCommandLine ParseTones(const Words& words) {
+ParsedCommandLine ParseTones(Given given) {
     const auto fail = [](std::string message) { return UsageError{CommandName::Tones, std::move(message)}; };
-    TonesOptions options;
-    for (const auto& [name, value] : words.Options) {
-        auto problem = name == "--jobs" ? ApplyJobs(value, options.Jobs) : ApplySize(value, options.Size);
-        if (problem) {
-            return fail(*problem);
-        }
-    }
-    options.Inputs.assign(words.Positionals.begin(), words.Positionals.end());
-    if (options.Inputs.empty()) {
+    if (given.Inputs.empty()) {
         return fail("no input image given");
     }
-    if (auto problem = StandardInputProblem(options.Inputs, false)) {
+    if (auto problem = StandardInputProblem(given.Inputs, false)) {
         return fail(*problem);
     }
-    return options;
+    return TonesOptions{std::move(given.Inputs), given.Size, given.Jobs};
 }
 
-ParsedCommandLine ParseConvert(const Words& words) {
+ParsedCommandLine ParseConvert(Given given) {
     const auto fail = [](std::string message) {
         return UsageError{CommandName::Convert, std::move(message)};
     };
     ConvertOptions options;
-    for (const auto& [name, value] : words.Options) {
-        std::optional<std::string> problem;
-        if (name == "--format") {
-            problem = ApplyFormat(value, options.Format);
-        } else if (name == "--out-dir") {
-            options.OutDir = value;
-        } else if (name == "--name") {
-            options.NameTemplate = value;
-        } else if (name == "--jobs") {
-            problem = ApplyJobs(value, options.Jobs);
-        } else {
-            problem = ApplySize(value, options.Size);
-        }
-        if (problem) {
-            return fail(*problem);
-        }
-    }
+    options.OutDir = std::move(given.OutDir);
+    options.NameTemplate = std::move(given.NameTemplate);
+    options.Format = given.Format;
+    options.Size = given.Size;
+    options.Jobs = given.Jobs;
     if (!options.OutDir.empty()) {
-        options.Inputs.assign(words.Positionals.begin(), words.Positionals.end());
+        options.Inputs = std::move(given.Inputs);
         if (options.Inputs.empty()) {
             return fail("no input image given");
         }
@@ -408,11 +428,12 @@ ParsedCommandLine ParseConvert(const Words& words) {
     if (auto problem = NameProblem(options.NameTemplate, options.OutDir, 1)) {
         return fail(*problem);
     }
-    if (words.Positionals.size() != 2) {
+    // Without --out-dir the last word is the output.
+    if (given.Inputs.size() != 2) {
         return fail("give one input image and one output name, or --out-dir DIR for several inputs");
     }
-    options.Inputs = {std::string(words.Positionals[0])};
-    options.Output = words.Positionals[1];
+    options.Output = std::move(given.Inputs[1]);
+    options.Inputs = {std::move(given.Inputs[0])};
     if (options.Output == kStandardStream) {
         if (!options.Format) {
             return fail("the output - needs --format raw or --format bmp");
@@ -425,27 +446,13 @@ ParsedCommandLine ParseConvert(const Words& words) {
     return options;
 }
 
-ParsedCommandLine ParseImport(const Words& words) {
+ParsedCommandLine ParseImport(Given given) {
     const auto fail = [](std::string message) { return UsageError{CommandName::Import, std::move(message)}; };
     ImportOptions options;
-    bool formatGiven = false;
-    for (const auto& [name, value] : words.Options) {
-        if (name == "--output") {
-            options.Output = value;
-        } else if (name == "--out-dir") {
-            options.OutDir = value;
-        } else {
-            formatGiven = true;
-            if (value == "raw") {
-                options.Format = ImageFormat::Raw;
-            } else if (value == "bmp") {
-                options.Format = ImageFormat::Bitmap;
-            } else {
-                return fail("--format: " + Quoted(value) + " is not raw or bmp");
-            }
-        }
-    }
-    options.Inputs.assign(words.Positionals.begin(), words.Positionals.end());
+    options.Inputs = std::move(given.Inputs);
+    options.Output = given.Output.value_or("");
+    options.OutDir = std::move(given.OutDir);
+    options.Format = given.Format.value_or(ImageFormat::Raw);
     if (options.Inputs.empty()) {
         return fail("no input image given");
     }
@@ -456,7 +463,7 @@ ParsedCommandLine ParseImport(const Words& words) {
         if (options.Inputs.size() > 1) {
             return fail("-o takes a single input; use --out-dir DIR for several");
         }
-        if (formatGiven) {
+        if (given.Format) {
             return fail("--format goes with --out-dir; with -o the extension decides");
         }
         const auto format = FormatOfName(options.Output);
@@ -708,174 +715,30 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> args) {
         }
     }
 
-    std::span<const OptionName> known = kConvertOptions;
-    if (*command == CommandName::Treat) {
-        known = kTreatOptions;
-    }
-    if (*command == CommandName::Histogram) {
-        known = kHistogramOptions;
-    }
-    if (*command == CommandName::Tones) {
-        known = kTonesOptions;
-    }
-    if (*command == CommandName::Import) {
-        known = kImportOptions;
-    }
-    auto split = SplitWords(rest, known);
+    auto split = SplitWords(rest, *command);
     if (auto* problem = std::get_if<std::string>(&split)) {
         return UsageError{*command, std::move(*problem)};
     }
-    const auto& words = std::get<Words>(split);
+    auto given = Gather(std::get<Words>(split), *command);
+    if (auto* problem = std::get_if<std::string>(&given)) {
+        return UsageError{*command, std::move(*problem)};
+    }
+    Given& values = std::get<Given>(given);
 
     switch (*command) {
         case CommandName::Treat:
-            return ParseTreat(words);
+            return ParseTreat(std::move(values));
         case CommandName::Histogram:
-            return ParseHistogram(words);
+            return ParseHistogram(std::move(values));
         case CommandName::Tones:
-            return ParseTones(words);
+            return ParseTones(std::move(values));
         case CommandName::Import:
-            return ParseImport(words);
+            return ParseImport(std::move(values));
         case CommandName::Convert:
         case CommandName::None:
             break;
     }
-    return ParseConvert(words);
-}
-
-std::string_view HelpText(CommandName command) noexcept {
-    switch (command) {
-        case CommandName::Treat:
-            return R"(Usage: kavel-cli treat INPUT... (-o OUTPUT | --out-dir DIR) --type TYPE [options]
-
-Selects the pixels whose tone lies in [MIN, MAX] and writes the result image.
-
-  -o, --output FILE   the result of a single input; FILE ends in .raw or .bmp;
-                      - writes it to standard output in --format (a raw result
-                      goes without its descriptor)
-      --out-dir DIR   one result per input in DIR, created when missing, named
-                      after the input (scene.raw gives DIR/scene.raw)
-      --name TEMPLATE the name of each result in DIR, made of the fields
-                      {stem} (scene), {name} (scene.raw) and {ext} (raw):
-                      --name '{stem}-border.bmp' gives DIR/scene-border.bmp;
-                      a .raw or .bmp ending decides the kind written
-      --format KIND   raw or bmp: the kind written with --out-dir or -o -
-                      (default: the name's ending, else the kind of each input)
-      --type TYPE     whole        the item in the item tone
-                      border       only its border, in the border tone
-                      item-border  the item with its border drawn in the border tone
-                      none         the background fill alone
-      --min N         lower bound of the interval, inclusive (default 0)
-      --max N         upper bound of the interval, inclusive (default 0)
-      --auto METHOD:SIDE  the interval from a threshold method of suggest,
-                      per input: dark [0, t] or light [t + 1, 255]; printed
-                      with the file name (instead of --min and --max)
-      --item N        tone of the item (default 0)
-      --border N      tone of the border (default 0)
-      --background N  tone of every other pixel (default 0)
-      --size LxC      size of raw inputs, L lines by C columns; overrides
-                      their descriptor
-  -j, --jobs N        inputs processed at once (default: one per processor core)
-  -h, --help          show this help
-
-Numbers are whole signed 32-bit values; tones are written as their low 8 bits
-(300 gives 44, -1 gives 255). A .raw result comes with its five-line descriptor
-(out.raw gives out.txt).
-)";
-        case CommandName::Histogram:
-            return R"(Usage: kavel-cli histogram INPUT... [-o FILE | --out-dir DIR] [options]
-
-Writes the 256 counts of the image's tones, line k the number of pixels of
-tone k, each line ending in CR LF. Without -o or --out-dir they go to standard
-output; with several inputs each line there starts with its file ("a.bmp: ").
-
-  -o, --output FILE   write the counts of a single input to FILE, exactly that
-                      name; - is standard output
-      --out-dir DIR   one export per input in DIR, created when missing,
-                      named {stem}.xls (scene.raw gives DIR/scene.xls)
-      --name TEMPLATE the name of each export in DIR, from the fields {stem},
-                      {name} and {ext} (see kavel-cli treat --help)
-      --size LxC      size of raw inputs, L lines by C columns
-  -j, --jobs N        inputs processed at once (default: one per processor core)
-  -h, --help          show this help
-)";
-        case CommandName::Tones:
-            return R"(Usage: kavel-cli tones INPUT... [--size LxC] [--jobs N]
-
-Prints the number of distinct tones in each image, as a bare number; with
-several inputs each line starts with its file ("a.bmp: 17").
-
-      --size LxC      size of raw inputs, L lines by C columns
-  -j, --jobs N        inputs processed at once (default: one per processor core)
-  -h, --help          show this help
-)";
-        case CommandName::Convert:
-            return R"(Usage: kavel-cli convert INPUT OUTPUT [--size LxC] [--format KIND]
-       kavel-cli convert INPUT... --out-dir DIR [--format KIND] [--name TEMPLATE] [options]
-
-Rewrites an image as raw or 8-bit bitmap, chosen by the extension of OUTPUT
-(.raw or .bmp). A .raw output comes with its five-line descriptor.
-
-      --size LxC      size of raw inputs, L lines by C columns
-      --format KIND   raw or bmp, for the OUTPUT - (standard output; a raw
-                      image goes there without its descriptor) or --out-dir
-      --out-dir DIR   one image per input in DIR, created when missing,
-                      named as with treat (see kavel-cli treat --help)
-      --name TEMPLATE the name of each image in DIR, from {stem}, {name}, {ext}
-  -j, --jobs N        inputs processed at once (default: one per processor core)
-  -h, --help          show this help
-)";
-        case CommandName::Import:
-            return R"(Usage: kavel-cli import INPUT... (-o OUTPUT | --out-dir DIR) [--format raw|bmp]
-
-Converts images of any kind Qt reads (PNG, TIFF, JPEG, PGM, WebP, BMP of every
-depth, palette, header and compression) to 8-bit gray, which KAVEL opens.
-
-  -o, --output FILE   the image of a single input; FILE ends in .raw or .bmp
-      --out-dir DIR   one image per input in the existing folder DIR, named
-                      after the input (photo.png gives DIR/photo.raw)
-      --format KIND   raw or bmp: the kind written with --out-dir (default raw)
-  -h, --help          show this help
-
-Gray tones are kept and palettes applied. Colour becomes its luminance
-Y = (19595 R + 38470 G + 7471 B + 32768) / 65536, with a note on stderr.
-16-bit values v become (255 v + 32767) / 65535, before the luminance for
-colour. Alpha is ignored. A .raw image comes with its five-line descriptor;
-a .bmp one is an 8-bit bitmap with the gray ramp palette.
-)";
-        case CommandName::None:
-            break;
-    }
-    return R"(Usage: kavel-cli COMMAND [options]
-
-Thresholding of 8-bit gray-tone images from the shell.
-
-Commands:
-  treat       select a tone interval and write the item, its border or both
-  histogram   write the 256 tone counts of an image
-  tones       print the number of distinct tones of an image
-  convert     rewrite an image as raw or 8-bit bitmap
-  import      convert PNG, TIFF, JPEG, any BMP, ... to an 8-bit gray image
-  suggest     print automatic thresholds and the intervals they imply
-  measure     count and describe the item an interval selects
-
-Inputs ending in .bmp are read as 8-bit bitmaps, any other as raw bytes sized
-by their descriptor (scene.raw: scene.txt) or by --size LINESxCOLUMNS. An input
-that is the descriptor of an image beside it, or a text file (README.md), is
-skipped; PNG, JPEG, TIFF, GIF, WebP, PNM and other known formats are refused
-(`kavel-cli import` converts them).
-The input - is standard input: a bitmap, or raw bytes with --size.
-
-With several inputs, a last line on stderr sums up the run (processed, failed,
-skipped, seconds).
-
-  -h, --help          show this help ("kavel-cli COMMAND --help" for a command)
-      --version       show the version
-
-Exit status: 0 success, 1 an input could not be processed, 2 usage error or
-nothing could be processed (no image among the inputs, an output folder that
-cannot be made).
-)";
+    return ParseConvert(std::move(values));
 }
 
 }  // namespace kavel::cli

@@ -67,14 +67,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 if (kavel::cli::HelpText(what.Command).empty()) {
                     __builtin_trap();
                 }
-            } else if constexpr (std::is_same_v<T, kavel::cli::TreatOptions>) {
-                // One input with -o, or an output folder; an output names its kind.
+            } else if constexpr (std::is_same_v<T, kavel::cli::TreatOptions> ||
+                                 std::is_same_v<T, kavel::cli::ConvertOptions>) {
+                // One input with an output, or an output folder. An output file
+                // names its kind; standard output comes with --format.
+                const bool toStream = what.Output == kavel::cli::kStandardStream;
                 if (what.Inputs.empty() || (what.Output.empty() == what.OutDir.empty()) ||
-                    (!what.Output.empty() && !kavel::cli::FormatOfName(what.Output))) {
-                    __builtin_trap();
-                }
-            } else if constexpr (std::is_same_v<T, kavel::cli::ConvertOptions>) {
-                if (!kavel::cli::FormatOfName(what.Output)) {
+                    (!what.Output.empty() && what.Inputs.size() != 1) || (toStream && !what.Format) ||
+                    (!what.Output.empty() && !toStream && !kavel::cli::FormatOfName(what.Output))) {
                     __builtin_trap();
                 }
             }

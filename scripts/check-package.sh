@@ -18,7 +18,7 @@ deb="$(ls "$build_dir"/package/*.deb)"
 echo "check-package: built $(basename "$deb")"
 
 contents="$(dpkg-deb --contents "$deb")"
-for wanted in ./usr/bin/kavel ./usr/bin/kavel-cli \
+for wanted in ./usr/bin/kavel ./usr/bin/kavel-cli ./usr/libexec/kavel/kavel-import \
   ./usr/share/applications/kavel.desktop \
   ./usr/share/icons/hicolor/scalable/apps/kavel.svg \
   ./usr/share/icons/hicolor/48x48/apps/kavel.png \
@@ -74,7 +74,7 @@ bash -c '. /usr/share/bash-completion/bash_completion && . "$1" && complete -p k
 
 # Paths of this machine have no meaning on another. Qt keeps its literals in
 # UTF-16, hence the second pass of strings.
-for binary in "$root"/usr/bin/*; do
+for binary in "$root"/usr/bin/* "$root"/usr/libexec/kavel/*; do
   found="$({ strings -a "$binary"; strings -a -el "$binary"; } | grep -F -e "$source_dir" -e "$build_dir" || true)"
   [ -z "$found" ] || fail "$(basename "$binary") holds build paths: $(tr '\n' ' ' <<<"$found")"
 done
@@ -82,11 +82,22 @@ done
 version="$("$root/usr/bin/kavel-cli" --version)"
 echo "check-package: unpacked kavel-cli says: $version"
 [ "$("$root/usr/bin/kavel-cli" tones "$root/usr/share/kavel/samples/scene.raw")" -gt 0 ]
+# import runs the helper installed beside it; an 8-bit gray bitmap imports to
+# the pixels convert reads from it.
+"$root/usr/bin/kavel-cli" import "$root/usr/share/kavel/samples/scene.bmp" -o "$root/imported.raw" ||
+  fail "the unpacked kavel-cli import fails"
+"$root/usr/bin/kavel-cli" convert "$root/usr/share/kavel/samples/scene.bmp" "$root/converted.raw"
+cmp -s "$root/imported.raw" "$root/converted.raw" || fail "import and convert of scene.bmp differ"
+if ldd "$root/usr/bin/kavel-cli" | grep -q libQt; then
+  fail "kavel-cli links Qt, which only kavel-import needs"
+fi
 # The desktop program has no batch mode: check it is executable and that every
 # library it needs resolves on this system.
 test -x "$root/usr/bin/kavel"
-if ldd "$root/usr/bin/kavel" | grep -q "not found"; then
-  ldd "$root/usr/bin/kavel" | grep "not found" >&2
-  fail "kavel needs libraries that are not installed"
-fi
+for binary in "$root/usr/bin/kavel" "$root/usr/libexec/kavel/kavel-import"; do
+  if ldd "$binary" | grep -q "not found"; then
+    ldd "$binary" | grep "not found" >&2
+    fail "$(basename "$binary") needs libraries that are not installed"
+  fi
+done
 echo "check-package: passed"

@@ -51,6 +51,7 @@ struct RunOptions {
     std::optional<rlim_t> AddressSpaceLimit;  // RLIMIT_AS for the child
     bool StderrOnTerminal = false;            // stderr on a pseudo terminal
     std::optional<std::string> Stdin;         // the bytes on standard input (default: none)
+    std::optional<fs::path> Program;          // another copy of kavel-cli (default: the one built)
 };
 
 inline std::string ReadText(const fs::path& path) {
@@ -125,7 +126,7 @@ protected:
     }
 
     RunResult Run(const std::vector<std::string>& words, const RunOptions& options = {}) const {
-        std::vector<std::string> all{KAVEL_CLI_PATH};
+        std::vector<std::string> all{options.Program ? options.Program->string() : KAVEL_CLI_PATH};
         all.insert(all.end(), words.begin(), words.end());
         std::vector<char*> argv;
         for (auto& word : all) {
