@@ -10,12 +10,6 @@ namespace kavel::cli {
 
 namespace {
 
-// Every option of every command takes one value; --help is handled before.
-struct OptionName {
-    std::string_view Long;
-    std::string_view Short;  // empty when there is none
-};
-
 constexpr std::array kTreatOptions{
     OptionName{"--output", "-o"},   OptionName{"--out-dir", ""}, OptionName{"--name", ""},
     OptionName{"--format", ""},     OptionName{"--min", ""},     OptionName{"--max", ""},
@@ -33,16 +27,6 @@ constexpr std::array kConvertOptions{OptionName{"--size", ""}, OptionName{"--for
 constexpr std::array kImportOptions{OptionName{"--output", "-o"}, OptionName{"--out-dir", ""},
                                     OptionName{"--format", ""}};
 
-struct OptionValue {
-    std::string_view Name;  // the long name, whichever spelling was used
-    std::string_view Value;
-};
-
-struct Words {
-    std::vector<OptionValue> Options;
-    std::vector<std::string_view> Positionals;
-};
-
 bool IsHelpWord(std::string_view word) noexcept {
     return word == "--help" || word == "-h";
 }
@@ -57,8 +41,8 @@ std::string Quoted(std::string_view text) {
     return quoted;
 }
 
-// Splits the words after the command into options with their values and
-// positional arguments. "--" ends the options; "-" alone is a file name.
+}  // namespace
+
 std::variant<Words, std::string> SplitWords(std::span<const std::string_view> args,
                                             std::span<const OptionName> known) {
     Words words;
@@ -97,6 +81,8 @@ std::variant<Words, std::string> SplitWords(std::span<const std::string_view> ar
     }
     return words;
 }
+
+namespace {
 
 std::optional<std::string> NumberProblem(std::string_view option, std::string_view text) {
     if (text.empty()) {
