@@ -1,9 +1,11 @@
 #include "analysis.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdio>
 #include <iostream>
 
+#include "args.h"
 #include "commands.h"
 #include "measure.h"
 #include "suggest.h"
@@ -93,46 +95,75 @@ std::optional<int> RunAnalysisCommand(std::span<const std::string_view> args) {
     return RunMeasure(std::get<MeasureOptions>(parsed));
 }
 
-std::variant<AnalysisWords, std::string> SplitAnalysisWords(std::span<const std::string_view> args,
-                                                            std::span<const std::string_view> valued,
-                                                            std::span<const std::string_view> flags) {
-    AnalysisWords words;
-    bool optionsEnded = false;
-    const auto known = [](std::span<const std::string_view> names, std::string_view name) {
-        return std::find(names.begin(), names.end(), name) != names.end();
+std::variant<Words, std::string> SplitAnalysisWords(std::span<const std::string_view> args,
+                                                    std::span<const std::string_view> valued,
+                                                    std::span<const std::string_view> flags) {
+    // SplitWords gives every option a value. Each flag word is followed by a
+    // word of its own for that value, known by its address: where the flag
+    // stands as an option it takes that word; where it is the value of the
+    // option before it, or comes after "--", the word is left standing alone
+    // and is dropped.
+    static constexpr char kNoValue[] = "";
+    const auto isFlag = [flags](std::string_view word) {
+        return std::find(flags.begin(), flags.end(), word) != flags.end();
     };
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string_view word = args[i];
-        if (optionsEnded || word.size() < 2 || word[0] != '-') {
-            words.Positionals.push_back(word);
-            continue;
-        }
-        if (word == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        std::string_view name = word;
-        std::optional<std::string_view> inlineValue;
-        if (const auto equals = word.find('='); word.starts_with("--") && equals != std::string_view::npos) {
-            name = word.substr(0, equals);
-            inlineValue = word.substr(equals + 1);
-        }
-        if (known(flags, name)) {
-            if (inlineValue) {
-                return "option '" + std::string(name) + "' takes no value";
-            }
-            words.Options.emplace_back(name, std::string_view{});
-        } else if (!known(valued, name)) {
-            return "unknown option '" + std::string(name) + "'";
-        } else if (inlineValue) {
-            words.Options.emplace_back(name, *inlineValue);
-        } else if (i + 1 < args.size()) {
-            words.Options.emplace_back(name, args[++i]);
-        } else {
-            return "option '" + std::string(name) + "' needs a value";
+    std::vector<OptionName> known;
+    for (const auto names : {valued, flags}) {
+        for (const std::string_view name : names) {
+            known.push_back({name, ""});
         }
     }
-    return words;
+    std::vector<std::string_view> words;
+    for (const std::string_view word : args) {
+        words.push_back(word);
+        if (isFlag(word)) {
+            words.emplace_back(kNoValue);
+        }
+    }
+    auto split = SplitWords(words, known);
+    auto* parsed = std::get_if<Words>(&split);
+    if (parsed == nullptr) {
+        return split;
+    }
+    for (const OptionValue& option : parsed->Options) {
+        if (isFlag(option.Name) && option.Value.data() != kNoValue) {
+            return "option '" + std::string(option.Name) + "' takes no value";
+        }
+    }
+    std::erase_if(parsed->Positionals, [](std::string_view word) { return word.data() == kNoValue; });
+    return split;
+}
+
+std::optional<std::string> ApplySharedOption(const OptionValue& option, TableFormat& format,
+                                             std::optional<ImageSize>& size) {
+    if (option.Name == "--format") {
+        const auto parsed = TableFormatOf(option.Value);
+        if (!parsed) {
+            return "--format: '" + std::string(option.Value) + "' is not text, csv or json";
+        }
+        format = *parsed;
+        return std::nullopt;
+    }
+    assert(option.Name == "--size");
+    size = ParseSize(option.Value);
+    if (!size) {
+        return "--size: '" + std::string(option.Value) +
+               "' is not LINESxCOLUMNS (for example 480x640, at most 4294967296 pixels)";
+    }
+    return std::nullopt;
+}
+
+void ReportInputFailure(const std::string& file, const std::string& reason) {
+    std::cerr << "kavel-cli: " << file << ": " << reason << '\n';
+}
+
+int PrintTable(const Table& table, TableFormat format, std::size_t failures) {
+    std::cout << FormatTable(table, format) << std::flush;
+    if (!std::cout) {
+        ReportInputFailure("standard output", "cannot write the table");
+        return kExitFailure;
+    }
+    return failures == 0 ? kExitSuccess : kExitFailure;
 }
 
 std::optional<TableFormat> TableFormatOf(std::string_view word) noexcept {

@@ -9,7 +9,13 @@
 #include <variant>
 #include <vector>
 
+#include "kavel/rawimage.h"
+
 namespace kavel::cli {
+
+// From args.h, which includes this header through suggest.h.
+struct OptionValue;
+struct Words;
 
 // Runs "suggest ..." and "measure ..." (and "help suggest", "help measure");
 // gives no value for any other command line, which the main parser takes.
@@ -17,17 +23,19 @@ std::optional<int> RunAnalysisCommand(std::span<const std::string_view> args);
 
 enum class TableFormat { Text, Csv, Json };
 
-struct AnalysisWords {
-    std::vector<std::pair<std::string_view, std::string_view>> Options;  // long name, value ("" for a flag)
-    std::vector<std::string_view> Positionals;
-};
+// Splits words as the other commands do (SplitWords); flags are options
+// that take no value. Gives the problem when a word is not understood.
+std::variant<Words, std::string> SplitAnalysisWords(std::span<const std::string_view> args,
+                                                    std::span<const std::string_view> valued,
+                                                    std::span<const std::string_view> flags);
 
-// Splits words as the other commands do: a value as the next word or after
-// "=", "--" ends the options, "-" alone is a file name. Flags take no value.
-// Gives the problem when a word is not understood.
-std::variant<AnalysisWords, std::string> SplitAnalysisWords(std::span<const std::string_view> args,
-                                                            std::span<const std::string_view> valued,
-                                                            std::span<const std::string_view> flags);
+// --format or --size, which both commands take: what is wrong with its
+// value, if anything.
+std::optional<std::string> ApplySharedOption(const OptionValue& option, TableFormat& format,
+                                             std::optional<ImageSize>& size);
+
+// "kavel-cli: FILE: REASON" on standard error.
+void ReportInputFailure(const std::string& file, const std::string& reason);
 
 std::optional<TableFormat> TableFormatOf(std::string_view word) noexcept;
 
@@ -50,5 +58,8 @@ struct Table {
     std::vector<std::vector<Cell>> Rows;
 };
 std::string FormatTable(const Table& table, TableFormat format);
+// Prints the table on standard output; the exit status of a run in which
+// failures inputs failed.
+int PrintTable(const Table& table, TableFormat format, std::size_t failures);
 
 }  // namespace kavel::cli

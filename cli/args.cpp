@@ -11,12 +11,10 @@ namespace kavel::cli {
 
 namespace {
 
-// Every option of every command takes one value; --help is handled before.
 // Each option is described once, with the commands that take it.
-struct OptionName {
-    std::string_view Long;
-    std::string_view Short;  // empty when there is none
-    unsigned Commands;       // one bit per CommandName that takes it
+struct CommandOption {
+    OptionName Name;
+    unsigned Commands;  // one bit per CommandName that takes it
 };
 
 constexpr unsigned For(std::initializer_list<CommandName> commands) noexcept {
@@ -35,29 +33,19 @@ constexpr unsigned kReading =
 constexpr unsigned kNaming = For({CommandName::Treat, CommandName::Histogram, CommandName::Convert});
 
 constexpr std::array kOptions{
-    OptionName{"--output", "-o", For({CommandName::Treat, CommandName::Histogram, CommandName::Import})},
-    OptionName{"--out-dir", "", kNaming | For({CommandName::Import})},
-    OptionName{"--name", "", kNaming},
-    OptionName{"--format", "", For({CommandName::Treat, CommandName::Convert, CommandName::Import})},
-    OptionName{"--size", "", kReading},
-    OptionName{"--jobs", "-j", kReading},
-    OptionName{"--type", "", kTreat},
-    OptionName{"--min", "", kTreat},
-    OptionName{"--max", "", kTreat},
-    OptionName{"--item", "", kTreat},
-    OptionName{"--border", "", kTreat},
-    OptionName{"--background", "", kTreat},
-    OptionName{"--auto", "", kTreat},
-};
-
-struct OptionValue {
-    std::string_view Name;  // the long name, whichever spelling was used
-    std::string_view Value;
-};
-
-struct Words {
-    std::vector<OptionValue> Options;
-    std::vector<std::string_view> Positionals;
+    CommandOption{{"--output", "-o"}, For({CommandName::Treat, CommandName::Histogram, CommandName::Import})},
+    CommandOption{{"--out-dir", ""}, kNaming | For({CommandName::Import})},
+    CommandOption{{"--name", ""}, kNaming},
+    CommandOption{{"--format", ""}, For({CommandName::Treat, CommandName::Convert, CommandName::Import})},
+    CommandOption{{"--size", ""}, kReading},
+    CommandOption{{"--jobs", "-j"}, kReading},
+    CommandOption{{"--type", ""}, kTreat},
+    CommandOption{{"--min", ""}, kTreat},
+    CommandOption{{"--max", ""}, kTreat},
+    CommandOption{{"--item", ""}, kTreat},
+    CommandOption{{"--border", ""}, kTreat},
+    CommandOption{{"--background", ""}, kTreat},
+    CommandOption{{"--auto", ""}, kTreat},
 };
 
 bool IsHelpWord(std::string_view word) noexcept {
@@ -74,9 +62,10 @@ std::string Quoted(std::string_view text) {
     return quoted;
 }
 
-// Splits the words after the command into options with their values and
-// positional arguments. "--" ends the options; "-" alone is a file name.
-std::variant<Words, std::string> SplitWords(std::span<const std::string_view> args, CommandName command) {
+}  // namespace
+
+std::variant<Words, std::string> SplitWords(std::span<const std::string_view> args,
+                                            std::span<const OptionName> known) {
     Words words;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -97,12 +86,10 @@ std::variant<Words, std::string> SplitWords(std::span<const std::string_view> ar
                 inlineValue = word.substr(equals + 1);
             }
         }
-        const auto found =
-            std::find_if(kOptions.begin(), kOptions.end(), [name, command](const OptionName& s) {
-                return (s.Long == name || (!s.Short.empty() && s.Short == name)) &&
-                       (s.Commands & For({command})) != 0;
-            });
-        if (found == kOptions.end()) {
+        const auto found = std::find_if(known.begin(), known.end(), [name](const OptionName& s) {
+            return s.Long == name || (!s.Short.empty() && s.Short == name);
+        });
+        if (found == known.end()) {
             return "unknown option " + Quoted(name);
         }
         if (inlineValue) {
@@ -115,6 +102,8 @@ std::variant<Words, std::string> SplitWords(std::span<const std::string_view> ar
     }
     return words;
 }
+
+namespace {
 
 std::optional<std::string> NumberProblem(std::string_view option, std::string_view text) {
     if (text.empty()) {
@@ -715,7 +704,13 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> args) {
         }
     }
 
-    auto split = SplitWords(rest, *command);
+    std::vector<OptionName> known;
+    for (const CommandOption& option : kOptions) {
+        if ((option.Commands & For({*command})) != 0) {
+            known.push_back(option.Name);
+        }
+    }
+    auto split = SplitWords(rest, known);
     if (auto* problem = std::get_if<std::string>(&split)) {
         return UsageError{*command, std::move(*problem)};
     }

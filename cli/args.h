@@ -86,6 +86,29 @@ using ParsedCommandLine = std::variant<UsageError, ShowHelp, ShowVersion, TreatO
 // args are the words after the program name.
 ParsedCommandLine ParseCommandLine(std::span<const std::string_view> args);
 
+// Every option of every command takes one value; --help is handled before.
+struct OptionName {
+    std::string_view Long;
+    std::string_view Short;  // empty when there is none
+};
+
+struct OptionValue {
+    std::string_view Name;  // the long name, whichever spelling was used
+    std::string_view Value;
+};
+
+struct Words {
+    std::vector<OptionValue> Options;
+    std::vector<std::string_view> Positionals;
+};
+
+// Splits the words after the command into options with their values and
+// positional arguments: a value as the next word or after "=", "--" ends the
+// options, "-" alone is a file name. Gives the problem with the first word
+// that is not understood.
+std::variant<Words, std::string> SplitWords(std::span<const std::string_view> args,
+                                            std::span<const OptionName> known);
+
 // An optional sign and decimal digits, nothing else, within the signed 32-bit range.
 std::optional<std::int32_t> ParseInt32(std::string_view text) noexcept;
 // LINESxCOLUMNS, both non-negative whole numbers ("480x640": 480 lines, 640 columns).

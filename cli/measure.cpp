@@ -31,6 +31,27 @@ Cell OptionalNumber(const std::optional<int>& value) {
     return value ? NumberCell(*value) : Cell{};
 }
 
+// A named file is read a band of lines at a time, so memory does not grow
+// with the image; standard input cannot be read twice or sought, so it is
+// read whole.
+Expected<Measurements> MeasureInput(const ImageInput& input, const MeasureOptions& options) {
+    std::string warnings;
+    if (input.Stdin) {
+        const auto image = LoadImage(input, warnings);
+        std::cerr << warnings;
+        if (!image) {
+            return image.error();
+        }
+        return MeasureSelection(*image, options.Min, options.Max, options.Regions);
+    }
+    auto source = OpenImageLines(input, warnings);
+    std::cerr << warnings;
+    if (!source) {
+        return source.error();
+    }
+    return StreamMeasureSelection(*source, options.Min, options.Max, options.Regions);
+}
+
 }  // namespace
 
 std::variant<MeasureOptions, std::string> ParseMeasure(std::span<const std::string_view> args) {
@@ -38,32 +59,27 @@ std::variant<MeasureOptions, std::string> ParseMeasure(std::span<const std::stri
     if (auto* problem = std::get_if<std::string>(&split)) {
         return *problem;
     }
-    const auto& words = std::get<AnalysisWords>(split);
+    const auto& words = std::get<Words>(split);
     MeasureOptions options;
     bool minGiven = false;
     bool maxGiven = false;
-    for (const auto& [name, value] : words.Options) {
+    for (const OptionValue& option : words.Options) {
+        const auto& [name, value] = option;
+        std::optional<std::string> problem;
         if (name == "--min" || name == "--max") {
             (name == "--min" ? minGiven : maxGiven) = true;
-            if (auto problem = NumberInto(name, value, name == "--min" ? options.Min : options.Max)) {
-                return *problem;
-            }
-        } else if (name == "--format") {
-            const auto format = TableFormatOf(value);
-            if (!format) {
-                return "--format: '" + std::string(value) + "' is not text, csv or json";
-            }
-            options.Format = *format;
+            problem = NumberInto(name, value, name == "--min" ? options.Min : options.Max);
         } else if (name == "--connectivity") {
-            if (value != "4" && value != "8") {
-                return "--connectivity: '" + std::string(value) + "' is not 4 or 8";
+            if (value == "4" || value == "8") {
+                options.Regions = value == "4" ? Connectivity::Four : Connectivity::Eight;
+            } else {
+                problem = "--connectivity: '" + std::string(value) + "' is not 4 or 8";
             }
-            options.Regions = value == "4" ? Connectivity::Four : Connectivity::Eight;
         } else {
-            options.Size = ParseSize(value);
-            if (!options.Size) {
-                return "--size: '" + std::string(value) + "' is not LINESxCOLUMNS (for example 480x640)";
-            }
+            problem = ApplySharedOption(option, options.Format, options.Size);
+        }
+        if (problem) {
+            return *problem;
         }
     }
     options.Inputs.assign(words.Positionals.begin(), words.Positionals.end());
@@ -82,17 +98,9 @@ int RunMeasure(const MeasureOptions& options) {
                 {}};
     std::size_t failures = 0;
     for (const std::string& input : options.Inputs) {
-        auto measured = [&]() -> Expected<Measurements> {
-            std::string warnings;
-            const auto image = LoadImage(DescribeInput(input, options.Size), warnings);
-            std::cerr << warnings;
-            if (!image) {
-                return image.error();
-            }
-            return MeasureSelection(*image, options.Min, options.Max, options.Regions);
-        }();
+        const auto measured = MeasureInput(DescribeInput(input, options.Size), options);
         if (!measured) {
-            std::cerr << "kavel-cli: " << input << ": " << measured.error().message << '\n';
+            ReportInputFailure(input, measured.error().message);
             ++failures;
             continue;
         }
@@ -103,12 +111,7 @@ int RunMeasure(const MeasureOptions& options) {
                               OptionalFixed(m.Mean, 4), OptionalNumber(m.Median), OptionalNumber(m.Mode),
                               OptionalFixed(m.StdDev, 4), NumberCell(m.Regions)});
     }
-    std::cout << FormatTable(table, options.Format) << std::flush;
-    if (!std::cout) {
-        std::cerr << "kavel-cli: cannot write to standard output\n";
-        return kExitFailure;
-    }
-    return failures == 0 ? kExitSuccess : kExitFailure;
+    return PrintTable(table, options.Format, failures);
 }
 
 std::string_view MeasureHelp() noexcept {

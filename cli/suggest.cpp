@@ -20,10 +20,6 @@ namespace {
 constexpr std::array<std::string_view, 4> kValued{"--method", "--format", "--out-dir", "--size"};
 constexpr std::array<std::string_view, 1> kFlags{"--try-all"};
 
-void ReportFailure(const std::string& file, const std::string& reason) {
-    std::cerr << "kavel-cli: " << file << ": " << reason << '\n';
-}
-
 std::string MethodList() {
     std::string names;
     for (const ThresholdMethod method : kAllThresholdMethods) {
@@ -72,30 +68,22 @@ std::variant<SuggestOptions, std::string> ParseSuggest(std::span<const std::stri
     if (auto* problem = std::get_if<std::string>(&split)) {
         return *problem;
     }
-    const auto& words = std::get<AnalysisWords>(split);
+    const auto& words = std::get<Words>(split);
     SuggestOptions options;
-    for (const auto& [name, value] : words.Options) {
+    for (const OptionValue& option : words.Options) {
+        const auto& [name, value] = option;
         if (name == "--method") {
             const auto method = ThresholdMethodByName(value);
             if (!method) {
                 return "--method: '" + std::string(value) + "' is not one of " + MethodList();
             }
             options.Methods.push_back(*method);
-        } else if (name == "--format") {
-            const auto format = TableFormatOf(value);
-            if (!format) {
-                return "--format: '" + std::string(value) + "' is not text, csv or json";
-            }
-            options.Format = *format;
         } else if (name == "--out-dir") {
             options.OutDir = value;
         } else if (name == "--try-all") {
             options.TryAll = true;
-        } else {
-            options.Size = ParseSize(value);
-            if (!options.Size) {
-                return "--size: '" + std::string(value) + "' is not LINESxCOLUMNS (for example 480x640)";
-            }
+        } else if (auto problem = ApplySharedOption(option, options.Format, options.Size)) {
+            return *problem;
         }
     }
     options.Inputs.assign(words.Positionals.begin(), words.Positionals.end());
@@ -115,7 +103,7 @@ int RunSuggest(const SuggestOptions& options) {
     if (options.TryAll) {
         std::error_code ec;
         if (!fs::is_directory(options.OutDir, ec)) {
-            ReportFailure(options.OutDir, "the output folder does not exist");
+            ReportInputFailure(options.OutDir, "the output folder does not exist");
             return kExitFailure;
         }
     }
@@ -128,7 +116,7 @@ int RunSuggest(const SuggestOptions& options) {
         const auto image = LoadImage(DescribeInput(input, options.Size), warnings);
         std::cerr << warnings;
         if (!image) {
-            ReportFailure(input, image.error().message);
+            ReportInputFailure(input, image.error().message);
             ++failures;
             continue;
         }
@@ -156,20 +144,15 @@ int RunSuggest(const SuggestOptions& options) {
                 fs::path(options.OutDir) / (fs::path(input).stem().string() + "-" +
                                             std::string(ThresholdMethodFileName(method)) + ".bmp");
             if (auto clash = OutputClash(output, options.Inputs, written)) {
-                ReportFailure(input, *clash);
+                ReportInputFailure(input, *clash);
                 ++failures;
             } else if (auto saved = WriteTryAll(*image, *t, output); !saved) {
-                ReportFailure(input, saved.error().message);
+                ReportInputFailure(input, saved.error().message);
                 ++failures;
             }
         }
     }
-    std::cout << FormatTable(table, options.Format) << std::flush;
-    if (!std::cout) {
-        ReportFailure("standard output", "cannot write the table");
-        return kExitFailure;
-    }
-    return failures == 0 ? kExitSuccess : kExitFailure;
+    return PrintTable(table, options.Format, failures);
 }
 
 Expected<std::string> ApplyAutoInterval(const AutoChoice& choice, const Histogram& histogram,

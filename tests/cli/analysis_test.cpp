@@ -108,16 +108,21 @@ TEST_F(AnalysisTest, TreatAutoUsesAndPrintsTheChosenInterval) {
 
 TEST_F(AnalysisTest, MeasureGivesOneRowPerInputAndSkipsOnesThatFail) {
     const std::string a = Image("a");
-    const std::string b = Image("b");
-    const RunResult r =
-        Run({"measure", a, P("missing.raw"), b, "--min", "100", "--max", "255", "--format", "csv"});
+    // The same pixels streamed from a raw file and from a bitmap (bottom line
+    // first), and read whole from standard input.
+    ASSERT_EQ(Run({"convert", a, P("b.bmp")}).ExitCode, 0);
+    RunOptions fed;
+    fed.Stdin = std::string(kPixels.begin(), kPixels.end());
+    const RunResult r = Run({"measure", a, P("missing.raw"), P("b.bmp"), "-", "--size", "4x4", "--min", "100",
+                             "--max", "255", "--format", "csv"},
+                            fed);
     EXPECT_EQ(r.ExitCode, 1);
     EXPECT_NE(r.Err.find("missing.raw"), std::string::npos);
     const std::string row = ",100,255,16,8,4,4,0.500000,2,202.5000,200,200,4.3301,1";
     EXPECT_EQ(SplitLines(r.Out),
               (std::vector<std::string>{"file,min,max,pixels,selected,border,inside,area_fraction,"
                                         "tones,mean,median,mode,std_dev,regions",
-                                        a + row, b + row}));
+                                        a + row, P("b.bmp") + row, "-" + row}));
     // Nothing selected: the statistics are absent, not zero.
     const RunResult none = Run({"measure", a, "--min", "50", "--max", "60", "--format", "json"});
     ASSERT_EQ(none.ExitCode, 0) << none.Err;
@@ -135,6 +140,8 @@ TEST_F(AnalysisTest, UsageErrorsNameTheCommand) {
         {{"suggest", a, "--try-all"}, "--try-all and --out-dir DIR go together"},
         {{"suggest", a, "--try-all=yes"}, "option '--try-all' takes no value"},
         {{"suggest", a, "--format", "xml"}, "--format: 'xml' is not text, csv or json"},
+        // A flag word after an option that takes a value is that value.
+        {{"suggest", a, "--format", "--try-all"}, "--format: '--try-all' is not text, csv or json"},
         {{"measure", a, "--min", "1"}, "--min and --max are required"},
         {{"measure", a, "--min", "1", "--max", "2x"}, "--max: '2x' is not a whole number"},
         {{"measure", a, "--min", "1", "--max", "2", "--connectivity", "6"},

@@ -120,6 +120,31 @@ tones=$(limited tones out.bmp) || fail "tones of the converted bitmap"
 [[ $tones == 1 ]] || fail "the converted bitmap has $tones tones, not 1"
 peak "tones out.bmp"
 
+# measure of a 30000 x 30000 raw file, again a hole but for four pixels of
+# 255: one alone, one at the right edge, and a diagonal pair at the bottom
+# left corner (one region touching at a corner, two side by side only).
+truncate -s 900000000 marked.raw
+cp big.txt marked.txt
+for offset in $((1000 * 30000 + 5000)) $((20000 * 30000 + 29999)) $((29999 * 30000)) $((29998 * 30000 + 1)); do
+    printf '\377' | dd of=marked.raw bs=1 seek=$offset conv=notrunc status=none
+done
+limited --version >/dev/null || fail "kavel-cli --version"
+measure_start=$(tail -n 1 rss)
+for connectivity in 8 4; do
+    row=$(limited measure marked.raw --min 1 --max 255 --connectivity $connectivity --format csv | tail -n 1) ||
+        fail "measure of the 900 MB raw image"
+    regions=$((connectivity == 8 ? 3 : 4))
+    [[ $row == "marked.raw,1,255,900000000,4,4,0,0.000000,1,255.0000,255,255,0.0000,$regions" ]] ||
+        fail "measure --connectivity $connectivity gave '$row'"
+    echo "measure marked.raw --connectivity $connectivity: $row (peak resident $(tail -n 1 rss) KB)"
+    (($(tail -n 1 rss) - measure_start <= 8192)) ||
+        fail "measure used $(tail -n 1 rss) KB, more than 8 MB over start-up ($measure_start KB)"
+done
+row=$(limited measure big.raw --min 0 --max 0 --format csv | tail -n 1) || fail "measure of the 900 MB raw image"
+[[ $row == "big.raw,0,0,900000000,900000000,0,900000000,1.000000,1,0.0000,0,0,0.0000,1" ]] ||
+    fail "measure of all pixels gave '$row'"
+echo "measure big.raw: $row (peak resident $(tail -n 1 rss) KB)"
+
 if ((failures > 0)); then
     exit 1
 fi

@@ -11,6 +11,8 @@
 
 namespace kavel {
 
+class LineSource;
+
 // Which pixels touch: the four side neighbours, or those and the four
 // diagonal ones.
 enum class Connectivity { Four = 4, Eight = 8 };
@@ -38,5 +40,11 @@ struct Measurements {
 // only when memory for a strip cannot be had.
 Expected<Measurements> MeasureSelection(const ByteMatrix& image, std::int32_t minimum, std::int32_t maximum,
                                         Connectivity connectivity);
+
+// The same, of a source read a band at a time in the order its file holds
+// the lines, in memory of a few bands whatever the image: every measurement
+// is the same whether the lines come top first or bottom first.
+Expected<Measurements> StreamMeasureSelection(LineSource& source, std::int32_t minimum, std::int32_t maximum,
+                                              Connectivity connectivity);
 
 }  // namespace kavel
