@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bench_support.h"
 #include "kavel/guitools.h"
 #include "kavel/measure.h"
 #include "kavel/statistics.h"
@@ -22,41 +23,12 @@ using kavel::ByteMatrix;
 constexpr int kSide = 10000;  // 100 MP
 
 ByteMatrix Allocate() {
-    auto made = kavel::AllocateByteMatrix(kSide, kSide);
-    if (!made) {
-        std::abort();
-    }
-    ByteMatrix m = std::move(made).value();
-    std::memset(m.Bytes().data(), 1, m.Bytes().size());  // touch every page before timing
-    return m;
+    return kavel::bench::TouchedMatrix(kSide, kSide);
 }
 
-// Blobs: a coarse random grid of tones, cells 16 pixels square, with fine
-// noise; [100, 180] then selects irregular items with many borders and regions.
+// [100, 180] selects irregular items with many borders and regions.
 const ByteMatrix& BlobImage() {
-    static const ByteMatrix image = [] {
-        ByteMatrix m = Allocate();
-        const int cells = kSide / 16 + 1;
-        std::vector<std::uint8_t> coarse(static_cast<std::size_t>(cells) * static_cast<std::size_t>(cells));
-        std::uint32_t state = 2463534242u;
-        auto next = [&state] {
-            state ^= state << 13;
-            state ^= state >> 17;
-            state ^= state << 5;
-            return state;
-        };
-        for (std::uint8_t& c : coarse) {
-            c = static_cast<std::uint8_t>(next());
-        }
-        for (int i = 0; i < kSide; ++i) {
-            const std::uint8_t* cellRow = coarse.data() + static_cast<std::size_t>(i / 16) * cells;
-            for (int j = 0; j < kSide; ++j) {
-                const int noise = static_cast<int>(next() & 31) - 16;
-                m[i][j] = static_cast<std::uint8_t>(std::clamp(cellRow[j / 16] + noise, 0, 255));
-            }
-        }
-        return m;
-    }();
+    static const ByteMatrix image = kavel::bench::MakeBlobImage(kSide);
     return image;
 }
 
@@ -65,13 +37,7 @@ void Account(benchmark::State& state) {
 }
 
 void BM_Memcpy(benchmark::State& state) {
-    const ByteMatrix& image = BlobImage();
-    ByteMatrix target = Allocate();
-    for (auto _ : state) {
-        std::memcpy(target.Bytes().data(), image.Bytes().data(), image.PixelCount());
-        benchmark::ClobberMemory();
-    }
-    Account(state);
+    kavel::bench::CopyLoop(state, BlobImage());
 }
 
 void BM_Suggest(benchmark::State& state) {

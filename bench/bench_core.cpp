@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "kavel/bitmap.h"
 #include "kavel/guitools.h"
 #include "kavel/rawimage.h"
@@ -32,53 +33,17 @@ int SideFor(std::int64_t megapixels) {
     }
 }
 
-// Blobs: a coarse random grid of tones, each cell 16 pixels square, plus fine
-// noise, so that thresholding at [100, 180] gives irregular items with many
-// borders.
 const ByteMatrix& BlobImage(std::int64_t megapixels) {
     static std::map<std::int64_t, ByteMatrix> cache;
     auto found = cache.find(megapixels);
     if (found != cache.end()) {
         return found->second;
     }
-    const int side = SideFor(megapixels);
-    auto made = kavel::AllocateByteMatrix(side, side);
-    if (!made) {
-        std::abort();
-    }
-    ByteMatrix image = std::move(made).value();
-    const int cells = side / 16 + 1;
-    std::vector<std::uint8_t> coarse(static_cast<std::size_t>(cells) * static_cast<std::size_t>(cells));
-    std::uint32_t state = 2463534242u;
-    auto next = [&state] {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state;
-    };
-    for (std::uint8_t& c : coarse) {
-        c = static_cast<std::uint8_t>(next());
-    }
-    for (int i = 0; i < side; ++i) {
-        std::uint8_t* row = image[i];
-        const std::uint8_t* cellRow =
-            coarse.data() + static_cast<std::size_t>(i / 16) * static_cast<std::size_t>(cells);
-        for (int j = 0; j < side; ++j) {
-            const int noise = static_cast<int>(next() & 31) - 16;
-            row[j] = static_cast<std::uint8_t>(std::clamp(cellRow[j / 16] + noise, 0, 255));
-        }
-    }
-    return cache.emplace(megapixels, std::move(image)).first->second;
+    return cache.emplace(megapixels, kavel::bench::MakeBlobImage(SideFor(megapixels))).first->second;
 }
 
 ByteMatrix Blank(const ByteMatrix& like) {
-    auto made = kavel::AllocateByteMatrix(like.Columns(), like.Lines());
-    if (!made) {
-        std::abort();
-    }
-    ByteMatrix m = std::move(made).value();
-    std::memset(m.Bytes().data(), 1, m.Bytes().size());  // touch every page before timing
-    return m;
+    return kavel::bench::TouchedMatrix(like.Columns(), like.Lines());
 }
 
 void Account(benchmark::State& state, const ByteMatrix& image) {
@@ -89,12 +54,8 @@ void Account(benchmark::State& state, const ByteMatrix& image) {
 
 void BM_Memcpy(benchmark::State& state) {
     const ByteMatrix& image = BlobImage(state.range(0));
-    ByteMatrix target = Blank(image);
-    for (auto _ : state) {
-        std::memcpy(target.Bytes().data(), image.Bytes().data(), image.PixelCount());
-        benchmark::ClobberMemory();
-    }
-    Account(state, image);
+    kavel::bench::CopyLoop(state, image);
+    state.counters["MP"] = static_cast<double>(image.PixelCount()) / 1e6;
 }
 
 void BM_Treatment(benchmark::State& state) {

@@ -412,33 +412,27 @@ Status CountBands(LineSource& source, Count count) {
 }  // namespace
 
 Expected<Histogram> StreamHistogram(LineSource& source) {
-    Histogram total{};
-    auto counted = CountBands(source, [&total](const ByteMatrix& band) {
-        const Histogram counts = ComputeHistogram(band);
-        for (std::size_t t = 0; t < total.size(); ++t) {
-            total[t] += counts[t];
-        }
+    HistogramCounter counter;
+    auto counted = CountBands(source, [&counter](const ByteMatrix& band) {
+        counter.Add(band.Bytes());
         return true;
     });
     if (!counted) {
         return counted.error();
     }
-    return total;
+    return counter.Counts();
 }
 
 Expected<int> StreamDistinctTones(LineSource& source) {
-    Histogram total{};
-    auto counted = CountBands(source, [&total](const ByteMatrix& band) {
-        const Histogram counts = ComputeHistogram(band);
-        for (std::size_t t = 0; t < total.size(); ++t) {
-            total[t] += counts[t];
-        }
-        return CountDistinctTones(total) < 256;
+    ToneSet tones;
+    auto counted = CountBands(source, [&tones](const ByteMatrix& band) {
+        tones.Add(band.Bytes());
+        return !tones.Complete();
     });
     if (!counted) {
         return counted.error();
     }
-    return CountDistinctTones(total);
+    return tones.Count();
 }
 
 }  // namespace kavel

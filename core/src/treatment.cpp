@@ -97,21 +97,113 @@ KAVEL_BODY void BorderBody(const std::uint8_t* __restrict above, const std::uint
     }
 }
 
-// Copies count bytes to target with streaming stores, which write whole cache
-// lines without first reading them: a large result is written once instead
-// of read and written. Ordinary stores at the unaligned ends.
-#if KAVEL_X86_KERNELS
-void StreamBaseline(std::uint8_t* target, const std::uint8_t* from, std::size_t count) noexcept {
-    const std::size_t head = std::min(count, (16 - (reinterpret_cast<std::uintptr_t>(target) & 15)) & 15);
-    std::memcpy(target, from, head);
-    std::size_t j = head;
-    for (; j + 16 <= count; j += 16) {
-        _mm_stream_si128(reinterpret_cast<__m128i*>(target + j),
-                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + j)));
-    }
-    std::memcpy(target + j, from + j, count - j);
+// One pixel of the fused loop below, for the unaligned ends of a line.
+// (here - 1)[j], not here[j - 1]: the index would wrap at column 0.
+KAVEL_BODY void SelectBorderPixel(const std::uint8_t* __restrict nextSource,
+                                  std::uint8_t* __restrict nextSelected, const std::uint8_t* __restrict above,
+                                  const std::uint8_t* __restrict here, std::uint8_t* __restrict result,
+                                  std::size_t j, Interval interval, const BorderTones& tones) noexcept {
+    const auto below = static_cast<std::uint8_t>(
+        static_cast<std::uint8_t>(nextSource[j] - interval.low) <= interval.span ? 0xFF : 0);
+    nextSelected[j] = below;
+    const auto neighbours = static_cast<std::uint8_t>(above[j] & below & (here - 1)[j] & (here + 1)[j]);
+    const auto tone = static_cast<std::uint8_t>(tones.border ^ (neighbours & (tones.inside ^ tones.border)));
+    result[j] = static_cast<std::uint8_t>(tones.background ^ (here[j] & (tone ^ tones.background)));
 }
 
+#if KAVEL_X86_KERNELS
+// Result line i and the selection of line i + 1 in one loop: the selection of
+// the line below is used straight from the register that stores it into the
+// window, so each line is read from memory once and the window is written
+// once and read twice. With kStream the result goes out by streaming stores,
+// which write whole cache lines without reading them first: a large result is
+// written once instead of read and written.
+template <bool kStream>
+void SelectBorderBaseline(const std::uint8_t* __restrict nextSource, std::uint8_t* __restrict nextSelected,
+                          const std::uint8_t* __restrict above, const std::uint8_t* __restrict here,
+                          std::uint8_t* __restrict result, std::size_t count, Interval interval,
+                          const BorderTones& tones) noexcept {
+    const __m128i low = _mm_set1_epi8(static_cast<char>(interval.low));
+    const __m128i span = _mm_set1_epi8(static_cast<char>(interval.span));
+    const __m128i background = _mm_set1_epi8(static_cast<char>(tones.background));
+    const __m128i flip = _mm_set1_epi8(static_cast<char>(tones.inside ^ tones.border));
+    const __m128i border = _mm_set1_epi8(static_cast<char>(tones.border));
+    std::size_t j = 0;
+    if constexpr (kStream) {
+        const std::size_t head = std::min(count, (16 - (reinterpret_cast<std::uintptr_t>(result) & 15)) & 15);
+        for (; j < head; ++j) {
+            SelectBorderPixel(nextSource, nextSelected, above, here, result, j, interval, tones);
+        }
+    }
+    for (; j + 16 <= count; j += 16) {
+        const __m128i shifted =
+            _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(nextSource + j)), low);
+        const __m128i below = _mm_cmpeq_epi8(_mm_min_epu8(shifted, span), shifted);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(nextSelected + j), below);
+        const __m128i middle = _mm_loadu_si128(reinterpret_cast<const __m128i*>(here + j));
+        const __m128i neighbours =
+            _mm_and_si128(_mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(above + j)), below),
+                          _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(here + j - 1)),
+                                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(here + j + 1))));
+        const __m128i tone = _mm_xor_si128(border, _mm_and_si128(neighbours, flip));
+        const __m128i value =
+            _mm_xor_si128(background, _mm_and_si128(middle, _mm_xor_si128(tone, background)));
+        if constexpr (kStream) {
+            _mm_stream_si128(reinterpret_cast<__m128i*>(result + j), value);
+        } else {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(result + j), value);
+        }
+    }
+    for (; j < count; ++j) {
+        SelectBorderPixel(nextSource, nextSelected, above, here, result, j, interval, tones);
+    }
+}
+
+template <bool kStream>
+[[gnu::target("avx2")]] void SelectBorderAvx2(const std::uint8_t* __restrict nextSource,
+                                              std::uint8_t* __restrict nextSelected,
+                                              const std::uint8_t* __restrict above,
+                                              const std::uint8_t* __restrict here,
+                                              std::uint8_t* __restrict result, std::size_t count,
+                                              Interval interval, const BorderTones& tones) noexcept {
+    const __m256i low = _mm256_set1_epi8(static_cast<char>(interval.low));
+    const __m256i span = _mm256_set1_epi8(static_cast<char>(interval.span));
+    const __m256i background = _mm256_set1_epi8(static_cast<char>(tones.background));
+    const __m256i flip = _mm256_set1_epi8(static_cast<char>(tones.inside ^ tones.border));
+    const __m256i border = _mm256_set1_epi8(static_cast<char>(tones.border));
+    std::size_t j = 0;
+    if constexpr (kStream) {
+        const std::size_t head = std::min(count, (32 - (reinterpret_cast<std::uintptr_t>(result) & 31)) & 31);
+        for (; j < head; ++j) {
+            SelectBorderPixel(nextSource, nextSelected, above, here, result, j, interval, tones);
+        }
+    }
+    for (; j + 32 <= count; j += 32) {
+        const __m256i shifted =
+            _mm256_sub_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(nextSource + j)), low);
+        const __m256i below = _mm256_cmpeq_epi8(_mm256_min_epu8(shifted, span), shifted);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(nextSelected + j), below);
+        const __m256i middle = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(here + j));
+        const __m256i neighbours = _mm256_and_si256(
+            _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(above + j)), below),
+            _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(here + j - 1)),
+                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(here + j + 1))));
+        const __m256i tone = _mm256_xor_si256(border, _mm256_and_si256(neighbours, flip));
+        const __m256i value =
+            _mm256_xor_si256(background, _mm256_and_si256(middle, _mm256_xor_si256(tone, background)));
+        if constexpr (kStream) {
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(result + j), value);
+        } else {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(result + j), value);
+        }
+    }
+    for (; j < count; ++j) {
+        SelectBorderPixel(nextSource, nextSelected, above, here, result, j, interval, tones);
+    }
+}
+
+// Copies count bytes to target with streaming stores, ordinary ones at the
+// unaligned ends.
 [[gnu::target("avx2")]] void StreamAvx2(std::uint8_t* target, const std::uint8_t* from,
                                         std::size_t count) noexcept {
     const std::size_t head = std::min(count, (32 - (reinterpret_cast<std::uintptr_t>(target) & 31)) & 31);
@@ -128,8 +220,15 @@ void StreamFence() noexcept {
     _mm_sfence();  // streaming stores are weakly ordered: finish them before anyone reads
 }
 #else
-void StreamBaseline(std::uint8_t* target, const std::uint8_t* from, std::size_t count) noexcept {
-    std::memcpy(target, from, count);
+// Elsewhere the two steps run one after the other, with ordinary stores.
+template <bool kStream>
+void SelectBorderBaseline(const std::uint8_t* __restrict nextSource, std::uint8_t* __restrict nextSelected,
+                          const std::uint8_t* __restrict above, const std::uint8_t* __restrict here,
+                          std::uint8_t* __restrict result, std::size_t count, Interval interval,
+                          const BorderTones& tones) noexcept {
+    for (std::size_t j = 0; j < count; ++j) {
+        SelectBorderPixel(nextSource, nextSelected, above, here, result, j, interval, tones);
+    }
 }
 void StreamFence() noexcept {}
 #endif
@@ -164,18 +263,32 @@ void BorderBaseline(const std::uint8_t* above, const std::uint8_t* here, const s
 }
 #endif
 
+using SelectBorderLoop = void (*)(const std::uint8_t*, std::uint8_t*, const std::uint8_t*,
+                                  const std::uint8_t*, std::uint8_t*, std::size_t, Interval,
+                                  const BorderTones&) noexcept;
+
 struct RowKernels {
     void (*select)(const std::uint8_t*, std::uint8_t*, std::size_t, Interval) noexcept;
     void (*wholeItem)(const std::uint8_t*, std::uint8_t*, std::size_t, Interval, std::uint8_t,
                       std::uint8_t) noexcept;
     void (*border)(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*, std::uint8_t*, std::size_t,
                    const BorderTones&) noexcept;
+    SelectBorderLoop selectBorder;
+    SelectBorderLoop selectBorderStreaming;
+    // When set, a streamed result is computed into a staged line and copied
+    // out with this, instead of the fused loop: faster for AVX2.
     void (*stream)(std::uint8_t*, const std::uint8_t*, std::size_t) noexcept;
 };
 
-constexpr RowKernels kBaselineKernels{SelectBaseline, WholeItemBaseline, BorderBaseline, StreamBaseline};
+constexpr RowKernels kBaselineKernels{SelectBaseline,
+                                      WholeItemBaseline,
+                                      BorderBaseline,
+                                      SelectBorderBaseline<false>,
+                                      SelectBorderBaseline<true>,
+                                      nullptr};
 #if KAVEL_X86_KERNELS
-constexpr RowKernels kAvx2Kernels{SelectAvx2, WholeItemAvx2, BorderAvx2, StreamAvx2};
+constexpr RowKernels kAvx2Kernels{
+    SelectAvx2, WholeItemAvx2, BorderAvx2, SelectBorderAvx2<false>, SelectBorderAvx2<true>, StreamAvx2};
 #endif
 
 bool HasAvx2() noexcept {
@@ -207,16 +320,16 @@ const RowKernels& KernelsFor(detail::KernelPath path) noexcept {
 constexpr std::size_t kStreamFrom = std::size_t{48} << 20;
 
 // Border extraction in one pass with a rolling window of three selection lines:
-// line i + 1 is selected before line i is written, so no full-size scratch
+// line i + 1 is selected while line i is written, so no full-size scratch
 // matrix is needed and the result may even be the source itself.
 Status BorderTreatment(const RowKernels& k, bool streaming, const ByteMatrix& source, ByteMatrix& result,
                        Interval interval, const BorderTones& tones) {
     const int lines = source.Lines();
     const auto count = static_cast<std::size_t>(source.Columns());
     // Five rows: three of selection, one that stands for the outside of the
-    // image, one for the result when streaming. Each row starts a cache line
-    // and has one padding byte on either side (the last byte of the cache line
-    // before it, the first after it), 0xFF like the outside.
+    // image, one for a staged result line. Each row starts a cache line and has one padding byte on
+    // either side (the last byte of the cache line before it, the first after
+    // it), 0xFF like the outside.
     const std::size_t stride = ((count + 1 + 63) & ~std::size_t{63}) + 64;
     PixelBuffer window(static_cast<std::uint8_t*>(std::aligned_alloc(64, 5 * stride + 64)));
     if (!window) {
@@ -224,25 +337,33 @@ Status BorderTreatment(const RowKernels& k, bool streaming, const ByteMatrix& so
     }
     std::fill(window.get(), window.get() + 4 * stride + 64, std::uint8_t{0xFF});
     std::uint8_t* const outside = window.get() + 3 * stride + 64;
-    std::uint8_t* const staged = window.get() + 4 * stride + 64;
     auto selection = [&](int line) {
         return window.get() + static_cast<std::size_t>(line % 3) * stride + 64;
     };
+    const SelectBorderLoop selectBorder = streaming ? k.selectBorderStreaming : k.selectBorder;
 
     k.select(source[0], selection(0), count, interval);
-    for (int i = 0; i < lines; ++i) {
-        if (i + 1 < lines) {
-            k.select(source[i + 1], selection(i + 1), count, interval);
-        }
-        const std::uint8_t* above = i > 0 ? selection(i - 1) : outside;
-        const std::uint8_t* below = i + 1 < lines ? selection(i + 1) : outside;
-        if (streaming) {
+    if (streaming && k.stream != nullptr) {
+        std::uint8_t* const staged = window.get() + 4 * stride + 64;
+        for (int i = 0; i < lines; ++i) {
+            if (i + 1 < lines) {
+                k.select(source[i + 1], selection(i + 1), count, interval);
+            }
+            const std::uint8_t* above = i > 0 ? selection(i - 1) : outside;
+            const std::uint8_t* below = i + 1 < lines ? selection(i + 1) : outside;
             k.border(above, selection(i), below, staged, count, tones);
             k.stream(result[i], staged, count);
-        } else {
-            k.border(above, selection(i), below, result[i], count, tones);
         }
+        StreamFence();
+        return {};
     }
+    for (int i = 0; i + 1 < lines; ++i) {
+        const std::uint8_t* above = i > 0 ? selection(i - 1) : outside;
+        selectBorder(source[i + 1], selection(i + 1), above, selection(i), result[i], count, interval, tones);
+    }
+    // The last line has the outside below it; one line, ordinary stores.
+    const int last = lines - 1;
+    k.border(last > 0 ? selection(last - 1) : outside, selection(last), outside, result[last], count, tones);
     if (streaming) {
         StreamFence();
     }

@@ -4,6 +4,7 @@
 
 #include <numeric>
 #include <random>
+#include <vector>
 
 #include "test_support.h"
 
@@ -11,6 +12,31 @@ namespace kavel {
 namespace {
 
 using test::MatrixOf;
+
+// The tone loops available here, each checked against a naive set.
+std::vector<detail::KernelPath> TonePaths() {
+    std::vector<detail::KernelPath> paths{detail::KernelPath::Baseline};
+    if (detail::KernelPathAvailable(detail::KernelPath::Avx2)) {
+        paths.push_back(detail::KernelPath::Avx2);
+    }
+    return paths;
+}
+
+std::vector<int> SeenTones(std::span<const std::uint8_t> pixels) {
+    std::vector<int> seen(256, 0);
+    for (std::uint8_t b : pixels) {
+        seen[b] = 1;
+    }
+    return seen;
+}
+
+std::vector<int> TonesIn(const ToneSet& set) {
+    std::vector<int> seen(256, 0);
+    for (int t = 0; t < 256; ++t) {
+        seen[static_cast<std::size_t>(t)] = set.Contains(static_cast<std::uint8_t>(t)) ? 1 : 0;
+    }
+    return seen;
+}
 
 TEST(Histogram, CountsEveryPixelOnce) {
     ByteMatrix uniform = MatrixOf(13, 7);
@@ -50,6 +76,44 @@ TEST(Histogram, LargeImagesCountedByPairsAgreeWithPlainCount) {
     EXPECT_EQ(ComputeHistogram(image), expected);
 }
 
+// Random images of every small size, drawn from a few tones (the high and low
+// halves, nibble edges and all 256 included), added whole and in two pieces.
+TEST(Histogram, ToneSetOfEveryPathMatchesNaiveSet) {
+    std::mt19937 random(77);
+    auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    for (int round = 0; round < 2000; ++round) {
+        const int lines = pick(0, 67);
+        const int columns = pick(0, 67);
+        ByteMatrix image = MatrixOf(columns, lines);
+        std::vector<int> palette(static_cast<std::size_t>(pick(1, 6)));
+        for (int& t : palette) {
+            const int edges[] = {0, 15, 16, 127, 128, 255};
+            t = pick(0, 1) != 0 ? edges[pick(0, 5)] : pick(0, 255);
+        }
+        const bool everyTone = pick(0, 9) == 0;
+        for (std::uint8_t& b : image.Bytes()) {
+            b = static_cast<std::uint8_t>(
+                everyTone ? pick(0, 255)
+                          : palette[static_cast<std::size_t>(pick(0, static_cast<int>(palette.size()) - 1))]);
+        }
+        const std::span<const std::uint8_t> bytes = image.Bytes();
+        const std::vector<int> expected = SeenTones(bytes);
+        const int expectedCount = std::accumulate(expected.begin(), expected.end(), 0);
+        const std::size_t cut = static_cast<std::size_t>(pick(0, static_cast<int>(bytes.size())));
+        for (detail::KernelPath path : TonePaths()) {
+            ToneSet whole;
+            ASSERT_TRUE(detail::AddTonesOn(path, whole, bytes));
+            ASSERT_EQ(TonesIn(whole), expected) << "round " << round << ", path " << static_cast<int>(path);
+            ASSERT_EQ(whole.Count(), expectedCount);
+            ToneSet pieces;
+            ASSERT_TRUE(detail::AddTonesOn(path, pieces, bytes.first(cut)));
+            ASSERT_TRUE(detail::AddTonesOn(path, pieces, bytes.subspan(cut)));
+            ASSERT_EQ(TonesIn(pieces), expected) << "round " << round << " in pieces at " << cut;
+        }
+        ASSERT_EQ(CountDistinctTones(image), expectedCount);
+    }
+}
+
 TEST(Histogram, LargeToneCountFindsTonesAnywhere) {
     // Over one 4 Mi-pixel block, with rare tones at odd and even places and in the tail.
     ByteMatrix image = MatrixOf(2100, 2001);
@@ -63,6 +127,33 @@ TEST(Histogram, LargeToneCountFindsTonesAnywhere) {
     bytes[bytes.size() - 5000] = 251;
     EXPECT_EQ(CountDistinctTones(image), 6);
     EXPECT_EQ(CountDistinctTones(ComputeHistogram(image)), 6);
+    const std::vector<int> expected = SeenTones(bytes);
+    for (detail::KernelPath path : TonePaths()) {
+        ToneSet set;
+        ASSERT_TRUE(detail::AddTonesOn(path, set, bytes));
+        EXPECT_EQ(TonesIn(set), expected) << "path " << static_cast<int>(path);
+    }
+}
+
+// Bands of every size added to one counter give the whole image's counts,
+// whether each band is counted by pairs or tone by tone.
+TEST(Histogram, CounterOfBandsMatchesWholeImage) {
+    std::mt19937 random(5);
+    ByteMatrix image = MatrixOf(2053, 1999);
+    Histogram expected{};
+    for (std::uint8_t& b : image.Bytes()) {
+        b = static_cast<std::uint8_t>(random() % 97 * 2);
+        ++expected[b];
+    }
+    EXPECT_EQ(ComputeHistogram(image), expected);
+    const std::span<const std::uint8_t> bytes = image.Bytes();
+    for (std::size_t band : {std::size_t{777}, std::size_t{1} << 20, (std::size_t{3} << 20) + 5}) {
+        HistogramCounter counter;
+        for (std::size_t start = 0; start < bytes.size(); start += band) {
+            counter.Add(bytes.subspan(start, std::min(band, bytes.size() - start)));
+        }
+        EXPECT_EQ(counter.Counts(), expected) << "bands of " << band;
+    }
 }
 
 TEST(Histogram, HalfBlackHalfWhiteAndEmpty) {
