@@ -3,7 +3,7 @@
 #include <QPushButton>
 #include <QStyle>
 
-#include "guiutil.h"
+#include "dialogplacement.h"
 #include "ui_author.h"
 
 TAuthorForm* AuthorForm = nullptr;

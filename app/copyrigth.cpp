@@ -3,7 +3,8 @@
 #include <QPushButton>
 #include <QStyle>
 
-#include "guiutil.h"
+#include "formfont.h"
+#include "dialogplacement.h"
 #include "ui_copyrigth.h"
 
 TCopyrigthForm* CopyrigthForm = nullptr;

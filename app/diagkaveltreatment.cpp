@@ -8,7 +8,9 @@
 #include <QString>
 #include <QStyle>
 
-#include "guiutil.h"
+#include "resources.h"
+#include "formfont.h"
+#include "dialogplacement.h"
 #include "kavel/textnumber.h"
 #include "ui_diagkaveltreatment.h"
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "guiutil.h"
+#include "qtconvert.h"
 #include "kavel/bitmap.h"
 #include "kavel/rawimage.h"
 

@@ -10,7 +10,12 @@
 #include <QPushButton>
 #include <QStyle>
 
-#include "guiutil.h"
+#include "cursors.h"
+#include "qtconvert.h"
+#include "resources.h"
+#include "formfont.h"
+#include "dialogplacement.h"
+#include "filedialogs.h"
 #include "mainwindow.h"
 #include "ui_histogris.h"
 

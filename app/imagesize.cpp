@@ -8,8 +8,10 @@
 #include <QString>
 #include <QStyle>
 
-#include "guiutil.h"
+#include "dialogplacement.h"
+#include "formfont.h"
 #include "kavel/textnumber.h"
+#include "resources.h"
 #include "ui_imagesize.h"
 
 TImageSizeForm* ImageSizeForm = nullptr;
@@ -55,29 +57,4 @@ QLineEdit* TImageSizeForm::NumLineEdit() const {
 
 QLineEdit* TImageSizeForm::NumColEdit() const {
     return ui_->NumColEdit;
-}
-
-QStringList ImageFolderCandidates(const QString& applicationDir) {
-    QStringList candidates;
-#ifdef Q_OS_WIN
-    candidates << QStringLiteral("C:\\images");
-#endif
-    if (!applicationDir.isEmpty()) {
-        candidates << QDir::cleanPath(applicationDir + QStringLiteral("/../share/kavel/samples"));
-    }
-    return candidates;
-}
-
-QString FirstExistingFolder(const QStringList& candidates, const QString& fallback) {
-    for (const QString& folder : candidates) {
-        if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
-            return folder;
-        }
-    }
-    return fallback;
-}
-
-QString DefaultImageFolder() {
-    return FirstExistingFolder(ImageFolderCandidates(QCoreApplication::applicationDirPath()),
-                               QDir::homePath());
 }

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <span>
 
-#include "guiutil.h"
+#include "resources.h"
 #include "mainwindow.h"
 
 namespace {

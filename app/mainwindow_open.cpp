@@ -11,7 +11,10 @@
 #include <variant>
 #include <vector>
 
-#include "guiutil.h"
+#include "cursors.h"
+#include "qtconvert.h"
+#include "memorymessages.h"
+#include "filedialogs.h"
 #include "imagesize.h"
 #include "imagewindow.h"
 #include "kavel/imagefile.h"

@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <vector>
 
-#include "guiutil.h"
+#include "cursors.h"
+#include "qtconvert.h"
+#include "filedialogs.h"
 #include "kavel/imagefile.h"
 #include "mainwindow.h"
 

@@ -3,7 +3,9 @@
 #include <QWindow>
 
 #include "diagkaveltreatment.h"
-#include "guiutil.h"
+#include "cursors.h"
+#include "qtconvert.h"
+#include "memorymessages.h"
 #include "kavel/statistics.h"
 #include "kavel/treatment.h"
 #include "mainwindow.h"

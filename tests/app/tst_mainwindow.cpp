@@ -24,7 +24,7 @@
 #include "diagkaveltreatment.h"
 #include "englishinfo.h"
 #include "frenchinfo.h"
-#include "guiutil.h"
+#include "cursors.h"
 #include "histogris.h"
 #include "imagesize.h"
 #include "imagewindow.h"

@@ -12,7 +12,8 @@
 #include <optional>
 
 #include "dialogdriver.h"
-#include "guiutil.h"
+#include "qtconvert.h"
+#include "filedialogs.h"
 #include "imagesize.h"
 #include "imagewindow.h"
 #include "kavel/bitmap.h"

@@ -8,7 +8,6 @@
 #include <optional>
 
 #include "dialogdriver.h"
-#include "guiutil.h"
 #include "imagewindow.h"
 #include "kavel/bitmap.h"
 #include "kavelapplication.h"
