@@ -3,8 +3,8 @@
 #include <QPushButton>
 #include <QStyle>
 
-#include "formfont.h"
 #include "dialogplacement.h"
+#include "formfont.h"
 #include "ui_copyrigth.h"
 
 TCopyrigthForm* CopyrigthForm = nullptr;

@@ -8,10 +8,10 @@
 #include <QString>
 #include <QStyle>
 
-#include "resources.h"
-#include "formfont.h"
 #include "dialogplacement.h"
+#include "formfont.h"
 #include "kavel/textnumber.h"
+#include "resources.h"
 #include "ui_diagkaveltreatment.h"
 
 TDiagKavelTreatForm* DiagKavelTreatForm = nullptr;

@@ -11,12 +11,12 @@
 #include <QStyle>
 
 #include "cursors.h"
-#include "qtconvert.h"
-#include "resources.h"
-#include "formfont.h"
 #include "dialogplacement.h"
 #include "filedialogs.h"
+#include "formfont.h"
 #include "mainwindow.h"
+#include "qtconvert.h"
+#include "resources.h"
 #include "ui_histogris.h"
 
 THistoGrisForm* HistoGrisForm = nullptr;

@@ -13,8 +13,8 @@
 #include <cstring>
 #include <span>
 
-#include "resources.h"
 #include "mainwindow.h"
+#include "resources.h"
 
 namespace {
 

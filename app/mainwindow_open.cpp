@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "cursors.h"
-#include "qtconvert.h"
-#include "memorymessages.h"
 #include "filedialogs.h"
 #include "imagesize.h"
 #include "imagewindow.h"
 #include "kavel/imagefile.h"
 #include "mainwindow.h"
+#include "memorymessages.h"
+#include "qtconvert.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "cursors.h"
-#include "qtconvert.h"
 #include "filedialogs.h"
 #include "kavel/imagefile.h"
 #include "mainwindow.h"
+#include "qtconvert.h"
 
 // Kept by the open (mainwindow_open.cpp): the image file on show and, for a
 // raw image, its descriptor.
