@@ -27,7 +27,6 @@ THistoGrisForm::THistoGrisForm(QWidget* parent)
     // The form is designed under its class name; uic would otherwise shadow the global.
     setObjectName(QStringLiteral("HistoGrisForm"));
     setWindowIcon(ApplicationIcon());
-    setFont(FormFont());
     ui_->Label1->setFont(FormFont(12));
     ui_->Label3->setFont(FormFont(12));
     ui_->BitBtnOK->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));

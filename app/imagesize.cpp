@@ -1,29 +1,16 @@
 #include "imagesize.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QString>
 #include <QStyle>
 
 #include "dialogplacement.h"
-#include "formfont.h"
-#include "kavel/textnumber.h"
+#include "qtconvert.h"
 #include "resources.h"
 #include "ui_imagesize.h"
 
 TImageSizeForm* ImageSizeForm = nullptr;
-
-namespace {
-
-std::int32_t EditValue(const QString& text) {
-    const QByteArray bytes = text.toUtf8();
-    return kavel::TextToInteger(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-}
-
-}  // namespace
 
 TImageSizeForm::TImageSizeForm(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::TImageSizeForm>()) {
@@ -31,7 +18,6 @@ TImageSizeForm::TImageSizeForm(QWidget* parent)
     // The form is designed under its class name; uic would otherwise shadow the global.
     setObjectName(QStringLiteral("ImageSizeForm"));
     setWindowIcon(ApplicationIcon());
-    setFont(FormFont());
     ui_->BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
     // Shown where it was designed, not centred on the main window.
     move(661, 200);

@@ -2,6 +2,9 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <string_view>
+
+#include "kavel/textnumber.h"
 
 std::filesystem::path ToPath(const QString& name) {
 #ifdef _WIN32
@@ -21,4 +24,9 @@ QString FromPath(const std::filesystem::path& path) {
 
 QString ErrorText(const kavel::Error& error) {
     return QString::fromStdString(error.message);
+}
+
+std::int32_t EditValue(const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    return kavel::TextToInteger(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }

@@ -259,6 +259,9 @@ private Q_SLOTS:
         for (QDialog* dialog : FixedTextDialogs()) {
             dialog->show();
             QVERIFY(QTest::qWaitForWindowExposed(dialog));
+            // The forms take the application's font; none sets its own.
+            QCOMPARE(QFontInfo(dialog->font()).family(), QStringLiteral("MS Sans Serif"));
+            QCOMPARE(dialog->font().pixelSize(), 11);
             for (const QLabel* label : dialog->findChildren<QLabel*>()) {
                 if (label->window() != dialog) {
                     continue;  // a file dialog's own
