@@ -13,7 +13,7 @@
 #include "resources.h"
 #include "ui_diagkaveltreatment.h"
 
-TDiagKavelTreatForm* DiagKavelTreatForm = nullptr;
+QPointer<TDiagKavelTreatForm> DiagKavelTreatForm;
 
 namespace {
 

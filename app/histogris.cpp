@@ -19,7 +19,7 @@
 #include "resources.h"
 #include "ui_histogris.h"
 
-THistoGrisForm* HistoGrisForm = nullptr;
+QPointer<THistoGrisForm> HistoGrisForm;
 
 THistoGrisForm::THistoGrisForm(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::THistoGrisForm>()) {

@@ -10,7 +10,7 @@
 #include "resources.h"
 #include "ui_imagesize.h"
 
-TImageSizeForm* ImageSizeForm = nullptr;
+QPointer<TImageSizeForm> ImageSizeForm;
 
 TImageSizeForm::TImageSizeForm(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::TImageSizeForm>()) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <memory>
 
 #include "kavel/rawimage.h"
@@ -39,4 +40,5 @@ private:
     kavel::ImageSize pending_;
 };
 
-extern TImageSizeForm* ImageSizeForm;
+// Null once the window is destroyed.
+extern QPointer<TImageSizeForm> ImageSizeForm;

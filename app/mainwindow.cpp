@@ -27,7 +27,7 @@
 #include "spanishinfo.h"
 #include "ui_mainwindow.h"
 
-TMainForm* MainForm = nullptr;
+QPointer<TMainForm> MainForm;
 
 namespace {
 

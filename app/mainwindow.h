@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <memory>
 
@@ -122,4 +123,5 @@ private:
 
 void ApplyTreatment();
 
-extern TMainForm* MainForm;
+// Null once the window is destroyed.
+extern QPointer<TMainForm> MainForm;
