@@ -1,29 +1,25 @@
 // The author dialog: the project's credit lines and an OK button.
 #pragma once
 
-#include <QDialog>
+#include <QPointer>
 #include <memory>
 
-class QShowEvent;
+#include "infoform.h"
 
 namespace Ui {
 class TAuthorForm;
 }
 
-class TAuthorForm : public QDialog {
+class TAuthorForm : public TInfoForm {
     Q_OBJECT
 
 public:
     explicit TAuthorForm(QWidget* parent = nullptr);
     ~TAuthorForm() override;
 
-    void BitBtn1Click();
-
-protected:
-    void showEvent(QShowEvent* event) override;
-
 private:
     std::unique_ptr<Ui::TAuthorForm> ui_;
 };
 
-extern TAuthorForm* AuthorForm;
+// Null once the window is destroyed.
+extern QPointer<TAuthorForm> AuthorForm;

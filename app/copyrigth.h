@@ -1,29 +1,25 @@
 // The rights dialog: a heading, the rights holder and its place.
 #pragma once
 
-#include <QDialog>
+#include <QPointer>
 #include <memory>
 
-class QShowEvent;
+#include "infoform.h"
 
 namespace Ui {
 class TCopyrigthForm;
 }
 
-class TCopyrigthForm : public QDialog {
+class TCopyrigthForm : public TInfoForm {
     Q_OBJECT
 
 public:
     explicit TCopyrigthForm(QWidget* parent = nullptr);
     ~TCopyrigthForm() override;
 
-    void BitBtn1Click();
-
-protected:
-    void showEvent(QShowEvent* event) override;
-
 private:
     std::unique_ptr<Ui::TCopyrigthForm> ui_;
 };
 
-extern TCopyrigthForm* CopyrigthForm;
+// Null once the window is destroyed.
+extern QPointer<TCopyrigthForm> CopyrigthForm;

@@ -8,18 +8,14 @@
 #include <QString>
 #include <QStyle>
 
-#include "guiutil.h"
-#include "kavel/textnumber.h"
+#include "dialogplacement.h"
+#include "qtconvert.h"
+#include "resources.h"
 #include "ui_diagkaveltreatment.h"
 
-TDiagKavelTreatForm* DiagKavelTreatForm = nullptr;
+QPointer<TDiagKavelTreatForm> DiagKavelTreatForm;
 
 namespace {
-
-std::int32_t EditValue(const QString& text) {
-    const QByteArray bytes = text.toUtf8();
-    return kavel::TextToInteger(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-}
 
 // Hidden first, then disabled (or the reverse for the box in use), so a box is
 // never enabled while out of sight.
@@ -36,7 +32,6 @@ TDiagKavelTreatForm::TDiagKavelTreatForm(QWidget* parent)
     // The form is designed under its class name; uic would otherwise shadow the global.
     setObjectName(QStringLiteral("DiagKavelTreatForm"));
     setWindowIcon(ApplicationIcon());
-    setFont(FormFont());
     ui_->BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
     ui_->BitBtn2->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
     KeepOuterGeometry(this, DialogPlacement::CentredOverMain, true);

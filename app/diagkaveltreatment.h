@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <cstdint>
 #include <memory>
 
@@ -60,4 +61,5 @@ private:
     bool cancelled_ = false;
 };
 
-extern TDiagKavelTreatForm* DiagKavelTreatForm;
+// Null once the window is destroyed.
+extern QPointer<TDiagKavelTreatForm> DiagKavelTreatForm;

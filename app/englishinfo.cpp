@@ -1,30 +1,16 @@
 #include "englishinfo.h"
 
-#include <QPushButton>
-#include <QStyle>
-
-#include "guiutil.h"
 #include "ui_englishinfo.h"
 
-TEnglishInfoForm* EnglishInfoForm = nullptr;
+QPointer<TEnglishInfoForm> EnglishInfoForm;
 
 TEnglishInfoForm::TEnglishInfoForm(QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::TEnglishInfoForm>()) {
+    : TInfoForm(parent), ui_(std::make_unique<Ui::TEnglishInfoForm>()) {
     ui_->setupUi(this);
     setObjectName(QStringLiteral("EnglishInfoForm"));
-    ui_->BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
-    KeepOuterGeometry(this, DialogPlacement::CentredOverMain, false);
+    SetUpInfoForm(ui_->BitBtn1);
     // The box takes typed text, but Tab moves on, so the keyboard reaches OK.
     ui_->Memo1->setTabChangesFocus(true);
-    connect(ui_->BitBtn1, &QPushButton::clicked, this, &TEnglishInfoForm::BitBtn1Click);
 }
 
 TEnglishInfoForm::~TEnglishInfoForm() = default;
-
-void TEnglishInfoForm::BitBtn1Click() {
-    accept();
-}
-
-void TEnglishInfoForm::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-}

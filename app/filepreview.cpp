@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "guiutil.h"
 #include "kavel/bitmap.h"
 #include "kavel/rawimage.h"
+#include "qtconvert.h"
 
 namespace {
 

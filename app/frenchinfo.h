@@ -1,29 +1,25 @@
 // What the program does, in French. The text box is editable; what is typed stays until the program ends.
 #pragma once
 
-#include <QDialog>
+#include <QPointer>
 #include <memory>
 
-class QShowEvent;
+#include "infoform.h"
 
 namespace Ui {
 class TFrenchInfoForm;
 }
 
-class TFrenchInfoForm : public QDialog {
+class TFrenchInfoForm : public TInfoForm {
     Q_OBJECT
 
 public:
     explicit TFrenchInfoForm(QWidget* parent = nullptr);
     ~TFrenchInfoForm() override;
 
-    void BitBtn1Click();
-
-protected:
-    void showEvent(QShowEvent* event) override;
-
 private:
     std::unique_ptr<Ui::TFrenchInfoForm> ui_;
 };
 
-extern TFrenchInfoForm* FrenchInfoForm;
+// Null once the window is destroyed.
+extern QPointer<TFrenchInfoForm> FrenchInfoForm;

@@ -10,11 +10,16 @@
 #include <QPushButton>
 #include <QStyle>
 
-#include "guiutil.h"
+#include "cursors.h"
+#include "dialogplacement.h"
+#include "filedialogs.h"
+#include "formfont.h"
 #include "mainwindow.h"
+#include "qtconvert.h"
+#include "resources.h"
 #include "ui_histogris.h"
 
-THistoGrisForm* HistoGrisForm = nullptr;
+QPointer<THistoGrisForm> HistoGrisForm;
 
 THistoGrisForm::THistoGrisForm(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::THistoGrisForm>()) {
@@ -22,7 +27,6 @@ THistoGrisForm::THistoGrisForm(QWidget* parent)
     // The form is designed under its class name; uic would otherwise shadow the global.
     setObjectName(QStringLiteral("HistoGrisForm"));
     setWindowIcon(ApplicationIcon());
-    setFont(FormFont());
     ui_->Label1->setFont(FormFont(12));
     ui_->Label3->setFont(FormFont(12));
     ui_->BitBtnOK->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));

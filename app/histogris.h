@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <memory>
 
 #include "kavel/statistics.h"
@@ -43,4 +44,5 @@ private:
     kavel::Histogram histoCounts_{};
 };
 
-extern THistoGrisForm* HistoGrisForm;
+// Null once the window is destroyed.
+extern QPointer<THistoGrisForm> HistoGrisForm;

@@ -1,27 +1,16 @@
 #include "imagesize.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QString>
 #include <QStyle>
 
-#include "guiutil.h"
-#include "kavel/textnumber.h"
+#include "dialogplacement.h"
+#include "qtconvert.h"
+#include "resources.h"
 #include "ui_imagesize.h"
 
-TImageSizeForm* ImageSizeForm = nullptr;
-
-namespace {
-
-std::int32_t EditValue(const QString& text) {
-    const QByteArray bytes = text.toUtf8();
-    return kavel::TextToInteger(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-}
-
-}  // namespace
+QPointer<TImageSizeForm> ImageSizeForm;
 
 TImageSizeForm::TImageSizeForm(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::TImageSizeForm>()) {
@@ -29,7 +18,6 @@ TImageSizeForm::TImageSizeForm(QWidget* parent)
     // The form is designed under its class name; uic would otherwise shadow the global.
     setObjectName(QStringLiteral("ImageSizeForm"));
     setWindowIcon(ApplicationIcon());
-    setFont(FormFont());
     ui_->BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
     // Shown where it was designed, not centred on the main window.
     move(661, 200);
@@ -55,29 +43,4 @@ QLineEdit* TImageSizeForm::NumLineEdit() const {
 
 QLineEdit* TImageSizeForm::NumColEdit() const {
     return ui_->NumColEdit;
-}
-
-QStringList ImageFolderCandidates(const QString& applicationDir) {
-    QStringList candidates;
-#ifdef Q_OS_WIN
-    candidates << QStringLiteral("C:\\images");
-#endif
-    if (!applicationDir.isEmpty()) {
-        candidates << QDir::cleanPath(applicationDir + QStringLiteral("/../share/kavel/samples"));
-    }
-    return candidates;
-}
-
-QString FirstExistingFolder(const QStringList& candidates, const QString& fallback) {
-    for (const QString& folder : candidates) {
-        if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
-            return folder;
-        }
-    }
-    return fallback;
-}
-
-QString DefaultImageFolder() {
-    return FirstExistingFolder(ImageFolderCandidates(QCoreApplication::applicationDirPath()),
-                               QDir::homePath());
 }

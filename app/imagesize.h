@@ -3,7 +3,7 @@
 #pragma once
 
 #include <QDialog>
-#include <QStringList>
+#include <QPointer>
 #include <memory>
 
 #include "kavel/rawimage.h"
@@ -40,12 +40,5 @@ private:
     kavel::ImageSize pending_;
 };
 
-extern TImageSizeForm* ImageSizeForm;
-
-// Where the open dialog starts until a file has been chosen, so that a new user
-// sees a sample at once: "C:\images" on Windows where it exists, else the
-// samples at ../share/kavel/samples beside the program (installed, relocated,
-// or the build tree's link to the source samples), else the user's home.
-QStringList ImageFolderCandidates(const QString& applicationDir);
-QString FirstExistingFolder(const QStringList& candidates, const QString& fallback);
-QString DefaultImageFolder();
+// Null once the window is destroyed.
+extern QPointer<TImageSizeForm> ImageSizeForm;

@@ -13,8 +13,8 @@
 #include <cstring>
 #include <span>
 
-#include "guiutil.h"
 #include "mainwindow.h"
+#include "resources.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include "mainwindow.h"
 
-TImageForm* ImageForm = nullptr;
+QPointer<TImageForm> ImageForm;
 
 TImageForm::TImageForm(QWidget* parent) : TImageViewForm(parent) {
     setObjectName(QStringLiteral("ImageForm"));

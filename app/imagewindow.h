@@ -1,6 +1,7 @@
 // The window showing the opened image.
 #pragma once
 
+#include <QPointer>
 #include "imageview.h"
 
 class TImageForm : public TImageViewForm {
@@ -17,4 +18,5 @@ protected:
     QString ZoomCaptionBase() const override;
 };
 
-extern TImageForm* ImageForm;
+// Null once the window is destroyed.
+extern QPointer<TImageForm> ImageForm;

@@ -7,14 +7,16 @@
 
 #include "author.h"
 #include "copyrigth.h"
+#include "cursors.h"
 #include "diagkaveltreatment.h"
 #include "englishinfo.h"
+#include "formfont.h"
 #include "frenchinfo.h"
-#include "guiutil.h"
 #include "histogris.h"
 #include "imagesize.h"
 #include "imagewindow.h"
 #include "mainwindow.h"
+#include "resources.h"
 #include "resultimage.h"
 #include "spanishinfo.h"
 
@@ -47,19 +49,12 @@ ApplicationWindows::~ApplicationWindows() {
     if (!main_) {
         return;
     }
-    // Qt's parent tree deletes the children; the globals must not dangle.
-    main_.reset();
+    // Qt's parent tree deletes the children; each global pointer is a QPointer
+    // and turns null with its window. The main window's is cleared first, so
+    // nothing reads it while its children go.
+    std::unique_ptr<TMainForm> main = std::move(main_);
     MainForm = nullptr;
-    ResultImageForm = nullptr;
-    ImageForm = nullptr;
-    HistoGrisForm = nullptr;
-    ImageSizeForm = nullptr;
-    DiagKavelTreatForm = nullptr;
-    AuthorForm = nullptr;
-    EnglishInfoForm = nullptr;
-    FrenchInfoForm = nullptr;
-    CopyrigthForm = nullptr;
-    SpanishInfoForm = nullptr;
+    main.reset();
     ClearScreenCursor();
 }
 

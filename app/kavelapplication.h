@@ -22,7 +22,7 @@ void ShowException(const QString& message);
 
 // Owns the windows created at start-up. The dialogs and the MDI children
 // belong to the main window through Qt's parent tree; destroying this object
-// destroys them all and resets every global window pointer.
+// destroys them all, and every global window pointer turns null.
 class ApplicationWindows {
 public:
     ApplicationWindows() = default;

@@ -5,24 +5,29 @@
 #include <QLayout>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMessageBox>
 #include <QProxyStyle>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWindow>
 #include <algorithm>
 
 #include "author.h"
 #include "copyrigth.h"
+#include "cursors.h"
 #include "diagkaveltreatment.h"
 #include "englishinfo.h"
+#include "filedialogs.h"
 #include "frenchinfo.h"
-#include "guiutil.h"
 #include "histogris.h"
 #include "imagesize.h"
+#include "kavel/statistics.h"
+#include "resources.h"
 #include "spanishinfo.h"
 #include "ui_mainwindow.h"
 
-TMainForm* MainForm = nullptr;
+QPointer<TMainForm> MainForm;
 
 namespace {
 
@@ -271,6 +276,17 @@ void TMainForm::HistoClick() {
 }
 void TMainForm::HistoSpeedButtonClick() {
     HistoGrisForm->exec();
+}
+
+void TMainForm::GTNumberClick() {
+    const int tones = kavel::CountDistinctTones(SourceRows);
+    QMessageBox message(QMessageBox::NoIcon, QString(),
+                        QString::asprintf(" %d gray tones in the Original Image ", tones), QMessageBox::Ok);
+    // Qt hands the window system the application's name for an empty title;
+    // a lone blank keeps the title bar empty.
+    message.winId();
+    message.windowHandle()->setTitle(QStringLiteral(" "));
+    message.exec();
 }
 
 void TMainForm::Cascade1Click() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <memory>
 
@@ -31,16 +32,35 @@ public:
 
     // Controls, owned by the window.
     QMenuBar* MainMenu = nullptr;
-    QMenu *Files = nullptr, *Tools = nullptr, *Window = nullptr, *About = nullptr, *Infos = nullptr;
-    QAction *Open = nullptr, *N1 = nullptr, *Exit = nullptr;
-    QAction *Histo = nullptr, *GTNumber = nullptr, *N2 = nullptr, *Treatment = nullptr;
-    QAction *Cascade2 = nullptr, *Tile2 = nullptr, *Previous2 = nullptr, *Next2 = nullptr;
-    QAction *Author = nullptr, *Copyrigth = nullptr, *English = nullptr, *French = nullptr,
-            *Spanish = nullptr;
+    QMenu* Files = nullptr;
+    QMenu* Tools = nullptr;
+    QMenu* Window = nullptr;
+    QMenu* About = nullptr;
+    QMenu* Infos = nullptr;
+    QAction* Open = nullptr;
+    QAction* N1 = nullptr;
+    QAction* Exit = nullptr;
+    QAction* Histo = nullptr;
+    QAction* GTNumber = nullptr;
+    QAction* N2 = nullptr;
+    QAction* Treatment = nullptr;
+    QAction* Cascade2 = nullptr;
+    QAction* Tile2 = nullptr;
+    QAction* Previous2 = nullptr;
+    QAction* Next2 = nullptr;
+    QAction* Author = nullptr;
+    QAction* Copyrigth = nullptr;
+    QAction* English = nullptr;
+    QAction* French = nullptr;
+    QAction* Spanish = nullptr;
     QMdiArea* MdiArea = nullptr;
     QToolBar* ToolBar1 = nullptr;
-    QToolButton *OpenSpeedButton = nullptr, *SaveKavelSpeedButton = nullptr, *ZoomSpeedButton = nullptr,
-                *TreatmentSpeedButton = nullptr, *HistoSpeedButton = nullptr, *ExitSpeedButton = nullptr;
+    QToolButton* OpenSpeedButton = nullptr;
+    QToolButton* SaveKavelSpeedButton = nullptr;
+    QToolButton* ZoomSpeedButton = nullptr;
+    QToolButton* TreatmentSpeedButton = nullptr;
+    QToolButton* HistoSpeedButton = nullptr;
+    QToolButton* ExitSpeedButton = nullptr;
     QStatusBar* StatusBar = nullptr;
     void SetStatusPanel(int index, const QString& text);
     QString StatusPanel(int index) const;
@@ -79,10 +99,17 @@ public:
     kavel::TRasterImage CreateRasterImage(kavel::ByteMatrix& rows);
 
     // Working state.
-    QString ImageFileName, DescriptorFileName, ResultCaption, HistogramFileName;
-    QString ImageCaption, ImageDirectory, ImagePath;
-    kavel::ByteMatrix SourceRows, ResultRows;
-    int ImageLines = 0, ImageColumns = 0;
+    QString ImageFileName;
+    QString DescriptorFileName;
+    QString ResultCaption;
+    QString HistogramFileName;
+    QString ImageCaption;
+    QString ImageDirectory;
+    QString ImagePath;
+    kavel::ByteMatrix SourceRows;
+    kavel::ByteMatrix ResultRows;
+    int ImageLines = 0;
+    int ImageColumns = 0;
     QString SavePath;
 
 private:
@@ -96,4 +123,5 @@ private:
 
 void ApplyTreatment();
 
-extern TMainForm* MainForm;
+// Null once the window is destroyed.
+extern QPointer<TMainForm> MainForm;

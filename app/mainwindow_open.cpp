@@ -11,11 +11,14 @@
 #include <variant>
 #include <vector>
 
-#include "guiutil.h"
+#include "cursors.h"
+#include "filedialogs.h"
 #include "imagesize.h"
 #include "imagewindow.h"
 #include "kavel/imagefile.h"
 #include "mainwindow.h"
+#include "memorymessages.h"
+#include "qtconvert.h"
 
 namespace {
 

@@ -7,9 +7,11 @@
 #include <filesystem>
 #include <vector>
 
-#include "guiutil.h"
+#include "cursors.h"
+#include "filedialogs.h"
 #include "kavel/imagefile.h"
 #include "mainwindow.h"
+#include "qtconvert.h"
 
 // Kept by the open (mainwindow_open.cpp): the image file on show and, for a
 // raw image, its descriptor.

@@ -1,12 +1,13 @@
-// The treatment command's computation and the count of distinct gray tones.
+// The treatment command's computation: the result of the dialog's parameters
+// over the source image, shown in the result window.
 #include <QMessageBox>
-#include <QWindow>
 
+#include "cursors.h"
 #include "diagkaveltreatment.h"
-#include "guiutil.h"
-#include "kavel/statistics.h"
 #include "kavel/treatment.h"
 #include "mainwindow.h"
+#include "memorymessages.h"
+#include "qtconvert.h"
 #include "resultimage.h"
 
 void ApplyTreatment() {
@@ -41,15 +42,4 @@ void ApplyTreatment() {
     if (!shown) {
         QMessageBox::warning(&main, QObject::tr("Treatment"), DisplayFailureText(raster));
     }
-}
-
-void TMainForm::GTNumberClick() {
-    const int tones = kavel::CountDistinctTones(SourceRows);
-    QMessageBox message(QMessageBox::NoIcon, QString(),
-                        QString::asprintf(" %d gray tones in the Original Image ", tones), QMessageBox::Ok);
-    // Qt hands the window system the application's name for an empty title;
-    // a lone blank keeps the title bar empty.
-    message.winId();
-    message.windowHandle()->setTitle(QStringLiteral(" "));
-    message.exec();
 }

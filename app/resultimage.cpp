@@ -2,7 +2,7 @@
 
 #include "mainwindow.h"
 
-TResultImageForm* ResultImageForm = nullptr;
+QPointer<TResultImageForm> ResultImageForm;
 
 TResultImageForm::TResultImageForm(QWidget* parent) : TImageViewForm(parent) {
     setObjectName(QStringLiteral("ResultImageForm"));

@@ -2,6 +2,7 @@
 // the main window's ResultCaption.
 #pragma once
 
+#include <QPointer>
 #include "imageview.h"
 
 class TResultImageForm : public TImageViewForm {
@@ -15,4 +16,5 @@ protected:
     QString ZoomCaptionBase() const override;
 };
 
-extern TResultImageForm* ResultImageForm;
+// Null once the window is destroyed.
+extern QPointer<TResultImageForm> ResultImageForm;

@@ -1,29 +1,25 @@
 // What the program does, in Spanish. The text box is editable; what is typed stays until the program ends.
 #pragma once
 
-#include <QDialog>
+#include <QPointer>
 #include <memory>
 
-class QShowEvent;
+#include "infoform.h"
 
 namespace Ui {
 class TSpanishInfoForm;
 }
 
-class TSpanishInfoForm : public QDialog {
+class TSpanishInfoForm : public TInfoForm {
     Q_OBJECT
 
 public:
     explicit TSpanishInfoForm(QWidget* parent = nullptr);
     ~TSpanishInfoForm() override;
 
-    void BitBtn1Click();
-
-protected:
-    void showEvent(QShowEvent* event) override;
-
 private:
     std::unique_ptr<Ui::TSpanishInfoForm> ui_;
 };
 
-extern TSpanishInfoForm* SpanishInfoForm;
+// Null once the window is destroyed.
+extern QPointer<TSpanishInfoForm> SpanishInfoForm;

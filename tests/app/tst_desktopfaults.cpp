@@ -23,12 +23,14 @@
 
 #include "author.h"
 #include "copyrigth.h"
+#include "cursors.h"
 #include "diagkaveltreatment.h"
 #include "dialogdriver.h"
 #include "englishinfo.h"
+#include "filedialogs.h"
 #include "filepreview.h"
+#include "formfont.h"
 #include "frenchinfo.h"
-#include "guiutil.h"
 #include "histogris.h"
 #include "imagesize.h"
 #include "imagewindow.h"
@@ -36,6 +38,8 @@
 #include "kavel/rawimage.h"
 #include "kavelapplication.h"
 #include "mainwindow.h"
+#include "memorymessages.h"
+#include "qtconvert.h"
 #include "spanishinfo.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -255,6 +259,9 @@ private Q_SLOTS:
         for (QDialog* dialog : FixedTextDialogs()) {
             dialog->show();
             QVERIFY(QTest::qWaitForWindowExposed(dialog));
+            // The forms take the application's font; none sets its own.
+            QCOMPARE(QFontInfo(dialog->font()).family(), QStringLiteral("MS Sans Serif"));
+            QCOMPARE(dialog->font().pixelSize(), 11);
             for (const QLabel* label : dialog->findChildren<QLabel*>()) {
                 if (label->window() != dialog) {
                     continue;  // a file dialog's own

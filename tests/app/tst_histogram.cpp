@@ -1,6 +1,5 @@
 // The histogram window (counts, bars read back from the painted box, export)
 // and the gray-tone count message.
-#include <sys/resource.h>
 #include <QFile>
 #include <QFontMetrics>
 #include <QLabel>
@@ -14,6 +13,7 @@
 #include <optional>
 
 #include "dialogdriver.h"
+#include "file_size_limit.h"
 #include "histogris.h"
 #include "kavelapplication.h"
 #include "mainwindow.h"
@@ -282,14 +282,11 @@ private Q_SLOTS:
 
         // No room left: the file size limit stands in for a full disk.
         std::signal(SIGXFSZ, SIG_IGN);
-        rlimit saved{};
-        getrlimit(RLIMIT_FSIZE, &saved);
-        rlimit tight = saved;
-        tight.rlim_cur = 100;
-        setrlimit(RLIMIT_FSIZE, &tight);
+        std::optional<FileSizeLimit> limit(std::in_place, 100);
+        QVERIFY(limit->Applied());
         SeenMessage full;
         const bool done = SaveHistogram(dir.filePath(QStringLiteral("kept")), kXls, &full);
-        setrlimit(RLIMIT_FSIZE, &saved);
+        limit.reset();
         QVERIFY(done);
         QVERIFY(full.Seen);
         QCOMPARE(Lines(dir.filePath(QStringLiteral("kept.xls"))), before);

@@ -7,7 +7,7 @@
 #include <QtTest>
 #include <optional>
 
-#include "guiutil.h"
+#include "cursors.h"
 #include "imagewindow.h"
 #include "kavel/guitools.h"
 #include "kavelapplication.h"

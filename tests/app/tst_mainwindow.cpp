@@ -21,10 +21,10 @@
 
 #include "author.h"
 #include "copyrigth.h"
+#include "cursors.h"
 #include "diagkaveltreatment.h"
 #include "englishinfo.h"
 #include "frenchinfo.h"
-#include "guiutil.h"
 #include "histogris.h"
 #include "imagesize.h"
 #include "imagewindow.h"

@@ -12,12 +12,13 @@
 #include <optional>
 
 #include "dialogdriver.h"
-#include "guiutil.h"
+#include "filedialogs.h"
 #include "imagesize.h"
 #include "imagewindow.h"
 #include "kavel/bitmap.h"
 #include "kavelapplication.h"
 #include "mainwindow.h"
+#include "qtconvert.h"
 
 namespace {
 

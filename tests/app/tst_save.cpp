@@ -1,6 +1,5 @@
 // Saving the result through the real save dialog, reopening what was saved,
 // and saves that fail.
-#include <sys/resource.h>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -8,7 +7,7 @@
 #include <optional>
 
 #include "dialogdriver.h"
-#include "guiutil.h"
+#include "file_size_limit.h"
 #include "imagewindow.h"
 #include "kavel/bitmap.h"
 #include "kavelapplication.h"
@@ -259,14 +258,11 @@ private Q_SLOTS:
 
         PutResult(100, 100);  // far beyond the limit below
         // SIGXFSZ is not ignored here: the program itself survives the limit.
-        rlimit saved{};
-        getrlimit(RLIMIT_FSIZE, &saved);
-        rlimit tight = saved;
-        tight.rlim_cur = 2000;
-        setrlimit(RLIMIT_FSIZE, &tight);
+        std::optional<FileSizeLimit> limit(std::in_place, 2000);
+        QVERIFY(limit->Applied());
         SeenMessage message;
         const bool done = Save(name, filter, &message);
-        setrlimit(RLIMIT_FSIZE, &saved);
+        limit.reset();
         QVERIFY(done);
         QVERIFY(message.Seen);
         QVERIFY2(message.Text.contains(QStringLiteral("File too large")), qPrintable(message.Text));

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "file_size_limit.h"
+
 namespace kavel::clitest {
 
 namespace fs = std::filesystem;
@@ -160,9 +162,9 @@ protected:
             dup2(out, 1);
             dup2(err, 2);
             if (options.FileSizeLimit) {
-                const rlimit limit{*options.FileSizeLimit, *options.FileSizeLimit};
                 // SIGXFSZ is left as it is: the program itself must survive it.
-                setrlimit(RLIMIT_FSIZE, &limit);
+                // The child execs, so the lowered limit lives on in the program.
+                const FileSizeLimit limit(*options.FileSizeLimit);
             }
             if (options.AddressSpaceLimit) {
                 const rlimit limit{*options.AddressSpaceLimit, *options.AddressSpaceLimit};

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,8 +9,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <ostream>
 
+#include "file_size_limit.h"
 #include "kavel/rawimage.h"
 #include "test_support.h"
 
@@ -173,14 +174,14 @@ TEST(WriteFileSafely, NeverReplacesAPipeOrADeviceNorALinkToOne) {
 TEST(WriteFileSafely, BeyondTheFileSizeLimitIsAFailureNotADeath) {
     test::ScratchFolder folder;
     test::WriteWholeFile(folder / "out.raw", "old");
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const rlimit small{1000, saved.rlim_max};
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const Status status = WriteFileSafely(folder / "out.raw", Text(std::string(5000, 'x')));
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    ASSERT_FALSE(status.ok());
-    EXPECT_EQ(status.error().message, "cannot write " + (folder / "out.raw").string() + ": File too large");
+    std::optional<Status> status;
+    {
+        const FileSizeLimit limit(1000);
+        ASSERT_TRUE(limit.Applied());
+        status = WriteFileSafely(folder / "out.raw", Text(std::string(5000, 'x')));
+    }
+    ASSERT_FALSE(status->ok());
+    EXPECT_EQ(status->error().message, "cannot write " + (folder / "out.raw").string() + ": File too large");
     EXPECT_EQ(test::ReadWholeFile(folder / "out.raw"), "old");
     EXPECT_EQ(folder.Entries(), std::vector<std::string>{"out.raw"});
 }
