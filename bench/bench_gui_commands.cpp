@@ -26,13 +26,13 @@
 #include "../tests/app/dialogdriver.h"
 #include "bench_gui_app.h"
 #include "diagkaveltreatment.h"
-#include "guiutil.h"
 #include "histogris.h"
 #include "imagewindow.h"
 #include "kavel/rawimage.h"
 #include "kavel/treatment.h"
 #include "kavelapplication.h"
 #include "mainwindow.h"
+#include "qtconvert.h"
 #include "resultimage.h"
 
 namespace {

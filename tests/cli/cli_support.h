@@ -163,8 +163,14 @@ protected:
             dup2(err, 2);
             if (options.FileSizeLimit) {
                 // SIGXFSZ is left as it is: the program itself must survive it.
-                // The child execs, so the lowered limit lives on in the program.
-                const FileSizeLimit limit(*options.FileSizeLimit);
+                // Set for good, not through the restoring guard: the child execs
+                // and the program must inherit the lowered limit.
+                rlimit limit{};
+                getrlimit(RLIMIT_FSIZE, &limit);
+                limit.rlim_cur = *options.FileSizeLimit;
+                if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+                    _exit(126);
+                }
             }
             if (options.AddressSpaceLimit) {
                 const rlimit limit{*options.AddressSpaceLimit, *options.AddressSpaceLimit};
