@@ -1,6 +1,9 @@
 #include "kavel/guitools.h"
 
+#include "largepages.h"
+
 #include <algorithm>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -44,7 +47,7 @@ Expected<PixelBuffer> AllocateZeroed(std::size_t bytes, int columns, int lines) 
         return Error{"not enough memory for an image of " + std::to_string(columns) + " x " +
                      std::to_string(lines) + " pixels"};
     }
-    AdviseLargePages(buffer.get(), bytes);
+    detail::AdviseLargePages(buffer.get(), bytes);
     return buffer;
 }
 
@@ -56,7 +59,7 @@ constexpr std::uint32_t PackDisplay(std::uint8_t blue, std::uint8_t green, std::
 
 }  // namespace
 
-void AdviseLargePages(void* data, std::size_t bytes) noexcept {
+void detail::AdviseLargePages(void* data, std::size_t bytes) noexcept {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     // Only whole huge pages inside the block: its ends may share pages with
     // other allocations.
@@ -74,6 +77,14 @@ void AdviseLargePages(void* data, std::size_t bytes) noexcept {
     (void)data;
     (void)bytes;
 #endif
+}
+
+PixelBuffer AllocatePixels(std::size_t bytes) noexcept {
+    PixelBuffer buffer{static_cast<std::uint8_t*>(std::malloc(bytes == 0 ? 1 : bytes))};
+    if (buffer) {
+        detail::AdviseLargePages(buffer.get(), bytes);
+    }
+    return buffer;
 }
 
 Expected<ByteMatrix> AllocateByteMatrix(int columns, int lines) {
@@ -150,6 +161,7 @@ void TRasterImage::SetPixel(int x, int y, std::uint8_t value) noexcept {
 }
 
 void TRasterImage::GetPixel(int x, int y, std::uint8_t out[3]) const noexcept {
+    assert(x >= 0 && x < columns_);
     const std::uint8_t* row = Rows(y);
     switch (kind_) {
         case PixelKind::Gray:

@@ -1,6 +1,7 @@
 #include "kavel/zoom.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -173,6 +174,7 @@ std::optional<DrawRects> ClipToBitmap(const PixelRect& source, float factor, int
 
 void StretchIndices(int sourceStart, int sourceLength, int targetLength, int firstTarget,
                     std::span<int> out) noexcept {
+    assert(targetLength > 0);
     const long long length = sourceLength;
     const long long total = targetLength;
     long long t = firstTarget;

@@ -1,5 +1,7 @@
 #include "kavel/guitools.h"
 
+#include "largepages.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -161,12 +163,12 @@ TEST(ByteMatrix, HugePageAdviceKeepsContents) {
     for (std::size_t k = 0; k < bytes.size() / 2; ++k) {
         bytes[k] = static_cast<std::uint8_t>(k * 7 + 3);
     }
-    AdviseLargePages(bytes.data(), bytes.size());
+    detail::AdviseLargePages(bytes.data(), bytes.size());
     for (std::size_t k = 0; k < bytes.size(); ++k) {
         const auto expected = k < bytes.size() / 2 ? static_cast<std::uint8_t>(k * 7 + 3) : std::uint8_t{0};
         ASSERT_EQ(bytes[k], expected) << "byte " << k;
     }
-    AdviseLargePages(nullptr, 0);  // nothing to do, and no failure
+    detail::AdviseLargePages(nullptr, 0);  // nothing to do, and no failure
 }
 
 }  // namespace
