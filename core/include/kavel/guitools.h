@@ -68,7 +68,7 @@ private:
 PixelBuffer AllocatePixels(std::size_t bytes) noexcept;
 
 // A new all-zero matrix, columns first. Negative sizes, sizes beyond
-// kMaxImagePixels and allocation failure give an Error, never an exception.
+// kMaxImagePixels and no memory for the pixels give an Error.
 Expected<ByteMatrix> AllocateByteMatrix(int columns, int lines);
 
 enum class PixelKind : std::uint8_t { Gray = 0, Paletted = 1, Rgb = 2 };
