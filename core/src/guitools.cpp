@@ -37,8 +37,14 @@ Expected<std::size_t> CheckedImageBytes(int columns, int lines, int bytesPerPixe
     return static_cast<std::size_t>(bytes);
 }
 
-// calloc: a large all-zero block costs no resident memory until it is written.
-Expected<PixelBuffer> AllocateZeroed(std::size_t bytes, int columns, int lines) {
+// An all-zero block for columns x lines pixels of bytesPerPixel bytes. calloc:
+// a large all-zero block costs no resident memory until it is written.
+Expected<PixelBuffer> AllocateZeroed(int columns, int lines, int bytesPerPixel) {
+    auto checked = CheckedImageBytes(columns, lines, bytesPerPixel);
+    if (!checked) {
+        return checked.error();
+    }
+    const std::size_t bytes = *checked;
     if (bytes == 0) {
         return PixelBuffer{};
     }
@@ -88,11 +94,7 @@ PixelBuffer AllocatePixels(std::size_t bytes) noexcept {
 }
 
 Expected<ByteMatrix> AllocateByteMatrix(int columns, int lines) {
-    auto bytes = CheckedImageBytes(columns, lines, 1);
-    if (!bytes) {
-        return bytes.error();
-    }
-    auto buffer = AllocateZeroed(*bytes, columns, lines);
+    auto buffer = AllocateZeroed(columns, lines, 1);
     if (!buffer) {
         return buffer.error();
     }
@@ -115,12 +117,7 @@ const Palette& GrayRampPalette() noexcept {
 }
 
 Expected<TRasterImage> TRasterImage::Create(int columns, int lines, PixelKind kind) {
-    const int bytesPerPixel = kind == PixelKind::Rgb ? 3 : 1;
-    auto bytes = CheckedImageBytes(columns, lines, bytesPerPixel);
-    if (!bytes) {
-        return bytes.error();
-    }
-    auto buffer = AllocateZeroed(*bytes, columns, lines);
+    auto buffer = AllocateZeroed(columns, lines, kind == PixelKind::Rgb ? 3 : 1);
     if (!buffer) {
         return buffer.error();
     }
