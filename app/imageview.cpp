@@ -89,27 +89,22 @@ std::optional<QImage> TImageViewForm::CreateBitmap(const kavel::TRasterImage& im
             format = QImage::Format_RGB32;
             break;
     }
-    QImage bitmap;
-    if (format == QImage::Format_RGB32) {
-        bitmap = QImage(columns, lines, format);
-    } else {
-        // One byte per pixel whatever the shape: a QImage of its own pads
-        // every line to four bytes, four times the image for one column.
-        const std::size_t bytes = static_cast<std::size_t>(columns) * static_cast<std::size_t>(lines);
-        auto* pixels = static_cast<uchar*>(std::malloc(bytes));
-        if (pixels == nullptr) {
-            return std::nullopt;
-        }
-        bitmap = QImage(
-            pixels, columns, lines, columns, format, [](void* data) { std::free(data); }, pixels);
-        if (bitmap.isNull()) {
-            std::free(pixels);
-        }
+    // Unpadded lines whatever the shape (a QImage of its own pads every line
+    // to four bytes, four times the image for one column), in a block with
+    // the core's memory hint.
+    const int bytesPerPixel = format == QImage::Format_RGB32 ? 4 : 1;
+    const qsizetype lineBytes = static_cast<qsizetype>(columns) * bytesPerPixel;
+    kavel::PixelBuffer pixels =
+        kavel::AllocatePixels(static_cast<std::size_t>(lineBytes) * static_cast<std::size_t>(lines));
+    if (!pixels) {
+        return std::nullopt;  // out of memory
     }
+    QImage bitmap(
+        pixels.get(), columns, lines, lineBytes, format, [](void* data) { std::free(data); }, pixels.get());
     if (bitmap.isNull()) {
         return std::nullopt;  // out of memory
     }
-    kavel::AdviseLargePages(bitmap.bits(), static_cast<std::size_t>(bitmap.sizeInBytes()));
+    (void)pixels.release();  // the bitmap owns the block now
     if (image.Kind() == kavel::PixelKind::Paletted) {
         QList<QRgb> colours(256);
         const kavel::Palette& palette = image.GetPalette();

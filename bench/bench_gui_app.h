@@ -4,3 +4,7 @@
 #include <QApplication>
 
 QApplication& BenchApplication();
+
+// A file in the benchmarks' own temporary folder, which main removes before
+// it returns.
+QString BenchFile(const QString& name);

@@ -1,4 +1,4 @@
-// The desktop commands at 100 megapixels, each measured against a plain
+// The desktop commands, at 100 megapixels or KAVEL_BENCH_MEGAPIXELS, each measured against a plain
 // baseline taken in the same iteration:
 // - open a raw image and paint it the first time, against reading the file's
 //   bytes alone;
@@ -13,7 +13,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTemporaryDir>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -39,20 +38,24 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kLines = 10000;
+// 100 megapixels unless KAVEL_BENCH_MEGAPIXELS asks for another size (lines
+// of 10000 columns, 100 lines a megapixel).
 constexpr int kColumns = 10000;
-constexpr double kPixels = double{kLines} * double{kColumns};
+const int kLines = [] {
+    const int megapixels = qEnvironmentVariableIntValue("KAVEL_BENCH_MEGAPIXELS");
+    return 100 * (megapixels > 0 && megapixels <= 4000 ? megapixels : 100);
+}();
+const double kPixels = static_cast<double>(kLines) * double{kColumns};
 
 double Seconds(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double>(to - from).count();
 }
 
-// A 100-megapixel raw image with its descriptor, written once: tones in long
-// runs so the treatment meets both items and borders.
+// The raw image with its descriptor, written once: tones in long runs so the
+// treatment meets both items and borders.
 const QString& BigImage() {
-    static QTemporaryDir dir;
     static const QString image = [] {
-        const QString name = dir.filePath(QStringLiteral("big.raw"));
+        const QString name = BenchFile(QStringLiteral("big.raw"));
         std::vector<char> line(kColumns);
         std::ofstream out(ToPath(name), std::ios::binary);
         std::uint32_t state = 12345;
@@ -66,8 +69,7 @@ const QString& BigImage() {
             out.write(line.data(), kColumns);
         }
         out.close();
-        std::ofstream(ToPath(dir.filePath(QStringLiteral("big.txt")))) << kLines << "\r\n"
-                                                                       << kColumns << "\r\n";
+        std::ofstream(ToPath(BenchFile(QStringLiteral("big.txt")))) << kLines << "\r\n" << kColumns << "\r\n";
         return name;
     }();
     return image;

@@ -1,6 +1,9 @@
 #include "kavel/guitools.h"
 
+#include "largepages.h"
+
 #include <algorithm>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -34,8 +37,14 @@ Expected<std::size_t> CheckedImageBytes(int columns, int lines, int bytesPerPixe
     return static_cast<std::size_t>(bytes);
 }
 
-// calloc: a large all-zero block costs no resident memory until it is written.
-Expected<PixelBuffer> AllocateZeroed(std::size_t bytes, int columns, int lines) {
+// An all-zero block for columns x lines pixels of bytesPerPixel bytes. calloc:
+// a large all-zero block costs no resident memory until it is written.
+Expected<PixelBuffer> AllocateZeroed(int columns, int lines, int bytesPerPixel) {
+    auto checked = CheckedImageBytes(columns, lines, bytesPerPixel);
+    if (!checked) {
+        return checked.error();
+    }
+    const std::size_t bytes = *checked;
     if (bytes == 0) {
         return PixelBuffer{};
     }
@@ -44,7 +53,7 @@ Expected<PixelBuffer> AllocateZeroed(std::size_t bytes, int columns, int lines) 
         return Error{"not enough memory for an image of " + std::to_string(columns) + " x " +
                      std::to_string(lines) + " pixels"};
     }
-    AdviseLargePages(buffer.get(), bytes);
+    detail::AdviseLargePages(buffer.get(), bytes);
     return buffer;
 }
 
@@ -56,7 +65,7 @@ constexpr std::uint32_t PackDisplay(std::uint8_t blue, std::uint8_t green, std::
 
 }  // namespace
 
-void AdviseLargePages(void* data, std::size_t bytes) noexcept {
+void detail::AdviseLargePages(void* data, std::size_t bytes) noexcept {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     // Only whole huge pages inside the block: its ends may share pages with
     // other allocations.
@@ -76,12 +85,16 @@ void AdviseLargePages(void* data, std::size_t bytes) noexcept {
 #endif
 }
 
-Expected<ByteMatrix> AllocateByteMatrix(int columns, int lines) {
-    auto bytes = CheckedImageBytes(columns, lines, 1);
-    if (!bytes) {
-        return bytes.error();
+PixelBuffer AllocatePixels(std::size_t bytes) noexcept {
+    PixelBuffer buffer{static_cast<std::uint8_t*>(std::malloc(bytes == 0 ? 1 : bytes))};
+    if (buffer) {
+        detail::AdviseLargePages(buffer.get(), bytes);
     }
-    auto buffer = AllocateZeroed(*bytes, columns, lines);
+    return buffer;
+}
+
+Expected<ByteMatrix> AllocateByteMatrix(int columns, int lines) {
+    auto buffer = AllocateZeroed(columns, lines, 1);
     if (!buffer) {
         return buffer.error();
     }
@@ -104,12 +117,7 @@ const Palette& GrayRampPalette() noexcept {
 }
 
 Expected<TRasterImage> TRasterImage::Create(int columns, int lines, PixelKind kind) {
-    const int bytesPerPixel = kind == PixelKind::Rgb ? 3 : 1;
-    auto bytes = CheckedImageBytes(columns, lines, bytesPerPixel);
-    if (!bytes) {
-        return bytes.error();
-    }
-    auto buffer = AllocateZeroed(*bytes, columns, lines);
+    auto buffer = AllocateZeroed(columns, lines, kind == PixelKind::Rgb ? 3 : 1);
     if (!buffer) {
         return buffer.error();
     }
@@ -150,6 +158,7 @@ void TRasterImage::SetPixel(int x, int y, std::uint8_t value) noexcept {
 }
 
 void TRasterImage::GetPixel(int x, int y, std::uint8_t out[3]) const noexcept {
+    assert(x >= 0 && x < columns_);
     const std::uint8_t* row = Rows(y);
     switch (kind_) {
         case PixelKind::Gray:

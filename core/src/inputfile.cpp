@@ -32,17 +32,30 @@ std::string KindOfMode(mode_t mode) {
     return "not a regular file";
 }
 
+std::string SystemReason(int error) {
+    return std::generic_category().message(error != 0 ? error : EIO);
+}
+
+Error FileFailure(std::string_view what, std::string_view name, int error) {
+    std::string text(what);
+    text += ' ';
+    text += name;
+    text += ": ";
+    text += SystemReason(error);
+    return Error{std::move(text)};
+}
+
 Expected<InputFile> InputFile::Open(const std::filesystem::path& name) {
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
     const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        return Error{"cannot open " + name.string() + ": " + std::generic_category().message(errno)};
+        return FileFailure("cannot open", name.native(), errno);
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
         const int error = errno;
         ::close(fd);
-        return Error{"cannot open " + name.string() + ": " + std::generic_category().message(error)};
+        return FileFailure("cannot open", name.native(), error);
     }
     if (const std::string kind = KindOfMode(info.st_mode); !kind.empty()) {
         ::close(fd);
@@ -80,7 +93,7 @@ Expected<std::size_t> InputFile::ReadAt(std::uint64_t offset, std::span<std::uin
             if (errno == EINTR) {
                 continue;
             }
-            return Error{std::generic_category().message(errno)};
+            return Error{SystemReason(errno)};
         }
         if (got == 0) {
             break;

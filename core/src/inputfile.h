@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "kavel/expected.h"
 
@@ -16,6 +17,11 @@ namespace kavel::detail {
 
 // What a file of this mode is, in words, or empty for a regular file.
 std::string KindOfMode(mode_t mode);
+
+// The system's reason for errno value error (EIO's for 0), and a failed call
+// on a file in words: "<what> <name>: <reason>".
+std::string SystemReason(int error);
+Error FileFailure(std::string_view what, std::string_view name, int error);
 
 class InputFile {
 public:

@@ -10,6 +10,7 @@
 
 #include "inputfile.h"
 #include "kavel/safefile.h"
+#include "kavel/textnumber.h"
 
 namespace kavel {
 
@@ -28,16 +29,12 @@ std::size_t LastSeparator(std::string_view name, PathStyle style) noexcept {
     return std::string_view::npos;
 }
 
-bool IsBlank(char c) noexcept {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 enum class NumberResult { Ok, Missing, TooLarge };
 
 // One decimal number after optional white space and sign. Unlike the edit
 // boxes, a descriptor number that does not fit in 32 bits is an error.
 NumberResult ReadNumber(std::string_view text, std::size_t& at, std::int64_t& value) {
-    while (at < text.size() && IsBlank(text[at])) {
+    while (at < text.size() && IsWhiteSpace(text[at])) {
         ++at;
     }
     bool negative = false;

@@ -31,10 +31,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Reason(int error) {
-    return std::generic_category().message(error != 0 ? error : EIO);
-}
-
 // When this process started, to the second: temporaries older than that can
 // only be leftovers of a run that was killed.
 const std::time_t kProcessStart = std::time(nullptr);
@@ -177,10 +173,6 @@ private:
     std::uint64_t written_ = 0;
 };
 
-std::string KindOf(mode_t mode) {
-    return detail::KindOfMode(mode);
-}
-
 std::string RandomTag() {
     static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     static std::atomic<std::uint64_t> counter{0};
@@ -258,16 +250,12 @@ struct Pending {
     ~Pending() { Release(); }
 };
 
-Error Failure(const std::string& what, const std::string& name, int error) {
-    return Error{what + " " + name + ": " + Reason(error)};
-}
-
 // Checks the target and opens where its content will go.
 Status Prepare(const fs::path& target, Pending& file) {
     file.Name = target.string();
     file.Target = ResolveLinks(target);
     if (::stat(file.Target.c_str(), &file.Old) == 0) {
-        const std::string kind = KindOf(file.Old.st_mode);
+        const std::string kind = detail::KindOfMode(file.Old.st_mode);
         if (!kind.empty()) {
             return Error{"cannot save over " + file.Name + ": it is " + kind + ", not a regular file"};
         }
@@ -312,7 +300,7 @@ Status Prepare(const fs::path& target, Pending& file) {
             return {};
         }
     }
-    return Failure("cannot create", file.Name, createError);
+    return detail::FileFailure("cannot create", file.Name, createError);
 }
 
 const char* kInPlaceNote =
@@ -330,7 +318,7 @@ Status Fill(Pending& file, const FileWriter& writer) {
             if (!status) {
                 failure = status.error().message;
                 if (buffer.FirstError() != 0) {
-                    failure += ": " + Reason(buffer.FirstError());  // why the stream failed
+                    failure += ": " + detail::SystemReason(buffer.FirstError());  // why the stream failed
                 }
             }
         } catch (const std::exception& e) {
@@ -339,13 +327,13 @@ Status Fill(Pending& file, const FileWriter& writer) {
         if (failure.empty()) {
             out.flush();
             if (!out || buffer.FirstError() != 0) {
-                failure = Reason(buffer.FirstError() != 0 ? buffer.FirstError() : EIO);
+                failure = detail::SystemReason(buffer.FirstError());
             }
         }
         written = buffer.Written();
     }
     if (failure.empty() && file.InPlace() && ::ftruncate(file.Fd.Get(), static_cast<off_t>(written)) != 0) {
-        failure = Reason(errno);
+        failure = detail::SystemReason(errno);
     }
     if (failure.empty() && file.Existed && !file.InPlace()) {
         // Owner first: changing it clears set-id bits that the mode then restores.
@@ -353,11 +341,11 @@ Status Fill(Pending& file, const FileWriter& writer) {
             (void)::fchown(file.Fd.Get(), static_cast<uid_t>(-1), file.Old.st_gid);
         }
         if (::fchmod(file.Fd.Get(), file.Old.st_mode & 07777) != 0) {
-            failure = "cannot keep its permissions: " + Reason(errno);
+            failure = "cannot keep its permissions: " + detail::SystemReason(errno);
         }
     }
     if (failure.empty() && ::fsync(file.Fd.Get()) != 0) {
-        failure = Reason(errno);
+        failure = detail::SystemReason(errno);
     }
     if (!failure.empty()) {
         return Error{"cannot write " + file.Name + ": " + failure + (file.InPlace() ? kInPlaceNote : "")};
@@ -439,7 +427,7 @@ Status Commit(std::vector<Pending>& files) {
         }
         const int error = errno;
         Undo(files);
-        return Failure("cannot replace", file.Name, error);
+        return detail::FileFailure("cannot replace", file.Name, error);
     }
     for (auto& file : files) {
         if (file.Exchanged) {
@@ -521,7 +509,7 @@ std::string SpecialFileKind(const fs::path& name) {
     if (::stat(name.c_str(), &info) != 0) {
         return {};
     }
-    return KindOf(info.st_mode);
+    return detail::KindOfMode(info.st_mode);
 }
 
 Status WriteFilesSafely(std::span<const FileToWrite> files) {

@@ -4,8 +4,7 @@ namespace kavel {
 
 std::int32_t TextToInteger(std::string_view text) noexcept {
     std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\v' ||
-                               text[i] == '\f' || text[i] == '\r')) {
+    while (i < text.size() && IsWhiteSpace(text[i])) {
         ++i;
     }
     bool negative = false;

@@ -1,6 +1,7 @@
 #include "kavel/zoom.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -35,26 +36,26 @@ __attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...
     return text;
 }
 
+// 1 / |level| formed in extended precision, then rounded once to Factor.
+template <class Factor>
+Factor ZoomFactor(int level) noexcept {
+    if (level > 0) {
+        return static_cast<Factor>(level);
+    }
+    if (level < 0) {
+        return static_cast<Factor>(-1.0L / level);
+    }
+    return Factor{1};
+}
+
 }  // namespace
 
 float ZoomFactorSingle(int level) noexcept {
-    if (level > 0) {
-        return static_cast<float>(level);
-    }
-    if (level < 0) {
-        return static_cast<float>(-1.0L / level);
-    }
-    return 1.0F;
+    return ZoomFactor<float>(level);
 }
 
 double ZoomFactorDouble(int level) noexcept {
-    if (level > 0) {
-        return static_cast<double>(level);
-    }
-    if (level < 0) {
-        return static_cast<double>(-1.0L / level);
-    }
-    return 1.0;
+    return ZoomFactor<double>(level);
 }
 
 int TruncToInt(long double value) noexcept {
@@ -173,6 +174,7 @@ std::optional<DrawRects> ClipToBitmap(const PixelRect& source, float factor, int
 
 void StretchIndices(int sourceStart, int sourceLength, int targetLength, int firstTarget,
                     std::span<int> out) noexcept {
+    assert(targetLength > 0);
     const long long length = sourceLength;
     const long long total = targetLength;
     long long t = firstTarget;

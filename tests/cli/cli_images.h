@@ -1,5 +1,5 @@
 // Images of known content for the kavel-cli tests: random gray images, the
-// raw and bitmap files made from them, and the treatment written out plainly.
+// raw and bitmap files made from them, and the treatment they should get.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli_support.h"
+#include "reference_treatment.h"
 
 namespace kavel::clitest {
 
@@ -35,35 +36,19 @@ inline std::vector<std::string> TreatWords(const Parameters& p) {
             "--background", std::to_string(p.Background)};
 }
 
-// The treatment written out plainly, pixel by pixel.
+// What kavel-cli should write for image and p.
 inline Bytes ExpectedTreatment(const Image& image, const Parameters& p) {
-    const auto at = [&](int i, int j) {
-        return static_cast<std::int32_t>(image.Pixels[i * image.Columns + j]);
-    };
-    const auto selected = [&](int i, int j) { return p.Min <= at(i, j) && at(i, j) <= p.Max; };
-    const auto low = [](std::int32_t v) { return static_cast<std::uint8_t>(v & 0xFF); };
-    Bytes result(image.Pixels.size(), low(p.Background));
-    for (int i = 0; i < image.Lines; ++i) {
-        for (int j = 0; j < image.Columns; ++j) {
-            if (!selected(i, j)) {
-                continue;
-            }
-            const bool border =
-                (i > 0 && !selected(i - 1, j)) || (i + 1 < image.Lines && !selected(i + 1, j)) ||
-                (j > 0 && !selected(i, j - 1)) || (j + 1 < image.Columns && !selected(i, j + 1));
-            std::uint8_t& out = result[i * image.Columns + j];
-            if (p.Type == "whole") {
-                out = low(p.Item);
-            }
-            if (p.Type == "border" && border) {
-                out = low(p.Border);
-            }
-            if (p.Type == "item-border") {
-                out = border ? low(p.Border) : low(p.Item);
-            }
-        }
-    }
-    return result;
+    TreatmentParameters parameters;
+    parameters.TreatmentType = p.Type == "whole"         ? kWholeItem
+                               : p.Type == "border"      ? kBorder
+                               : p.Type == "item-border" ? kItemAndBorder
+                                                         : kNoTreatment;
+    parameters.MinThreshold = p.Min;
+    parameters.MaxThreshold = p.Max;
+    parameters.ItemTone = p.Item;
+    parameters.BorderTone = p.Border;
+    parameters.BackgroundTone = p.Background;
+    return reference::Treatment(image.Pixels, image.Lines, image.Columns, parameters);
 }
 
 inline Image RandomImage(int lines, int columns, unsigned seed) {

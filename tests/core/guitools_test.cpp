@@ -1,5 +1,7 @@
 #include "kavel/guitools.h"
 
+#include "largepages.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -161,13 +163,33 @@ TEST(ByteMatrix, HugePageAdviceKeepsContents) {
     for (std::size_t k = 0; k < bytes.size() / 2; ++k) {
         bytes[k] = static_cast<std::uint8_t>(k * 7 + 3);
     }
-    AdviseLargePages(bytes.data(), bytes.size());
+    detail::AdviseLargePages(bytes.data(), bytes.size());
     for (std::size_t k = 0; k < bytes.size(); ++k) {
         const auto expected = k < bytes.size() / 2 ? static_cast<std::uint8_t>(k * 7 + 3) : std::uint8_t{0};
         ASSERT_EQ(bytes[k], expected) << "byte " << k;
     }
-    AdviseLargePages(nullptr, 0);  // nothing to do, and no failure
+    detail::AdviseLargePages(nullptr, 0);  // nothing to do, and no failure
 }
+
+#ifndef NDEBUG
+// Where assertions are on, an index outside the image stops the program
+// before anything is read: a drift between a window's size and its
+// matrix shows up as a failed test.
+TEST(PreconditionsDeathTest, OutOfRangeIndicesStop) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    ByteMatrix matrix = AllocateByteMatrix(3, 2).value();
+    const TRasterImage raster = TRasterImage::Create(3, 2, PixelKind::Rgb).value();
+    std::uint8_t bgr[3];
+    EXPECT_DEATH((void)matrix[2], "");
+    EXPECT_DEATH((void)matrix[-1], "");
+    EXPECT_DEATH((void)matrix.Row(2), "");
+    EXPECT_DEATH((void)raster.Rows(2), "");
+    EXPECT_DEATH(raster.GetPixel(3, 0, bgr), "");
+    // The last valid indices pass.
+    EXPECT_EQ(matrix.Row(1).size(), 3U);
+    raster.GetPixel(2, 1, bgr);
+}
+#endif
 
 }  // namespace
 }  // namespace kavel

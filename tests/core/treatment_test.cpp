@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "reference_treatment.h"
 #include "test_support.h"
 
 namespace kavel {
@@ -19,56 +20,11 @@ using test::MatrixFrom;
 using test::MatrixOf;
 using Lines = std::vector<std::vector<int>>;
 
-// The plain two-pass description: mark the interval, then look at the four
-// side neighbours of every marked pixel. Kept deliberately naive.
 ByteMatrix ReferenceTreatment(const ByteMatrix& source, const TreatmentParameters& p) {
-    const int lines = source.Lines();
-    const int columns = source.Columns();
-    ByteMatrix result = MatrixOf(columns, lines);
-    std::vector<std::vector<int>> mark(static_cast<std::size_t>(lines),
-                                       std::vector<int>(static_cast<std::size_t>(columns), 0));
-    auto low = [](std::int32_t v) { return static_cast<std::uint8_t>(v & 0xFF); };
-    auto selected = [&](int i, int j) {
-        const std::int32_t g = source[i][j];
-        return p.MinThreshold <= g && g <= p.MaxThreshold;
-    };
-    for (int i = 0; i < lines; ++i) {
-        for (int j = 0; j < columns; ++j) {
-            result[i][j] = low(p.BackgroundTone);
-        }
-    }
-    if (p.TreatmentType == 1) {
-        for (int i = 0; i < lines; ++i) {
-            for (int j = 0; j < columns; ++j) {
-                if (selected(i, j)) {
-                    result[i][j] = low(p.ItemTone);
-                }
-            }
-        }
-    } else if (p.TreatmentType == 2 || p.TreatmentType == 3) {
-        for (int i = 0; i < lines; ++i) {
-            for (int j = 0; j < columns; ++j) {
-                mark[i][j] = selected(i, j) ? 1 : 0;
-            }
-        }
-        auto unmarked = [&](int i, int j) {
-            return i >= 0 && i < lines && j >= 0 && j < columns && mark[i][j] == 0;
-        };
-        for (int i = 0; i < lines; ++i) {
-            for (int j = 0; j < columns; ++j) {
-                if (mark[i][j] != 1) {
-                    continue;
-                }
-                const int count =
-                    unmarked(i - 1, j) + unmarked(i + 1, j) + unmarked(i, j - 1) + unmarked(i, j + 1);
-                if (count > 0) {
-                    result[i][j] = low(p.BorderTone);
-                } else if (p.TreatmentType == 3) {
-                    result[i][j] = low(p.ItemTone);
-                }
-            }
-        }
-    }
+    ByteMatrix result = MatrixOf(source.Columns(), source.Lines());
+    const std::vector<std::uint8_t> bytes =
+        reference::Treatment(source.Bytes(), source.Lines(), source.Columns(), p);
+    std::copy(bytes.begin(), bytes.end(), result.Bytes().begin());
     return result;
 }
 

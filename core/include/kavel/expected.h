@@ -1,5 +1,11 @@
 // Errors as values for the core: a result is either a value or an Error with a
-// short reason a user can read. No exception leaves the core.
+// short reason a user can read. The core throws nothing of its own: failed
+// file calls, refused sizes and the memory for an image or a band of lines
+// come back as an Error, and so does a std::exception from a FileWriter. What
+// can still leave it is std::bad_alloc from the small strings and containers it
+// builds (messages, paths, texts, file lists), std::system_error from
+// std::random_device when the system has no entropy source, and whatever a
+// caller's LineConsumer throws.
 #pragma once
 
 #include <string>

@@ -1,8 +1,10 @@
-// The in-memory image forms: ByteMatrix (the working form of every gray-tone
-// image) and TRasterImage (a short-lived displayable raster).
+// The core's in-memory images, no GUI code: ByteMatrix (the byte matrix, the
+// working form of every gray-tone image), TRasterImage (a short-lived
+// displayable raster) and the palette.
 #pragma once
 
 #include <array>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -36,6 +38,7 @@ public:
     }
     bool Empty() const noexcept { return PixelCount() == 0; }
 
+    // line in [0, Lines()).
     std::uint8_t* operator[](int line) noexcept { return data_.get() + RowOffset(line); }
     const std::uint8_t* operator[](int line) const noexcept { return data_.get() + RowOffset(line); }
 
@@ -49,22 +52,23 @@ public:
 private:
     friend Expected<ByteMatrix> AllocateByteMatrix(int columns, int lines);
     std::size_t Cols() const noexcept { return static_cast<std::size_t>(columns_); }
-    std::size_t RowOffset(int line) const noexcept { return static_cast<std::size_t>(line) * Cols(); }
+    std::size_t RowOffset(int line) const noexcept {
+        assert(line >= 0 && line < lines_);
+        return static_cast<std::size_t>(line) * Cols();
+    }
 
     int lines_ = 0;
     int columns_ = 0;
     PixelBuffer data_;
 };
 
-// Asks the system to back a large block with huge pages where it can (Linux
-// with transparent huge pages on request). First touching 100 MB of ordinary
-// pages costs many times a copy of it; huge pages cut that to about the cost
-// of clearing it. A hint only: nothing changes where it is not available.
-// Call it before the block is first written.
-void AdviseLargePages(void* data, std::size_t bytes) noexcept;
+// An uninitialised block of bytes for pixels that the caller fills at once
+// (a display bitmap), with the memory hint the core gives its own images;
+// null when there is no memory for it.
+PixelBuffer AllocatePixels(std::size_t bytes) noexcept;
 
 // A new all-zero matrix, columns first. Negative sizes, sizes beyond
-// kMaxImagePixels and allocation failure give an Error, never an exception.
+// kMaxImagePixels and no memory for the pixels give an Error.
 Expected<ByteMatrix> AllocateByteMatrix(int columns, int lines);
 
 enum class PixelKind : std::uint8_t { Gray = 0, Paletted = 1, Rgb = 2 };
@@ -92,11 +96,9 @@ public:
     int BytesPerPixel() const noexcept { return kind_ == PixelKind::Rgb ? 3 : 1; }
     const Palette& GetPalette() const noexcept { return palette_; }
 
-    // Row y: Columns() * BytesPerPixel() bytes.
-    std::uint8_t* Rows(int y) noexcept { return data_ + static_cast<std::size_t>(y) * RowBytes(); }
-    const std::uint8_t* Rows(int y) const noexcept {
-        return data_ + static_cast<std::size_t>(y) * RowBytes();
-    }
+    // Row y, y in [0, Lines()): Columns() * BytesPerPixel() bytes.
+    std::uint8_t* Rows(int y) noexcept { return data_ + RowOffset(y); }
+    const std::uint8_t* Rows(int y) const noexcept { return data_ + RowOffset(y); }
     std::size_t RowBytes() const noexcept {
         return static_cast<std::size_t>(columns_) * static_cast<std::size_t>(BytesPerPixel());
     }
@@ -113,6 +115,10 @@ public:
 
 private:
     TRasterImage() = default;
+    std::size_t RowOffset(int y) const noexcept {
+        assert(y >= 0 && y < lines_);
+        return static_cast<std::size_t>(y) * RowBytes();
+    }
 
     int lines_ = 0;
     int columns_ = 0;

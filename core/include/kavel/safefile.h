@@ -2,11 +2,13 @@
 // an existing one, and a success keeps what the replaced file had: its
 // permission bits, owner and group, and the symbolic link that led to it.
 //
-// The content goes to a short temporary ".kavel-XXXXXX.tmp" beside the real
-// target (the end of any chain of links), is synced, and is renamed over the
-// target; the folder is synced after. Devices, FIFOs and sockets are never
-// replaced. When the folder refuses a new file but the target itself is
-// writable, the target is written in place instead.
+// The content is written to a short temporary ".kavel-XXXXXX.tmp" beside the
+// real target (the end of any chain of links), fsynced, and renamed over the
+// target; then the folder is fsynced too, which is not checked: by then the
+// new content is in place. Devices, FIFOs and sockets are never replaced.
+// When the folder refuses a new file but the target itself is writable, the
+// target is written in place (written, truncated, fsynced; no rename)
+// instead.
 #pragma once
 
 #include <filesystem>
