@@ -71,6 +71,27 @@ xd_cleanup() {
   fi
 }
 
+# A digest of what the screen shows now.
+xd_screen_digest() {
+  import -window root rgb:- 2>/dev/null | md5sum
+}
+
+# Waits until the screen stops changing: two digests in a row alike, up to
+# 10 s. With a digest given, the screen must also have changed from it
+# (the program has reacted, then finished drawing).
+xd_settle() {
+  local before="${1:-}" last="" now i
+  for i in $(seq 1 200); do
+    now="$(xd_screen_digest)"
+    if [ "$now" = "$last" ] && [ "$now" != "$before" ]; then
+      return 0
+    fi
+    last="$now"
+    sleep 0.05
+  done
+  xd_fail "the screen did not settle${before:+ into something new}"
+}
+
 xd_shot() {
   XD_STEP=$((XD_STEP + 1))
   XD_LAST_SHOT="$XD_SHOTS/$(printf '%02d' "$XD_STEP")-$1.png"
@@ -84,6 +105,15 @@ xd_wait_window() {
   id="$(timeout 20 xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -n 1)" ||
     xd_fail "no window named '$1' appeared"
   [ -n "$id" ] || xd_fail "no window named '$1' appeared"
+  # The window manager frames and places it after it is mapped: wait until
+  # its place holds still, so that clicks land where they are aimed.
+  local last="" now i
+  for i in $(seq 1 50); do
+    now="$(xd_geometry "$id")"
+    [ "$now" = "$last" ] && break
+    last="$now"
+    sleep 0.05
+  done
   echo "$id"
 }
 
@@ -116,7 +146,6 @@ xd_click() {
   local X Y WIDTH HEIGHT
   read -r X Y WIDTH HEIGHT < <(xd_geometry "$1")
   xdotool mousemove --sync $((X + $2)) $((Y + $3)) click 1
-  sleep 0.3
 }
 
 # Tool bar buttons are 32 x 32 at x 0, 40, 80, ... under the menu bar.
@@ -135,12 +164,10 @@ xd_toolbar() {
 
 xd_type() {
   xdotool type --delay 20 "$1"
-  sleep 0.2
 }
 
 xd_key() {
   xdotool key "$@"
-  sleep 0.3
 }
 
 # Types a full file name into the file dialog that has the keyboard and
@@ -153,7 +180,7 @@ xd_file_dialog() {
     read -r X Y WIDTH HEIGHT < <(xd_geometry "$id")
     # "Files of type" is the combo on the bottom row of the dialog.
     xdotool mousemove --sync $((X + WIDTH / 2)) $((Y + HEIGHT - 24)) click 1
-    sleep 0.5
+    xd_settle
     xd_key Home
     local i
     for ((i = 1; i < filter; i++)); do xd_key Down; done
