@@ -300,14 +300,15 @@ void TMainForm::Tile1Click() {
     QList<QMdiSubWindow*> windows;
     QRect area = MdiArea->viewport()->rect();
     const QList<QMdiSubWindow*> stacked = MdiArea->subWindowList(QMdiArea::StackingOrder);
-    for (auto it = stacked.crbegin(); it != stacked.crend(); ++it) {
-        if (!(*it)->isVisible()) {
+    for (qsizetype i = stacked.size(); i-- > 0;) {
+        QMdiSubWindow* window = stacked[i];
+        if (!window->isVisible()) {
             continue;
         }
-        if ((*it)->isMinimized()) {
-            area.setBottom(std::min(area.bottom(), (*it)->geometry().top() - 1));
+        if (window->isMinimized()) {
+            area.setBottom(std::min(area.bottom(), window->geometry().top() - 1));
         } else {
-            windows.append(*it);
+            windows.append(window);
         }
     }
     if (windows.isEmpty() || area.height() <= 0) {

@@ -718,7 +718,7 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> args) {
     if (auto* problem = std::get_if<std::string>(&given)) {
         return UsageError{*command, std::move(*problem)};
     }
-    Given& values = std::get<Given>(given);
+    auto& values = std::get<Given>(given);
 
     switch (*command) {
         case CommandName::Treat:

@@ -42,7 +42,7 @@ std::uint32_t Le32(std::span<const std::uint8_t> bytes, std::size_t at) {
 
 bool StartsWith(std::span<const std::uint8_t> head, std::string_view mark, std::size_t at = 0) {
     return head.size() >= at + mark.size() &&
-           std::equal(mark.begin(), mark.end(), head.begin() + at,
+           std::equal(mark.begin(), mark.end(), head.subspan(at).begin(),
                       [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
 }
 

@@ -466,7 +466,7 @@ Expected<QByteArray> CanonicalBitmap(const QByteArray& file) {
     const std::uint32_t newHeaderSize = keepHeader ? headerSize : (masked ? 108 : 40);
     const auto newOffset = static_cast<std::uint32_t>(14 + newHeaderSize + entries * 4);
     QByteArray out;
-    out.reserve(static_cast<qsizetype>(newOffset + (length - offset)));
+    out.reserve(static_cast<qsizetype>(newOffset) + static_cast<qsizetype>(length - offset));
     out.append("BM");
     Put32(out, static_cast<std::uint32_t>(newOffset + (length - offset)));
     Put32(out, 0);
@@ -498,7 +498,8 @@ Expected<QByteArray> CanonicalBitmap(const QByteArray& file) {
         }
     }
     for (std::uint64_t i = 0; i < entries; ++i) {
-        const auto at = static_cast<qsizetype>(paletteStart + i * entrySize);
+        const std::uint64_t entryStart = paletteStart + i * entrySize;
+        const auto at = static_cast<qsizetype>(entryStart);
         out.append(file.mid(at, 3));
         out.append('\0');
     }

@@ -7,7 +7,7 @@ PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libqt6svg6 qt6-svg-dev fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-tidy clang-format
   xvfb xauth xdotool x11-utils imagemagick openbox
   fonts-wine qt6-image-formats-plugins
   python3 python3-pil python3-numpy python3-scipy python3-skimage

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the release build with warnings as
-# errors, the same tests under AddressSanitizer + UndefinedBehaviorSanitizer,
-# then each fuzz target for a bounded time.
+# errors, the format check and clang-tidy, the same tests under
+# AddressSanitizer + UndefinedBehaviorSanitizer, then each fuzz target for a
+# bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,6 +14,9 @@ echo "== release build, warnings as errors"
 cmake --preset ci
 cmake --build --preset ci
 ctest --preset ci -j2
+
+echo "== format check and clang-tidy"
+bash scripts/lint.sh build/ci
 
 echo "== Debian package"
 bash scripts/check-package.sh build/ci

@@ -212,7 +212,7 @@ Status LineSource::Read(LineOrder order, int first, int count, std::span<std::ui
     if (inPlace) {
         return {};
     }
-    const std::size_t n = static_cast<std::size_t>(count);
+    const auto n = static_cast<std::size_t>(count);
     for (std::size_t k = 0; k < n; ++k) {
         const std::uint8_t* from = s.Staging.data() + (inFileOrder ? k : n - 1 - k) * s.Stride;
         std::uint8_t* to = rows.data() + k * columns;
