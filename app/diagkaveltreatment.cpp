@@ -36,7 +36,7 @@ TDiagKavelTreatForm::TDiagKavelTreatForm(QWidget* parent)
     ui_->BitBtn2->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
     KeepOuterGeometry(this, DialogPlacement::CentredOverMain, true);
 
-    parameters_.TreatmentType = kavel::kNoTreatment;
+    parameters_.TreatmentType = kavel::TreatmentKind::None;
     ui_->RadioButton1->setChecked(false);
     ui_->RadioButton2->setChecked(false);
     ui_->RadioButton3->setChecked(false);
@@ -92,24 +92,24 @@ void TDiagKavelTreatForm::BackGroundEdit3Change(const QString& text) {
     parameters_.BackgroundTone = EditValue(text);
 }
 
-void TDiagKavelTreatForm::ShowToneBox(int type) {
-    ui_->RadioButton1->setChecked(type == kavel::kWholeItem);
-    ui_->RadioButton2->setChecked(type == kavel::kBorder);
-    ui_->RadioButton3->setChecked(type == kavel::kItemAndBorder);
-    SetToneBox(ui_->GroupBox3, type == kavel::kWholeItem);
-    SetToneBox(ui_->GroupBox4, type == kavel::kBorder);
-    SetToneBox(ui_->GroupBox5, type == kavel::kItemAndBorder);
+void TDiagKavelTreatForm::ShowToneBox(kavel::TreatmentKind type) {
+    ui_->RadioButton1->setChecked(type == kavel::TreatmentKind::WholeItem);
+    ui_->RadioButton2->setChecked(type == kavel::TreatmentKind::Border);
+    ui_->RadioButton3->setChecked(type == kavel::TreatmentKind::ItemAndBorder);
+    SetToneBox(ui_->GroupBox3, type == kavel::TreatmentKind::WholeItem);
+    SetToneBox(ui_->GroupBox4, type == kavel::TreatmentKind::Border);
+    SetToneBox(ui_->GroupBox5, type == kavel::TreatmentKind::ItemAndBorder);
     parameters_.TreatmentType = type;
 }
 
 void TDiagKavelTreatForm::RadioButton1Click() {
-    ShowToneBox(kavel::kWholeItem);
+    ShowToneBox(kavel::TreatmentKind::WholeItem);
 }
 void TDiagKavelTreatForm::RadioButton2Click() {
-    ShowToneBox(kavel::kBorder);
+    ShowToneBox(kavel::TreatmentKind::Border);
 }
 void TDiagKavelTreatForm::RadioButton3Click() {
-    ShowToneBox(kavel::kItemAndBorder);
+    ShowToneBox(kavel::TreatmentKind::ItemAndBorder);
 }
 
 void TDiagKavelTreatForm::BitBtn1Click() {

@@ -29,7 +29,7 @@ public:
     std::int32_t ItemTone() const noexcept { return parameters_.ItemTone; }
     std::int32_t BorderTone() const noexcept { return parameters_.BorderTone; }
     std::int32_t BackgroundTone() const noexcept { return parameters_.BackgroundTone; }
-    std::int32_t TreatmentType() const noexcept { return parameters_.TreatmentType; }
+    kavel::TreatmentKind TreatmentType() const noexcept { return parameters_.TreatmentType; }
     // True when the showing that just ended was left with Cancel (or Esc).
     bool Cancelled() const noexcept { return cancelled_; }
     kavel::TreatmentParameters Parameters() const noexcept { return parameters_; }
@@ -54,7 +54,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void ShowToneBox(int type);
+    void ShowToneBox(kavel::TreatmentKind type);
 
     std::unique_ptr<Ui::TDiagKavelTreatForm> ui_;
     kavel::TreatmentParameters parameters_;

@@ -65,7 +65,7 @@ void BM_AllMethods(benchmark::State& state) {
 void BM_Treatment(benchmark::State& state) {
     const ByteMatrix& image = BlobImage();
     ByteMatrix result = Allocate();
-    const kavel::TreatmentParameters parameters{kavel::kItemAndBorder, 100, 180, 255, 128, 0};
+    const kavel::TreatmentParameters parameters{kavel::TreatmentKind::ItemAndBorder, 100, 180, 255, 128, 0};
     for (auto _ : state) {
         if (!kavel::ComputeTreatment(image, parameters, result)) {
             state.SkipWithError("treatment failed");

@@ -62,7 +62,7 @@ void BM_Treatment(benchmark::State& state) {
     const ByteMatrix& image = BlobImage(state.range(1));
     ByteMatrix result = Blank(image);
     const kavel::TreatmentParameters parameters{
-        static_cast<std::int32_t>(state.range(0)), 100, 180, 255, 128, 0};
+        static_cast<kavel::TreatmentKind>(state.range(0)), 100, 180, 255, 128, 0};
     for (auto _ : state) {
         if (!kavel::ComputeTreatment(image, parameters, result)) {
             state.SkipWithError("treatment failed");
@@ -78,7 +78,7 @@ void BM_TreatmentVariant(benchmark::State& state) {
     const ByteMatrix& image = BlobImage(100);
     ByteMatrix result = Blank(image);
     const kavel::TreatmentParameters parameters{
-        static_cast<std::int32_t>(state.range(0)), 100, 180, 255, 128, 0};
+        static_cast<kavel::TreatmentKind>(state.range(0)), 100, 180, 255, 128, 0};
     const auto path =
         state.range(1) == 0 ? kavel::detail::KernelPath::Baseline : kavel::detail::KernelPath::Avx2;
     const auto stores =

@@ -223,7 +223,7 @@ void BM_TreatmentKernel(benchmark::State& state) {
     }
     kavel::ByteMatrix result = kavel::AllocateByteMatrix(kColumns, kLines).value();
     kavel::TreatmentParameters parameters;
-    parameters.TreatmentType = static_cast<std::int32_t>(state.range(0));
+    parameters.TreatmentType = static_cast<kavel::TreatmentKind>(state.range(0));
     parameters.MinThreshold = 60;
     parameters.MaxThreshold = 180;
     parameters.ItemTone = 255;

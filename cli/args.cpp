@@ -184,18 +184,18 @@ std::optional<std::string> NameProblem(std::string_view nameTemplate, std::strin
     return std::nullopt;
 }
 
-std::optional<std::int32_t> TreatmentTypeOf(std::string_view word) noexcept {
+std::optional<TreatmentKind> TreatmentTypeOf(std::string_view word) noexcept {
     if (word == "whole") {
-        return kWholeItem;
+        return TreatmentKind::WholeItem;
     }
     if (word == "border") {
-        return kBorder;
+        return TreatmentKind::Border;
     }
     if (word == "item-border") {
-        return kItemAndBorder;
+        return TreatmentKind::ItemAndBorder;
     }
     if (word == "none") {
-        return kNoTreatment;
+        return TreatmentKind::None;
     }
     return std::nullopt;
 }

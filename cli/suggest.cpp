@@ -36,7 +36,7 @@ Status WriteTryAll(const ByteMatrix& image, int t, const fs::path& output) {
     if (!result) {
         return result.error();
     }
-    const TreatmentParameters whole{kWholeItem, t + 1, 255, 255, 0, 0};
+    const TreatmentParameters whole{TreatmentKind::WholeItem, t + 1, 255, 255, 0, 0};
     if (auto treated = ComputeTreatment(image, whole, *result); !treated) {
         return treated;
     }

@@ -90,13 +90,13 @@ void CheckTreatment(const kavel::ByteMatrix& image, const kavel::TreatmentParame
                     (i > 0 && !selected(i - 1, j)) || (i + 1 < image.Lines() && !selected(i + 1, j)) ||
                     (j > 0 && !selected(i, j - 1)) || (j + 1 < image.Columns() && !selected(i, j + 1));
                 switch (p.TreatmentType) {
-                    case kavel::kWholeItem:
+                    case kavel::TreatmentKind::WholeItem:
                         expected = low(p.ItemTone);
                         break;
-                    case kavel::kBorder:
+                    case kavel::TreatmentKind::Border:
                         expected = border ? low(p.BorderTone) : low(p.BackgroundTone);
                         break;
-                    case kavel::kItemAndBorder:
+                    case kavel::TreatmentKind::ItemAndBorder:
                         expected = border ? low(p.BorderTone) : low(p.ItemTone);
                         break;
                     default:
@@ -157,9 +157,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const bool raw = (data[0] & 1) != 0;
-    const kavel::TreatmentParameters parameters{Int32At(data + 2) & 3, Int32At(data + 6),
-                                                Int32At(data + 10),    Int32At(data + 14),
-                                                Int32At(data + 18),    Int32At(data + 22)};
+    const kavel::TreatmentParameters parameters{static_cast<kavel::TreatmentKind>(Int32At(data + 2) & 3),
+                                                Int32At(data + 6),
+                                                Int32At(data + 10),
+                                                Int32At(data + 14),
+                                                Int32At(data + 18),
+                                                Int32At(data + 22)};
     const std::uint8_t* file = data + 26;
     const std::size_t fileSize = size - 26;
 

@@ -191,7 +191,7 @@ public:
         : columns_(columns),
           minimum_(minimum),
           maximum_(maximum),
-          marking_{kItemAndBorder, minimum, maximum, kMarkInside, kMarkBorder, kMarkOutside},
+          marking_{TreatmentKind::ItemAndBorder, minimum, maximum, kMarkInside, kMarkBorder, kMarkOutside},
           regions_(connectivity) {}
 
     // The next lines of the image.

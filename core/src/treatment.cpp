@@ -382,15 +382,16 @@ Status Treat(const RowKernels& k, detail::ResultStores stores, const ByteMatrix&
     }
     const std::uint8_t background = LowByte(parameters.BackgroundTone);
     const Interval interval = ByteInterval(parameters.MinThreshold, parameters.MaxThreshold);
-    const int type = parameters.TreatmentType;
-    const bool known = type == kWholeItem || type == kBorder || type == kItemAndBorder;
+    const TreatmentKind type = parameters.TreatmentType;
+    const bool known = type == TreatmentKind::WholeItem || type == TreatmentKind::Border ||
+                       type == TreatmentKind::ItemAndBorder;
     if (!known || interval.empty) {
         std::span<std::uint8_t> bytes = result.Bytes();
         std::memset(bytes.data(), background, bytes.size());
         return {};
     }
 
-    if (type == kWholeItem) {
+    if (type == TreatmentKind::WholeItem) {
         // The matrix is one block, so the whole image is a single row here.
         const std::span<const std::uint8_t> in = source.Bytes();
         k.wholeItem(in.data(), result.Bytes().data(), in.size(), interval, LowByte(parameters.ItemTone),
@@ -399,7 +400,7 @@ Status Treat(const RowKernels& k, detail::ResultStores stores, const ByteMatrix&
     }
     const BorderTones tones{
         background,
-        type == kItemAndBorder ? LowByte(parameters.ItemTone) : background,
+        type == TreatmentKind::ItemAndBorder ? LowByte(parameters.ItemTone) : background,
         LowByte(parameters.BorderTone),
     };
     const bool streaming = stores == detail::ResultStores::Streaming ||

@@ -101,7 +101,7 @@ private Q_SLOTS:
         TDiagKavelTreatForm* dialog = DiagKavelTreatForm;
         QCOMPARE(dialog->windowTitle(), QStringLiteral(" Parameters"));
         QCOMPARE(dialog->size(), QSize(255, 403));
-        QCOMPARE(dialog->TreatmentType(), 0);
+        QCOMPARE(dialog->TreatmentType(), kavel::TreatmentKind::None);
         QCOMPARE(dialog->MinThreshold(), 0);
         QCOMPARE(dialog->BackgroundTone(), 0);
         QVERIFY(!dialog->Cancelled());
@@ -211,7 +211,7 @@ private Q_SLOTS:
             Type(w, "MaxEdit", QStringLiteral("255"));
             PressOk(w);
         }}));
-        QCOMPARE(DiagKavelTreatForm->TreatmentType(), 0);
+        QCOMPARE(DiagKavelTreatForm->TreatmentType(), kavel::TreatmentKind::None);
         for (const auto& line : Result()) {
             for (int tone : line) {
                 QCOMPARE(tone, 0);
@@ -238,7 +238,7 @@ private Q_SLOTS:
             Type(w, "BorderEdit2", QStringLiteral("9"));
             PressOk(w);
         }}));
-        QCOMPARE(DiagKavelTreatForm->TreatmentType(), 2);
+        QCOMPARE(DiagKavelTreatForm->TreatmentType(), kavel::TreatmentKind::Border);
         QCOMPARE(DiagKavelTreatForm->BackgroundTone(), 150);
         const auto result = Result();
         QCOMPARE(result[0][0], 150);

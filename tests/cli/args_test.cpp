@@ -61,7 +61,7 @@ TEST(CliArgs, TreatOptionsReachTheParameters) {
     EXPECT_EQ(treat->Size, (ImageSize{4, 6}));
     // Values are kept whole; only writing into an image takes their low byte.
     const TreatmentParameters& p = treat->Parameters;
-    EXPECT_EQ(p.TreatmentType, kItemAndBorder);
+    EXPECT_EQ(p.TreatmentType, TreatmentKind::ItemAndBorder);
     EXPECT_EQ(p.MinThreshold, -5);
     EXPECT_EQ(p.MaxThreshold, 300);
     EXPECT_EQ(p.ItemTone, 300);
@@ -76,15 +76,17 @@ TEST(CliArgs, TreatDefaultsAndTypeNames) {
     EXPECT_EQ(treat->Output, "r.raw");
     EXPECT_EQ(treat->Format, std::nullopt);
     EXPECT_EQ(treat->Size, std::nullopt);
-    EXPECT_EQ(treat->Parameters.TreatmentType, kNoTreatment);
+    EXPECT_EQ(treat->Parameters.TreatmentType, TreatmentKind::None);
     EXPECT_EQ(treat->Parameters.MinThreshold, 0);
     EXPECT_EQ(treat->Parameters.MaxThreshold, 0);
     EXPECT_EQ(treat->Parameters.ItemTone, 0);
     EXPECT_EQ(treat->Parameters.BorderTone, 0);
     EXPECT_EQ(treat->Parameters.BackgroundTone, 0);
 
-    const std::pair<std::string_view, std::int32_t> types[] = {
-        {"whole", kWholeItem}, {"border", kBorder}, {"item-border", kItemAndBorder}};
+    const std::pair<std::string_view, TreatmentKind> types[] = {
+        {"whole", TreatmentKind::WholeItem},
+        {"border", TreatmentKind::Border},
+        {"item-border", TreatmentKind::ItemAndBorder}};
     for (const auto& [word, kind] : types) {
         const auto each = Parse({"treat", "a.bmp", "-o", "r.raw", "--type", word});
         ASSERT_TRUE(std::holds_alternative<TreatOptions>(each)) << word;

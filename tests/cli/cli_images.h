@@ -39,10 +39,10 @@ inline std::vector<std::string> TreatWords(const Parameters& p) {
 // What kavel-cli should write for image and p.
 inline Bytes ExpectedTreatment(const Image& image, const Parameters& p) {
     TreatmentParameters parameters;
-    parameters.TreatmentType = p.Type == "whole"         ? kWholeItem
-                               : p.Type == "border"      ? kBorder
-                               : p.Type == "item-border" ? kItemAndBorder
-                                                         : kNoTreatment;
+    parameters.TreatmentType = p.Type == "whole"         ? TreatmentKind::WholeItem
+                               : p.Type == "border"      ? TreatmentKind::Border
+                               : p.Type == "item-border" ? TreatmentKind::ItemAndBorder
+                                                         : TreatmentKind::None;
     parameters.MinThreshold = p.Min;
     parameters.MaxThreshold = p.Max;
     parameters.ItemTone = p.Item;

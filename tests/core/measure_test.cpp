@@ -107,7 +107,8 @@ TEST(Measure, CountsAreWhatTheTreatmentDraws) {
         const int low = static_cast<int>(random() % 300) - 20;
         const int high = static_cast<int>(random() % 300) - 20;
         ByteMatrix drawn = test::MatrixOf(columns, lines);
-        ASSERT_TRUE(ComputeTreatment(image, {kItemAndBorder, low, high, 255, 128, 0}, drawn).ok());
+        ASSERT_TRUE(
+            ComputeTreatment(image, {TreatmentKind::ItemAndBorder, low, high, 255, 128, 0}, drawn).ok());
         std::int64_t border = 0;
         std::int64_t inside = 0;
         for (const std::uint8_t g : drawn.Bytes()) {

@@ -125,7 +125,8 @@ TreatmentParameters RandomParameters(std::mt19937& random) {
                                                          {200, 100}, {-50, -1},  {256, 300}};
     const auto& [low, high] = bounds[random() % bounds.size()];
     const auto tone = [&random] { return static_cast<std::int32_t>(random() % 600) - 150; };
-    return {static_cast<std::int32_t>(random() % 5), low, high, tone(), tone(), tone()};
+    // 4 is no known kind: the background fill alone.
+    return {static_cast<TreatmentKind>(random() % 5), low, high, tone(), tone(), tone()};
 }
 
 // The streaming treatment against the whole-image one: every size from 0 to
@@ -160,8 +161,9 @@ TEST(StreamTreatment, MatchesTheWholeImageTreatmentInBothOrders) {
                     EXPECT_TRUE(SameImage(Collect(source, order), image));
                     TreatedLines treated(source, parameters);
                     EXPECT_TRUE(SameImage(Collect(treated, order), expected))
-                        << size.Columns << " x " << size.Lines << " type " << parameters.TreatmentType << " ["
-                        << parameters.MinThreshold << ", " << parameters.MaxThreshold << "] band " << band;
+                        << size.Columns << " x " << size.Lines << " type "
+                        << static_cast<int>(parameters.TreatmentType) << " [" << parameters.MinThreshold
+                        << ", " << parameters.MaxThreshold << "] band " << band;
                     ++cases;
                 }
             }
@@ -265,7 +267,7 @@ TEST(StreamSave, ReadFailureLeavesTheTargetsUntouched) {
     WriteWholeFile(folder / "out.bmp", "old bitmap");
     LineSource source = Open(in, Stored::BottomUp, {}, 32 * 4);
     fs::resize_file(in, 1078 + 32 * 20);
-    TreatedLines treated(source, {kBorder, 0, 100, 1, 2, 3});
+    TreatedLines treated(source, {TreatmentKind::Border, 0, 100, 1, 2, 3});
     auto raw = SaveRawLines(folder / "out.raw", folder / "out.txt", treated);
     ASSERT_FALSE(raw.ok());
     EXPECT_NE(raw.error().message.find("ended early"), std::string::npos) << raw.error().message;

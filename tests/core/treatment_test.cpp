@@ -36,7 +36,7 @@ Lines Treat(const Lines& image, const TreatmentParameters& p) {
 }
 
 TreatmentParameters Params(int type, int min, int max, int item, int border, int background) {
-    return {type, min, max, item, border, background};
+    return {static_cast<TreatmentKind>(type), min, max, item, border, background};
 }
 
 const Lines kBlock = {
@@ -176,7 +176,7 @@ TEST(Treatment, MatchesTwoPassDescriptionOnRandomImages) {
                       : tones[static_cast<std::size_t>(pick(0, static_cast<int>(tones.size()) - 1))]);
         }
         TreatmentParameters p;
-        p.TreatmentType = pick(0, 4);
+        p.TreatmentType = static_cast<TreatmentKind>(pick(0, 4));
         p.MinThreshold = anyBound();
         p.MaxThreshold = anyBound();
         if (pick(0, 2) == 0) {  // make sure something is often selected
@@ -190,8 +190,8 @@ TEST(Treatment, MatchesTwoPassDescriptionOnRandomImages) {
         const ByteMatrix expected = ReferenceTreatment(source, p);
         auto context = [&] {
             return "round " + std::to_string(round) + ": " + std::to_string(columns) + " x " +
-                   std::to_string(lines) + ", type " + std::to_string(p.TreatmentType) + ", [" +
-                   std::to_string(p.MinThreshold) + ", " + std::to_string(p.MaxThreshold) + "]";
+                   std::to_string(lines) + ", type " + std::to_string(static_cast<int>(p.TreatmentType)) +
+                   ", [" + std::to_string(p.MinThreshold) + ", " + std::to_string(p.MaxThreshold) + "]";
         };
         ByteMatrix result = MatrixOf(columns, lines);
         for (const Variant& v : variants) {

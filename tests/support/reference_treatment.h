@@ -36,11 +36,11 @@ inline std::vector<std::uint8_t> Treatment(std::span<const std::uint8_t> pixels,
             const bool border =
                 unmarked(i - 1, j) || unmarked(i + 1, j) || unmarked(i, j - 1) || unmarked(i, j + 1);
             std::uint8_t& out = result[at(i, j)];
-            if (p.TreatmentType == kWholeItem) {
+            if (p.TreatmentType == TreatmentKind::WholeItem) {
                 out = low(p.ItemTone);
-            } else if (p.TreatmentType == kBorder && border) {
+            } else if (p.TreatmentType == TreatmentKind::Border && border) {
                 out = low(p.BorderTone);
-            } else if (p.TreatmentType == kItemAndBorder) {
+            } else if (p.TreatmentType == TreatmentKind::ItemAndBorder) {
                 out = border ? low(p.BorderTone) : low(p.ItemTone);
             }
         }

@@ -9,15 +9,17 @@
 
 namespace kavel {
 
-enum TreatmentKind : std::int32_t {
-    kNoTreatment = 0,  // only the background fill
-    kWholeItem = 1,
-    kBorder = 2,
-    kItemAndBorder = 3,
+// The numbers are those of the treatment dialog's choice; any other value
+// leaves only the background fill, as None does.
+enum class TreatmentKind : std::int32_t {
+    None = 0,  // only the background fill
+    WholeItem = 1,
+    Border = 2,
+    ItemAndBorder = 3,
 };
 
 struct TreatmentParameters {
-    std::int32_t TreatmentType = 0;
+    TreatmentKind TreatmentType = TreatmentKind::None;
     std::int32_t MinThreshold = 0;
     std::int32_t MaxThreshold = 0;
     std::int32_t ItemTone = 0;
