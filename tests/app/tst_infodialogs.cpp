@@ -10,11 +10,11 @@
 
 #include "author.h"
 #include "copyrigth.h"
+#include "dialogdriver.h"
 #include "englishinfo.h"
 #include "frenchinfo.h"
 #include "kavelapplication.h"
 #include "mainwindow.h"
-#include "modalstep.h"
 #include "spanishinfo.h"
 
 namespace {
@@ -36,11 +36,11 @@ QStringList Lines(const QPlainTextEdit* memo) {
 
 // Shows a dialog through its menu command, runs step on it, then presses OK.
 void ShowThroughMenu(QAction* command, const std::function<void(QDialog*)>& step) {
-    OnNextModal([step](QWidget* modal) {
+    const ModalScript script({[step](QWidget* modal) {
         auto* dialog = qobject_cast<QDialog*>(modal);
         step(dialog);
         Ok(dialog)->click();
-    });
+    }});
     command->trigger();
 }
 

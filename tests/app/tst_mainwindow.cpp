@@ -23,6 +23,7 @@
 #include "copyrigth.h"
 #include "cursors.h"
 #include "diagkaveltreatment.h"
+#include "dialogdriver.h"
 #include "englishinfo.h"
 #include "frenchinfo.h"
 #include "histogris.h"
@@ -30,7 +31,6 @@
 #include "imagewindow.h"
 #include "kavelapplication.h"
 #include "mainwindow.h"
-#include "modalstep.h"
 #include "resultimage.h"
 #include "spanishinfo.h"
 
@@ -368,12 +368,12 @@ private Q_SLOTS:
                                                           {MainForm->Spanish, SpanishInfoForm}};
         for (const auto& [action, dialog] : commands) {
             QWidget* seen = nullptr;
-            OnNextModal([&seen](QWidget* modal) {
+            const ModalScript script1({[&seen](QWidget* modal) {
                 seen = modal;
                 if (auto* ok = modal->findChild<QAbstractButton*>(QStringLiteral("BitBtn1"))) {
                     ok->click();
                 }
-            });
+            }});
             action->trigger();
             QCOMPARE(seen, static_cast<QWidget*>(dialog));
             QVERIFY(!dialog->isVisible());
@@ -384,22 +384,22 @@ private Q_SLOTS:
         using Handler = void (TMainForm::*)();
         for (Handler show : {&TMainForm::HistoClick, &TMainForm::HistoSpeedButtonClick}) {
             QWidget* seen = nullptr;
-            OnNextModal([&seen](QWidget* modal) {
+            const ModalScript script2({[&seen](QWidget* modal) {
                 seen = modal;
                 qobject_cast<QDialog*>(modal)->reject();
-            });
+            }});
             (MainForm->*show)();
             QCOMPARE(seen, static_cast<QWidget*>(HistoGrisForm));
         }
     }
 
     void treatmentRunsOnlyWhenNotCancelled() {
-        OnNextModal([](QWidget* modal) { QTest::keyClick(modal, Qt::Key_Escape); });
+        const ModalScript script3({[](QWidget* modal) { QTest::keyClick(modal, Qt::Key_Escape); }});
         MainForm->TreatmentClick();
         QVERIFY(DiagKavelTreatForm->Cancelled());
         QVERIFY(MainForm->ResultCaption.isEmpty());
 
-        OnNextModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->accept(); });
+        const ModalScript script4({[](QWidget* modal) { qobject_cast<QDialog*>(modal)->accept(); }});
         QTest::mouseClick(MainForm->TreatmentSpeedButton, Qt::LeftButton);
         QVERIFY(!DiagKavelTreatForm->Cancelled());
         QCOMPARE(MainForm->ResultCaption, QStringLiteral("Resulting Binarized Image"));
@@ -418,24 +418,24 @@ private Q_SLOTS:
     void exceptionsAreShownAndTheProgramGoesOn() {
         Thrower thrower;
         QString shown;
-        OnNextModal([&shown](QWidget* modal) {
+        const ModalScript script5({[&shown](QWidget* modal) {
             if (auto* box = qobject_cast<QMessageBox*>(modal)) {
                 shown = box->text();
                 box->accept();
             }
-        });
+        }});
         QEvent event(QEvent::User);
         QVERIFY(!QCoreApplication::sendEvent(&thrower, &event));
         QCOMPARE(shown, QStringLiteral("disk on fire"));
 
         thrower.throwUnknown = true;
         shown = QStringLiteral("untouched");
-        OnNextModal([&shown](QWidget* modal) {
+        const ModalScript script6({[&shown](QWidget* modal) {
             if (auto* box = qobject_cast<QMessageBox*>(modal)) {
                 shown = box->text();
                 box->accept();
             }
-        });
+        }});
         QVERIFY(!QCoreApplication::sendEvent(&thrower, &event));
         QVERIFY(shown.isEmpty());
         QVERIFY(MainForm->isVisible());
