@@ -41,6 +41,7 @@
 #include "memorymessages.h"
 #include "qtconvert.h"
 #include "spanishinfo.h"
+#include "testimages.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define KAVEL_NO_ADDRESS_LIMIT 1
@@ -51,11 +52,6 @@
 #endif
 
 namespace {
-
-bool WriteBytes(const QString& fileName, const QByteArray& bytes) {
-    QFile file(fileName);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 QLineEdit* NameBox(QWidget* dialog) {
     return dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));

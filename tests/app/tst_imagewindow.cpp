@@ -13,22 +13,9 @@
 #include "kavelapplication.h"
 #include "mainwindow.h"
 #include "resultimage.h"
+#include "testimages.h"
 
 namespace {
-
-std::uint8_t Tone(int column, int line) {
-    return static_cast<std::uint8_t>((column * 7 + line * 13) & 0xFF);
-}
-
-kavel::ByteMatrix Pattern(int columns, int lines) {
-    kavel::ByteMatrix rows = kavel::AllocateByteMatrix(columns, lines).value();
-    for (int y = 0; y < lines; ++y) {
-        for (int x = 0; x < columns; ++x) {
-            rows[y][x] = Tone(x, y);
-        }
-    }
-    return rows;
-}
 
 QStringList Panels() {
     return {MainForm->StatusPanel(0), MainForm->StatusPanel(1), MainForm->StatusPanel(2)};

@@ -19,46 +19,12 @@
 #include "kavelapplication.h"
 #include "mainwindow.h"
 #include "qtconvert.h"
+#include "testimages.h"
 
 namespace {
 
 const QString kRaw = QStringLiteral("Raw Image [*.raw]");
 const QString kBmp = QStringLiteral("Bitmap [*.bmp]");
-
-std::uint8_t Tone(int line, int column) {
-    return static_cast<std::uint8_t>((line * 7 + column * 3) % 256);
-}
-
-bool WriteBytes(const QString& fileName, const QByteArray& bytes) {
-    QFile file(fileName);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray RawPixels(int lines, int columns) {
-    QByteArray bytes;
-    bytes.reserve(lines * columns);
-    for (int i = 0; i < lines; ++i) {
-        for (int j = 0; j < columns; ++j) {
-            bytes.append(static_cast<char>(Tone(i, j)));
-        }
-    }
-    return bytes;
-}
-
-QByteArray ReadAll(const QString& fileName) {
-    QFile file(fileName);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-kavel::ByteMatrix Pattern(int columns, int lines) {
-    kavel::ByteMatrix rows = kavel::AllocateByteMatrix(columns, lines).value();
-    for (int i = 0; i < lines; ++i) {
-        for (int j = 0; j < columns; ++j) {
-            rows[i][j] = Tone(i, j);
-        }
-    }
-    return rows;
-}
 
 bool WriteBitmap8(const QString& fileName, int width, int height) {
     return kavel::WriteBitmapFile(ToPath(fileName), Pattern(width, height)).ok();
@@ -69,14 +35,14 @@ bool WriteBitmap24(const QString& fileName, int width, int height) {
 }
 
 // True when SourceRows holds the pattern at the given size.
-bool HoldsPattern(int lines, int columns) {
+bool HoldsPattern(int columns, int lines) {
     const kavel::ByteMatrix& rows = MainForm->SourceRows;
     if (rows.Lines() != lines || rows.Columns() != columns) {
         return false;
     }
     for (int i = 0; i < lines; ++i) {
         for (int j = 0; j < columns; ++j) {
-            if (rows[i][j] != Tone(i, j)) {
+            if (rows[i][j] != Tone(j, i)) {
                 return false;
             }
         }
@@ -168,13 +134,13 @@ private Q_SLOTS:
     void rawImageWithDescriptor() {
         QFETCH(QByteArray, descriptor);
         const QString image = dir_->filePath(QStringLiteral("scene.raw"));
-        QVERIFY(WriteBytes(image, RawPixels(480, 640)));
+        QVERIFY(WriteBytes(image, PatternBytes(640, 480)));
         QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("scene.txt")), descriptor));
 
         QVERIFY(Open({ChooseFile(image, kRaw)}));
         QCOMPARE(MainForm->ImageLines, 480);
         QCOMPARE(MainForm->ImageColumns, 640);
-        QVERIFY(HoldsPattern(480, 640));
+        QVERIFY(HoldsPattern(640, 480));
         QCOMPARE(MainForm->ResultRows.Lines(), 480);
         QCOMPARE(MainForm->ResultRows.Columns(), 640);
         QVERIFY(AllZero(MainForm->ResultRows));
@@ -187,7 +153,7 @@ private Q_SLOTS:
         QCOMPARE(ImageForm->Caption(), MainForm->ImageCaption);
         QVERIFY(ImageForm->DisplayBitmap() != nullptr);
         QCOMPARE(ImageForm->DisplayBitmap()->size(), QSize(640, 480));
-        QCOMPARE(qGray(ImageForm->DisplayBitmap()->pixel(5, 3)), Tone(3, 5));
+        QCOMPARE(qGray(ImageForm->DisplayBitmap()->pixel(5, 3)), Tone(5, 3));
         QCOMPARE(ScreenCursor(), Qt::ArrowCursor);
     }
 
@@ -195,7 +161,7 @@ private Q_SLOTS:
     // down so the next open does not ask.
     void sizeDialogThenDescriptor() {
         const QString image = dir_->filePath(QStringLiteral("scene.raw"));
-        QVERIFY(WriteBytes(image, RawPixels(480, 640)));
+        QVERIFY(WriteBytes(image, PatternBytes(640, 480)));
         QString title, note;
         Qt::CursorShape cursor = Qt::BitmapCursor;
         QList<int> linesWhileTyping;
@@ -215,7 +181,7 @@ private Q_SLOTS:
         QCOMPARE(linesWhileTyping, (QList<int>{48, 0}));
         QCOMPARE(MainForm->ImageLines, 480);
         QCOMPARE(MainForm->ImageColumns, 640);
-        QVERIFY(HoldsPattern(480, 640));
+        QVERIFY(HoldsPattern(640, 480));
         QCOMPARE(ReadAll(dir_->filePath(QStringLiteral("scene.txt"))), QByteArray("480\r\n640\r\n"));
 
         MainForm->ImageLines = 1;  // the next open must take the size from the file
@@ -245,24 +211,24 @@ private Q_SLOTS:
     // An edit left untouched keeps the previous image's value, and the edits
     // show what was typed at the previous showing.
     void untouchedEditsKeepThePreviousSize() {
-        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.raw")), RawPixels(3, 4)));
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.raw")), PatternBytes(4, 3)));
         QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.txt")), "3 4"));
         QVERIFY(Open({ChooseFile(dir_->filePath(QStringLiteral("a.raw")), kRaw)}));
 
-        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("b.raw")), RawPixels(3, 4)));
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("b.raw")), PatternBytes(4, 3)));
         QVERIFY(Open({ChooseFile(dir_->filePath(QStringLiteral("b.raw")), kRaw), TypeSize({}, {})}));
         QCOMPARE(MainForm->ImageLines, 3);
         QCOMPARE(MainForm->ImageColumns, 4);
         QCOMPARE(ReadAll(dir_->filePath(QStringLiteral("b.txt"))), QByteArray("3\r\n4\r\n"));
 
-        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("c.raw")), RawPixels(3, 2)));
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("c.raw")), PatternBytes(2, 3)));
         QVERIFY(Open(
             {ChooseFile(dir_->filePath(QStringLiteral("c.raw")), kRaw), TypeSize({}, QStringLiteral("2"))}));
         QCOMPARE(MainForm->ImageLines, 3);
         QCOMPARE(MainForm->ImageColumns, 2);
 
         QString shownColumns;
-        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("d.raw")), RawPixels(3, 2)));
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("d.raw")), PatternBytes(2, 3)));
         QVERIFY(Open({ChooseFile(dir_->filePath(QStringLiteral("d.raw")), kRaw), [&](QWidget* w) {
                           shownColumns = ImageSizeForm->NumColEdit()->text();
                           TypeSize({}, {})(w);
@@ -271,11 +237,11 @@ private Q_SLOTS:
     }
 
     void shortRawFileLeavesTheRestBlack() {
-        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("s.raw")), RawPixels(4, 4).left(5)));
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("s.raw")), PatternBytes(4, 4).left(5)));
         QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("s.txt")), "4 4"));
         QVERIFY(Open({ChooseFile(dir_->filePath(QStringLiteral("s.raw")), kRaw)}));
         QCOMPARE(MainForm->ImageLines, 4);
-        QCOMPARE(MainForm->SourceRows[1][0], Tone(1, 0));
+        QCOMPARE(MainForm->SourceRows[1][0], Tone(0, 1));
         QCOMPARE(MainForm->SourceRows[1][1], 0);
         QCOMPARE(MainForm->SourceRows[3][3], 0);
     }
@@ -300,7 +266,7 @@ private Q_SLOTS:
         QVERIFY(Open({ChooseFile(image, kBmp)}));
         QCOMPARE(MainForm->ImageLines, height);
         QCOMPARE(MainForm->ImageColumns, width);
-        QVERIFY(HoldsPattern(height, width));
+        QVERIFY(HoldsPattern(width, height));
         QCOMPARE(MainForm->ResultRows.Lines(), height);
         QCOMPARE(MainForm->ImageDirectory, QStringLiteral("/raw/folder"));
         QVERIFY(MainForm->DescriptorFileName.isEmpty());
@@ -310,7 +276,7 @@ private Q_SLOTS:
     // A 24-bit bitmap: arrow, CAUTION without owner, the dialog again; the
     // names recorded stay, the image and sizes do not change.
     void trueColourBitmapIsRefused() {
-        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.raw")), RawPixels(3, 4)));
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.raw")), PatternBytes(4, 3)));
         QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.txt")), "3 4"));
         QVERIFY(Open({ChooseFile(dir_->filePath(QStringLiteral("a.raw")), kRaw)}));
         const StateSnapshot before = StateSnapshot::Take();
@@ -340,7 +306,7 @@ private Q_SLOTS:
         QCOMPARE(MainForm->ImageColumns, before.columns);
         QCOMPARE(MainForm->SourceRows.Bytes().data(), before.source);
         QCOMPARE(MainForm->ResultRows.Bytes().data(), before.result);
-        QVERIFY(HoldsPattern(3, 4));
+        QVERIFY(HoldsPattern(4, 3));
         QCOMPARE(MainForm->ImageFileName, image);
         QCOMPARE(MainForm->ImageCaption, QStringLiteral(" 1.- ") + image);
         QCOMPARE(MainForm->ImageDirectory, before.directory);
@@ -355,15 +321,17 @@ private Q_SLOTS:
         QTest::addColumn<QString>("filter");
         QTest::addColumn<QString>("named");  // the file the message names
         QTest::newRow("raw chosen as bitmap")
-            << "scene.raw" << RawPixels(8, 8) << QByteArray() << kBmp << "scene.raw";
+            << "scene.raw" << PatternBytes(8, 8) << QByteArray() << kBmp << "scene.raw";
         QTest::newRow("truncated bitmap")
             << "cut.bmp" << QByteArray("BM\x10\0\0\0", 6) << QByteArray() << kBmp << "cut.bmp";
         QTest::newRow("descriptor of words")
-            << "w.raw" << RawPixels(2, 2) << QByteArray("lines columns") << kRaw << "w.txt";
-        QTest::newRow("negative size") << "n.raw" << RawPixels(2, 2) << QByteArray("-2 2") << kRaw << "n.txt";
-        QTest::newRow("too large") << "big.raw" << RawPixels(2, 2) << QByteArray("100000 100000") << kRaw
+            << "w.raw" << PatternBytes(2, 2) << QByteArray("lines columns") << kRaw << "w.txt";
+        QTest::newRow("negative size")
+            << "n.raw" << PatternBytes(2, 2) << QByteArray("-2 2") << kRaw << "n.txt";
+        QTest::newRow("too large") << "big.raw" << PatternBytes(2, 2) << QByteArray("100000 100000") << kRaw
                                    << "big.txt";
-        QTest::newRow("one number") << "one.raw" << RawPixels(2, 2) << QByteArray("12") << kRaw << "one.txt";
+        QTest::newRow("one number") << "one.raw" << PatternBytes(2, 2) << QByteArray("12") << kRaw
+                                    << "one.txt";
     }
 
     void unusableFilesChangeNothing() {
@@ -372,7 +340,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, descriptor);
         QFETCH(QString, filter);
         QFETCH(QString, named);
-        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.raw")), RawPixels(3, 4)));
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.raw")), PatternBytes(4, 3)));
         QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.txt")), "3 4"));
         QVERIFY(Open({ChooseFile(dir_->filePath(QStringLiteral("a.raw")), kRaw)}));
         const StateSnapshot before = StateSnapshot::Take();
@@ -421,12 +389,12 @@ private Q_SLOTS:
     // descriptor is written.
     void upperCaseDescriptorIsFound() {
         const QString image = dir_->filePath(QStringLiteral("SCENE.RAW"));
-        QVERIFY(WriteBytes(image, RawPixels(3, 4)));
+        QVERIFY(WriteBytes(image, PatternBytes(4, 3)));
         QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("SCENE.TXT")),
                            "\xEF\xBB\xBF"
                            "3 4"));
         QVERIFY(Open({ChooseFile(image, kRaw)}));
-        QVERIFY(HoldsPattern(3, 4));
+        QVERIFY(HoldsPattern(4, 3));
         QCOMPARE(MainForm->DescriptorFileName, dir_->filePath(QStringLiteral("SCENE.TXT")));
         QCOMPARE(QDir(dir_->path()).entryList(QDir::Files).size(), 2);
     }
@@ -445,7 +413,7 @@ private Q_SLOTS:
         QVERIFY(Open({ChooseFile(image, kBmp)}));
         for (int i = 0; i < 40; ++i) {
             for (int j = 0; j < 40; ++j) {
-                QCOMPARE(int(MainForm->SourceRows[i][j]), 255 - Tone(i, j));
+                QCOMPARE(int(MainForm->SourceRows[i][j]), 255 - Tone(j, i));
             }
         }
 
@@ -466,7 +434,7 @@ private Q_SLOTS:
     // descriptor is written, the working size untouched.
     void impossibleTypedSizeIsRefused() {
         const QString image = dir_->filePath(QStringLiteral("t.raw"));
-        QVERIFY(WriteBytes(image, RawPixels(2, 2)));
+        QVERIFY(WriteBytes(image, PatternBytes(2, 2)));
         SeenMessage message;
         QVERIFY(Open({ChooseFile(image, kRaw), TypeSize(QStringLiteral("-5"), QStringLiteral("3")),
                       ReadMessage(message), CancelDialog()}));
@@ -481,7 +449,7 @@ private Q_SLOTS:
     // and the user is told.
     void unwritableDescriptorStillOpens() {
         const QString image = dir_->filePath(QStringLiteral("u.raw"));
-        QVERIFY(WriteBytes(image, RawPixels(2, 3)));
+        QVERIFY(WriteBytes(image, PatternBytes(3, 2)));
         QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("u.txt")));  // a folder where the file should go
         SeenMessage message;
         QVERIFY(Open({ChooseFile(image, kRaw), TypeSize(QStringLiteral("2"), QStringLiteral("3")),
@@ -489,7 +457,7 @@ private Q_SLOTS:
         QVERIFY2(message.Text.contains(dir_->filePath(QStringLiteral("u.txt"))), qPrintable(message.Text));
         QCOMPARE(MainForm->ImageLines, 2);
         QCOMPARE(MainForm->ImageColumns, 3);
-        QVERIFY(HoldsPattern(2, 3));
+        QVERIFY(HoldsPattern(3, 2));
     }
 
     void cancelChangesNothing() {
@@ -509,7 +477,7 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(folder));
         const QString image =
             folder + QLatin1Char('/') + QString(100, QLatin1Char('z')) + QStringLiteral(".raw");
-        QVERIFY(WriteBytes(image, RawPixels(2, 2)));
+        QVERIFY(WriteBytes(image, PatternBytes(2, 2)));
         QVERIFY(WriteBytes(
             folder + QLatin1Char('/') + QString(100, QLatin1Char('z')) + QStringLiteral(".txt"), "2 2"));
         QVERIFY(Open({ChooseFile(image, kRaw)}));
@@ -545,7 +513,7 @@ private Q_SLOTS:
         }}));
         QCOMPARE(first, QDir(DefaultImageFolder()).absolutePath());
 
-        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.raw")), RawPixels(1, 1)));
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.raw")), PatternBytes(1, 1)));
         QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.txt")), "1 1"));
         QVERIFY(Open({ChooseFile(dir_->filePath(QStringLiteral("a.raw")), kRaw)}));
         QString second;
@@ -558,7 +526,7 @@ private Q_SLOTS:
 
     // A new image replaces both matrices; the result of the previous one is gone.
     void newImageReplacesTheResult() {
-        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.raw")), RawPixels(3, 4)));
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.raw")), PatternBytes(4, 3)));
         QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.txt")), "3 4"));
         QVERIFY(Open({ChooseFile(dir_->filePath(QStringLiteral("a.raw")), kRaw)}));
         MainForm->ResultRows[0][0] = 9;

@@ -12,6 +12,7 @@
 #include "kavel/bitmap.h"
 #include "kavelapplication.h"
 #include "mainwindow.h"
+#include "testimages.h"
 
 namespace {
 
@@ -20,42 +21,18 @@ const QString kBmpResult = QStringLiteral("Bitmaps [*.bmp]");
 const QString kRaw = QStringLiteral("Raw Image [*.raw]");
 const QString kBmp = QStringLiteral("Bitmap [*.bmp]");
 
-std::uint8_t Tone(int line, int column) {
-    return static_cast<std::uint8_t>((line * 11 + column * 5) % 256);
-}
-
 // An opened image of the given size whose result holds a pattern.
-void PutResult(int lines, int columns) {
+void PutResult(int columns, int lines) {
     MainForm->SourceRows = kavel::AllocateByteMatrix(columns, lines).value();
     kavel::ByteMatrix result = kavel::AllocateByteMatrix(columns, lines).value();
     for (int i = 0; i < lines; ++i) {
         for (int j = 0; j < columns; ++j) {
-            result[i][j] = Tone(i, j);
+            result[i][j] = Tone(j, i);
         }
     }
     MainForm->ResultRows = std::move(result);
     MainForm->ImageLines = lines;
     MainForm->ImageColumns = columns;
-}
-
-QByteArray Pattern(int lines, int columns) {
-    QByteArray bytes;
-    for (int i = 0; i < lines; ++i) {
-        for (int j = 0; j < columns; ++j) {
-            bytes.append(static_cast<char>(Tone(i, j)));
-        }
-    }
-    return bytes;
-}
-
-QByteArray ReadAll(const QString& fileName) {
-    QFile file(fileName);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool WriteBytes(const QString& fileName, const QByteArray& bytes) {
-    QFile file(fileName);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 bool Save(const QString& name, const QString& filter, SeenMessage* message = nullptr) {
@@ -75,12 +52,12 @@ bool OpenWithoutQuestion(const QString& name, const QString& filter) {
     return script.Done();
 }
 
-bool SourceHoldsPattern(int lines, int columns) {
+bool SourceHoldsPattern(int columns, int lines) {
     const kavel::ByteMatrix& rows = MainForm->SourceRows;
     if (rows.Lines() != lines || rows.Columns() != columns) {
         return false;
     }
-    const QByteArray expected = Pattern(lines, columns);
+    const QByteArray expected = PatternBytes(columns, lines);
     return std::equal(rows.Bytes().begin(), rows.Bytes().end(),
                       reinterpret_cast<const std::uint8_t*>(expected.constData()));
 }
@@ -106,7 +83,7 @@ private Q_SLOTS:
     // Raw: N.raw with the pixels, N.txt with five lines; nothing shown; the
     // result opens again without a size question.
     void rawResultAndItsDescriptor() {
-        PutResult(480, 640);
+        PutResult(640, 480);
         MainForm->ImageDirectory = dir_->path();
         QString startedIn;
         {
@@ -120,7 +97,7 @@ private Q_SLOTS:
         QCOMPARE(startedIn, QDir(dir_->path()).absolutePath());
         const QByteArray pixels = ReadAll(dir_->filePath(QStringLiteral("result.raw")));
         QCOMPARE(pixels.size(), 307200);
-        QVERIFY(pixels == Pattern(480, 640));
+        QVERIFY(pixels == PatternBytes(640, 480));
         QCOMPARE(ReadAll(dir_->filePath(QStringLiteral("result.txt"))), kDescriptor480x640);
         QVERIFY(!QFile::exists(dir_->filePath(QStringLiteral("result"))));
         QCOMPARE(MainForm->ImageFileName, dir_->filePath(QStringLiteral("result")));
@@ -128,20 +105,20 @@ private Q_SLOTS:
         QCOMPARE(QApplication::overrideCursor()->shape(), Qt::ArrowCursor);
 
         QVERIFY(OpenWithoutQuestion(dir_->filePath(QStringLiteral("result.raw")), kRaw));
-        QVERIFY(SourceHoldsPattern(480, 640));
+        QVERIFY(SourceHoldsPattern(640, 480));
     }
 
     // The extension is appended whatever the name ends with, and the open of
     // the doubled name finds its descriptor.
     void doubleExtensionsStillReopen() {
-        PutResult(3, 5);
+        PutResult(5, 3);
         QVERIFY(Save(dir_->filePath(QStringLiteral("scene.raw")), kRawResult));
         QVERIFY(QFile::exists(dir_->filePath(QStringLiteral("scene.raw.raw"))));
         QCOMPARE(ReadAll(dir_->filePath(QStringLiteral("scene.raw.txt"))),
                  QByteArray("3\r\n5\r\n1\r\n0\r\n255\r\n"));
         QVERIFY(!QFile::exists(dir_->filePath(QStringLiteral("scene.raw"))));
         QVERIFY(OpenWithoutQuestion(dir_->filePath(QStringLiteral("scene.raw.raw")), kRaw));
-        QVERIFY(SourceHoldsPattern(3, 5));
+        QVERIFY(SourceHoldsPattern(5, 3));
     }
 
     // An 8-bit bitmap, bottom line first in the file; small results reopen too.
@@ -156,7 +133,7 @@ private Q_SLOTS:
     void bitmapResult() {
         QFETCH(int, lines);
         QFETCH(int, columns);
-        PutResult(lines, columns);
+        PutResult(columns, lines);
         const QString name = dir_->filePath(QStringLiteral("result"));
         QVERIFY(Save(name + QStringLiteral(".bmp"), kBmpResult));
         const QString file = name + QStringLiteral(".bmp.bmp");
@@ -165,11 +142,11 @@ private Q_SLOTS:
         const int stride = (columns + 3) / 4 * 4;
         QCOMPARE(bytes.size(), 1078 + stride * lines);
         QCOMPARE(static_cast<int>(bytes[28]), 8);
-        QCOMPARE(static_cast<std::uint8_t>(bytes[1078 + 1]), Tone(lines - 1, 1));
+        QCOMPARE(static_cast<std::uint8_t>(bytes[1078 + 1]), Tone(1, lines - 1));
         QCOMPARE(static_cast<std::uint8_t>(bytes[54 + 4 * 200]), 200);  // the gray ramp
 
         QVERIFY(OpenWithoutQuestion(file, kBmp));
-        QVERIFY(SourceHoldsPattern(lines, columns));
+        QVERIFY(SourceHoldsPattern(columns, lines));
     }
 
     // Before any image: an empty raw file with its 0 x 0 descriptor, or a
@@ -197,9 +174,9 @@ private Q_SLOTS:
     void savingTwiceReplacesWithoutAQuestion() {
         PutResult(2, 2);
         QVERIFY(Save(dir_->filePath(QStringLiteral("twice")), kRawResult));
-        PutResult(1, 3);
+        PutResult(3, 1);
         QVERIFY(Save(dir_->filePath(QStringLiteral("twice")), kRawResult));
-        QCOMPARE(ReadAll(dir_->filePath(QStringLiteral("twice.raw"))), Pattern(1, 3));
+        QCOMPARE(ReadAll(dir_->filePath(QStringLiteral("twice.raw"))), PatternBytes(3, 1));
         QCOMPARE(ReadAll(dir_->filePath(QStringLiteral("twice.txt"))),
                  QByteArray("1\r\n3\r\n1\r\n0\r\n255\r\n"));
     }
@@ -290,7 +267,7 @@ private Q_SLOTS:
         QFETCH(QString, named);
         const QString image = dir_->filePath(opened);
         if (openFilter == kRaw) {
-            QVERIFY(WriteBytes(image, Pattern(40, 40)));
+            QVERIFY(WriteBytes(image, PatternBytes(40, 40)));
             QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("scene.txt")), "40 40"));
         } else {
             PutResult(40, 40);
