@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QObject>
+#include <QTimer>
 #include <QWidget>
 
 #include "mainwindow.h"
@@ -19,7 +20,10 @@ void CentreOverMainWindow(QWidget* window) {
 namespace {
 
 // Watches one dialog: the frame becomes known only after the window manager
-// has framed the window, which shows as a move right after the first showing.
+// has framed the window, which usually shows as a move right after the first
+// showing. On a busy machine the frame can arrive with no event to the
+// dialog at all, so for a while after each showing it is also looked at on a
+// timer.
 class OuterGeometry : public QObject {
 public:
     OuterGeometry(QWidget* window, DialogPlacement placement, bool fixedSize)
@@ -30,6 +34,15 @@ public:
           placement_(placement),
           fixedSize_(fixedSize) {
         window->installEventFilter(this);
+        settle_.setInterval(kSettleIntervalMs);
+        connect(&settle_, &QTimer::timeout, this, [this] {
+            if (window_->isVisible() && Frame() != appliedFrame_) {
+                Apply(true);
+            }
+            if (++settleTicks_ >= kSettleTicks || !window_->isVisible()) {
+                settle_.stop();
+            }
+        });
         Apply(false);
     }
 
@@ -40,6 +53,8 @@ public:
         switch (event->type()) {
             case QEvent::Show:
                 Apply(true);
+                settleTicks_ = 0;
+                settle_.start();
                 break;
             case QEvent::Move:
             case QEvent::Resize:
@@ -56,6 +71,9 @@ public:
     }
 
 private:
+    static constexpr int kSettleIntervalMs = 50;
+    static constexpr int kSettleTicks = 60;  // 3 s
+
     QSize Frame() const { return window_->frameGeometry().size() - window_->geometry().size(); }
 
     void Apply(bool place) {
@@ -84,6 +102,8 @@ private:
     bool fixedSize_;
     QSize appliedFrame_;
     bool applying_ = false;
+    QTimer settle_;
+    int settleTicks_ = 0;
 };
 
 }  // namespace
