@@ -286,7 +286,7 @@ TEST(BitmapRead, RefusesWhatItDoesNotOpenSayingWhatItIs) {
     const ByteMatrix rows = Noise(8, 2, 2);
     const std::string advice(kBitmapConversionAdvice);
     struct Case {
-        BitmapLayout Spec;
+        BitmapLayout Layout;
         std::string Expected;
     };
     const Case cases[] = {
@@ -311,7 +311,7 @@ TEST(BitmapRead, RefusesWhatItDoesNotOpenSayingWhatItIs) {
         {{.Bits = 7}, "the header gives 7 bits per pixel, a depth no bitmap has"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(Refusal(MakeBitmap(c.Spec, rows)), c.Expected);
+        EXPECT_EQ(Refusal(MakeBitmap(c.Layout, rows)), c.Expected);
     }
     EXPECT_EQ(Refusal(""), "not a BMP file");
     EXPECT_EQ(Refusal("PK\x03\x04" + Written(rows).substr(4)), "not a BMP file");
