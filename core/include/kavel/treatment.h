@@ -36,12 +36,12 @@ Status ComputeTreatment(const ByteMatrix& source, const TreatmentParameters& par
 
 namespace detail {
 
-// The row loops exist for the baseline x86-64 and for AVX2, and a large
-// result is written with streaming stores; ComputeTreatment takes the widest
-// loops the processor has and chooses the stores by size. These entries force
-// either choice, so that tests and benchmarks can check that all give the
-// same results.
-enum class KernelPath { Best, Baseline, Avx2 };
+// The row loops exist for the baseline x86-64, for AVX2 and (the border
+// treatments) for AVX-512, and a large result is written with streaming
+// stores; ComputeTreatment takes the widest loops the processor has and
+// chooses the stores by size. These entries force either choice, so that
+// tests and benchmarks can check that all give the same results.
+enum class KernelPath { Best, Baseline, Avx2, Avx512 };
 enum class ResultStores { BySize, Cached, Streaming };
 bool KernelPathAvailable(KernelPath path) noexcept;
 // As ComputeTreatment, with the given choices; an Error when the path is not
