@@ -7,9 +7,11 @@
 #   kavel-cli treat IN -o OUT             (item and border, [100, 180])
 #   kavel-cli convert IN OUT              (read and write, no treatment)
 # for IN = scene.bmp (bitmap to bitmap) and IN = scene.raw (raw to raw). Every command
-# runs under /usr/bin/time -v; the table gives the medians of the wall time, of the
-# system time and of the peak resident set, and the ratio of the wall time to the dd of
-# the same input. Outputs are deleted after every run, outside the timing. The inputs
+# runs under /usr/bin/time -v, for its system time and peak resident set; the wall time
+# is taken around it from bash's microsecond clock, since time's own has 10 ms steps.
+# The table gives the medians of the wall time, of the system time and of the peak
+# resident set, the wall time per pixel, and the ratio of the wall time to the dd of the
+# same input; a second table compares the time per pixel of each size with the first. Outputs are deleted after every run, outside the timing. The inputs
 # are read from the page cache (each is read once before the first round).
 #
 # usage: bench/whole_process.sh [-r ROUNDS] [-b BUILD_DIR]... [-d SCRATCH_DIR] [MEGAPIXELS...]
@@ -60,17 +62,18 @@ run() {
     local size=$1 name=$2
     shift 2
     local report=$work/time.txt
+    local start=$EPOCHREALTIME
     /usr/bin/time -v -o "$report" "$@" >/dev/null 2>"$work/stderr.txt" ||
         { echo "failed: $*" >&2; cat "$work/stderr.txt" >&2; exit 1; }
-    $python - "$report" "$size" "$name" >>"$log" <<'EOF'
+    local end=$EPOCHREALTIME
+    $python - "$report" "$size" "$name" "$start" "$end" >>"$log" <<'EOF'
 import sys
 fields = {}
 for line in open(sys.argv[1]):
     key, _, value = line.strip().rpartition(": ")
     fields[key] = value
-clock = [float(part) for part in fields["Elapsed (wall clock) time (h:mm:ss or m:ss)"].split(":")]
-wall = sum(value * 60 ** (len(clock) - 1 - k) for k, value in enumerate(clock))
-print(f"{sys.argv[2]},{sys.argv[3]},{wall:.3f},{fields['System time (seconds)']},"
+wall = float(sys.argv[5]) - float(sys.argv[4])
+print(f"{sys.argv[2]},{sys.argv[3]},{wall:.6f},{fields['System time (seconds)']},"
       f"{fields['Maximum resident set size (kbytes)']}")
 EOF
     rm -f "$work"/out.*
@@ -108,14 +111,38 @@ runs = collections.defaultdict(list)
 for line in open(sys.argv[1]):
     size, name, wall, system, rss = line.strip().split(",")
     runs[(size, name)].append((float(wall), float(system), int(rss)))
+
+def pixels(size):
+    if "x" in size:
+        lines, columns = size.split("x")
+        return int(lines) * int(columns)
+    return int(size) * 1_000_000
+
+def label(size):
+    return size if "x" in size else f"{size} MP"
+
 print(f"medians of {sys.argv[2]} alternating runs")
 print()
-print("| size | command | wall | system | ÷ dd of the same file | peak RSS |")
-print("|---|---|---|---|---|---|")
+print("| size | command | wall | per pixel | system | ÷ dd of the same file | peak RSS |")
+print("|---|---|---|---|---|---|---|")
+walls = {}
 for (size, name), values in runs.items():
     wall = statistics.median(v[0] for v in values)
+    walls[(size, name)] = wall
     system = statistics.median(v[1] for v in values)
     rss = statistics.median(v[2] for v in values)
     dd = statistics.median(v[0] for v in runs[(size, "dd " + name.split()[1])])
-    print(f"| {size} MP | {name} | {wall:.3f} s | {system:.2f} s | {wall / dd:.2f} | {rss / 1024:.1f} MiB |")
+    print(f"| {label(size)} | {name} | {wall:.3f} s | {wall / pixels(size) * 1e9:.3f} ns |"
+          f" {system:.2f} s | {wall / dd:.2f} | {rss / 1024:.1f} MiB |")
+sizes = list(dict.fromkeys(size for size, _ in runs))
+if len(sizes) > 1:
+    print()
+    print(f"time per pixel against {label(sizes[0])} (below 1: faster per pixel)")
+    print()
+    print("| command | " + " | ".join(label(size) for size in sizes[1:]) + " |")
+    print("|---|" + "---|" * (len(sizes) - 1))
+    for name in dict.fromkeys(name for _, name in runs):
+        base = walls[(sizes[0], name)] / pixels(sizes[0])
+        cells = [f"{walls[(size, name)] / pixels(size) / base:.2f}" for size in sizes[1:]]
+        print(f"| {name} | " + " | ".join(cells) + " |")
 EOF
