@@ -204,18 +204,27 @@ template <bool kStream>
     }
 }
 
-// Copies count bytes to target with streaming stores, ordinary ones at the
-// unaligned ends.
-[[gnu::target("avx2")]] void StreamAvx2(std::uint8_t* target, const std::uint8_t* from,
-                                        std::size_t count) noexcept {
-    const std::size_t head = std::min(count, (32 - (reinterpret_cast<std::uintptr_t>(target) & 31)) & 31);
+// Copies bytes to target with streaming stores, whole cache lines only, and
+// returns how many it copied: an unaligned start goes by ordinary stores,
+// and the bytes after the last whole cache line stay for the next call,
+// unless all is set. Ordinary and streaming stores in one cache line are
+// slow, so a caller writing one block line by line carries those bytes over.
+[[gnu::target("avx2")]] std::size_t StreamAvx2(std::uint8_t* target, const std::uint8_t* from,
+                                               std::size_t count, bool all) noexcept {
+    const std::size_t head = std::min(count, (64 - (reinterpret_cast<std::uintptr_t>(target) & 63)) & 63);
     std::memcpy(target, from, head);
     std::size_t j = head;
-    for (; j + 32 <= count; j += 32) {
+    for (; j + 64 <= count; j += 64) {
         _mm256_stream_si256(reinterpret_cast<__m256i*>(target + j),
                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + j)));
+        _mm256_stream_si256(reinterpret_cast<__m256i*>(target + j + 32),
+                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + j + 32)));
     }
-    std::memcpy(target + j, from + j, count - j);
+    if (all) {
+        std::memcpy(target + j, from + j, count - j);
+        j = count;
+    }
+    return j;
 }
 
 // AVX-512: the selection is kept as bit masks, one 64-bit word per 64
@@ -487,7 +496,7 @@ struct RowKernels {
     SelectBorderLoop selectBorderStreaming;
     // When set, a streamed result is computed into a staged line and copied
     // out with this, instead of the fused loop: faster for AVX2.
-    void (*stream)(std::uint8_t*, const std::uint8_t*, std::size_t) noexcept;
+    std::size_t (*stream)(std::uint8_t*, const std::uint8_t*, std::size_t, bool) noexcept;
     // When set, the border treatments of the whole image; false when out of memory.
     bool (*wholeBorder)(bool streaming, const ByteMatrix& source, ByteMatrix& result, Interval interval,
                         const BorderTones& tones) noexcept;
@@ -586,15 +595,26 @@ Status BorderTreatment(const RowKernels& k, bool streaming, const ByteMatrix& so
 
     k.select(source[0], selection(0), count, interval);
     if (streaming && k.stream != nullptr) {
+        // The result's lines follow each other in one block, which goes out
+        // as one: the bytes of a cache line that the next line completes are
+        // carried at the front of the staged line (at most 63, and the row
+        // has room for them beside a line).
         std::uint8_t* const staged = window.get() + 4 * stride + 64;
+        std::uint8_t* out = result[0];
+        std::size_t carried = 0;
         for (int i = 0; i < lines; ++i) {
-            if (i + 1 < lines) {
+            const bool last = i + 1 == lines;
+            if (!last) {
                 k.select(source[i + 1], selection(i + 1), count, interval);
             }
             const std::uint8_t* above = i > 0 ? selection(i - 1) : outside;
-            const std::uint8_t* below = i + 1 < lines ? selection(i + 1) : outside;
-            k.border(above, selection(i), below, staged, count, tones);
-            k.stream(result[i], staged, count);
+            const std::uint8_t* below = last ? outside : selection(i + 1);
+            k.border(above, selection(i), below, staged + carried, count, tones);
+            const std::size_t ready = carried + count;
+            const std::size_t written = k.stream(out, staged, ready, last);
+            carried = ready - written;
+            std::memmove(staged, staged + written, carried);
+            out += written;
         }
         StreamFence();
         return {};
