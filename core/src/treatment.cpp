@@ -290,11 +290,12 @@ template <bool kStream>
 }
 
 // The inner pixels of word w: selected, and all four neighbours selected.
+// (here - 1)[w], not here[w - 1]: the index would wrap at word 0.
 inline std::uint64_t InnerWord(const std::uint64_t* above, const std::uint64_t* here, std::uint64_t below,
                                std::size_t w) noexcept {
     const std::uint64_t middle = here[w];
-    const std::uint64_t left = (middle << 1) | (here[w - 1] >> 63);
-    const std::uint64_t right = (middle >> 1) | (here[w + 1] << 63);
+    const std::uint64_t left = (middle << 1) | ((here - 1)[w] >> 63);
+    const std::uint64_t right = (middle >> 1) | ((here + 1)[w] << 63);
     return middle & above[w] & below & left & right;
 }
 
