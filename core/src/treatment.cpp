@@ -241,12 +241,18 @@ struct Vectors {
     __m512i low, span, background, inside, border;
 };
 
+// The selection of 64 pixels that are all inside the line.
+[[gnu::target("avx512f,avx512bw"), gnu::always_inline]] inline std::uint64_t SelectWhole(
+    const std::uint8_t* pixels, const Vectors& v) noexcept {
+    return _mm512_cmple_epu8_mask(_mm512_sub_epi8(_mm512_loadu_si512(pixels), v.low), v.span);
+}
+
 // The selection of the 64 columns of word w; beyond the line's end, ones.
 [[gnu::target("avx512f,avx512bw"), gnu::always_inline]] inline std::uint64_t SelectWord(
     const std::uint8_t* line, std::size_t w, std::size_t fullWords, __mmask64 tail,
     const Vectors& v) noexcept {
     if (w < fullWords) {
-        return _mm512_cmple_epu8_mask(_mm512_sub_epi8(_mm512_loadu_si512(line + 64 * w), v.low), v.span);
+        return SelectWhole(line + 64 * w, v);
     }
     const __m512i pixels = _mm512_maskz_loadu_epi8(tail, line + 64 * w);
     return _mm512_cmple_epu8_mask(_mm512_sub_epi8(pixels, v.low), v.span) | ~tail;
@@ -336,8 +342,7 @@ template <bool kStream>
     for (; w < fastEnd; ++w) {
         std::uint64_t selectedBelow = below[w];
         if (nextSource != nullptr) {
-            selectedBelow = _mm512_cmple_epu8_mask(
-                _mm512_sub_epi8(_mm512_loadu_si512(nextSource + 64 * w), v.low), v.span);
+            selectedBelow = SelectWhole(nextSource + 64 * w, v);
             below[w] = selectedBelow;
         }
         const std::uint64_t inner = InnerWord(above, here, selectedBelow, w);
@@ -564,20 +569,23 @@ const RowKernels& KernelsFor(detail::KernelPath path) noexcept {
 // 36 MB and faster from 64 MB.
 constexpr std::size_t kStreamFrom = std::size_t{48} << 20;
 
+Error NoWindow(std::size_t columns) {
+    return Error{"not enough memory for the treatment of a line of " + std::to_string(columns) + " pixels"};
+}
+
 // Border extraction in one pass with a rolling window of three selection lines:
 // line i + 1 is selected while line i is written, so no full-size scratch
 // matrix is needed and the result may even be the source itself.
 Status BorderTreatment(const RowKernels& k, bool streaming, const ByteMatrix& source, ByteMatrix& result,
                        Interval interval, const BorderTones& tones) {
+    const int lines = source.Lines();
+    const auto count = static_cast<std::size_t>(source.Columns());
     if (k.wholeBorder != nullptr) {
         if (!k.wholeBorder(streaming, source, result, interval, tones)) {
-            return Error{"not enough memory for the treatment of a line of " +
-                         std::to_string(source.Columns()) + " pixels"};
+            return NoWindow(count);
         }
         return {};
     }
-    const int lines = source.Lines();
-    const auto count = static_cast<std::size_t>(source.Columns());
     // Five rows: three of selection, one that stands for the outside of the
     // image, one for a staged result line. Each row starts a cache line and has one padding byte on
     // either side (the last byte of the cache line before it, the first after
@@ -585,7 +593,7 @@ Status BorderTreatment(const RowKernels& k, bool streaming, const ByteMatrix& so
     const std::size_t stride = ((count + 1 + 63) & ~std::size_t{63}) + 64;
     PixelBuffer window(static_cast<std::uint8_t*>(std::aligned_alloc(64, 5 * stride + 64)));
     if (!window) {
-        return Error{"not enough memory for the treatment of a line of " + std::to_string(count) + " pixels"};
+        return NoWindow(count);
     }
     std::fill(window.get(), window.get() + 4 * stride + 64, std::uint8_t{0xFF});
     std::uint8_t* const outside = window.get() + 3 * stride + 64;
