@@ -11,8 +11,9 @@
 # is taken around it from bash's microsecond clock, since time's own has 10 ms steps.
 # The table gives the medians of the wall time, of the system time and of the peak
 # resident set, the wall time per pixel, and the ratio of the wall time to the dd of the
-# same input; a second table compares the time per pixel of each size with the first. Outputs are deleted after every run, outside the timing. The inputs
-# are read from the page cache (each is read once before the first round).
+# same input; a second table compares the time per pixel of each size with the first.
+# Outputs are deleted after every run, outside the timing. The inputs are read from the
+# page cache (each is read once before the first round).
 #
 # usage: bench/whole_process.sh [-r ROUNDS] [-b BUILD_DIR]... [-d SCRATCH_DIR] [MEGAPIXELS...]
 #   MEGAPIXELS: 100 (10000 x 10000) or 400 (20000 x 20000), or LINESxCOLUMNS; default 100 400
@@ -29,7 +30,7 @@ while getopts "r:b:d:h" option; do
         r) rounds=$OPTARG ;;
         b) builds+=("$OPTARG") ;;
         d) scratch=$OPTARG ;;
-        *) sed -n '2,21p' "$0"; exit 2 ;;
+        *) sed -n '2,22p' "$0"; exit 2 ;;
     esac
 done
 shift $((OPTIND - 1))
