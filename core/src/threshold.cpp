@@ -82,8 +82,9 @@ double MeanMidpoint(const Prepared& p, int t) {
 // method", IEEE Trans. Systems, Man and Cybernetics 8(8), 1978. The procedure
 // as the paper runs it: start from the mean tone and move t to the midpoint of
 // the two class means until it stays. The midpoint grows with t, so the walk
-// is monotone and ends at the fixed point nearest the mean.
-int DefaultIsoData(const Prepared& p) {
+// is monotone and ends at the fixed point nearest the mean on the side it
+// walks to; the negative image walks the mirrored way to the mirrored split.
+int RidlerCalvard(const Prepared& p) {
     int t = Clamp(p, static_cast<int>(std::floor(p.s[kTones] / p.total)));
     for (int step = 0; step < kTones; ++step) {
         const int next = Clamp(p, static_cast<int>(std::floor(MeanMidpoint(p, t))));
@@ -95,17 +96,27 @@ int DefaultIsoData(const Prepared& p) {
     return t;
 }
 
-// Ridler & Calvard (as above), in the scanning form: the lowest t whose
-// class-mean midpoint lies in [t, t + 1), that is the lowest fixed point of
-// the iteration. The midpoint never decreases with t, so the first t with
-// midpoint < t + 1 is that fixed point (at t = hi - 1 the test always holds).
-int IsoData(const Prepared& p) {
-    for (int t = p.lo; t < p.hi; ++t) {
-        if (MeanMidpoint(p, t) < t + 1) {
-            return t;
+// ImageJ's original automatic threshold, its variant of Ridler & Calvard:
+// the end tones 0 and 255 (under- and over-exposed pixels) are left out, and
+// a peak bin holding more than twice the next highest bin counts as twice
+// that bin, so that one huge background tone does not pull both means. When
+// fewer than two tones remain the whole histogram is used.
+int DefaultIsoData(const Histogram& counts) {
+    Histogram trimmed = counts;
+    trimmed[0] = 0;
+    trimmed[kTones - 1] = 0;
+    const auto peak = std::max_element(trimmed.begin(), trimmed.end());
+    std::int64_t second = 0;
+    for (auto g = trimmed.begin(); g != trimmed.end(); ++g) {
+        if (g != peak) {
+            second = std::max(second, *g);
         }
     }
-    return p.hi - 1;
+    if (second == 0) {
+        return RidlerCalvard(Prepared(counts));
+    }
+    *peak = std::min(*peak, 2 * second);
+    return RidlerCalvard(Prepared(trimmed));
 }
 
 // Glasbey C.A., "An analysis of histogram-based thresholding algorithms",
@@ -133,27 +144,22 @@ int Otsu(const Prepared& p) {
 }
 
 // Li C.H., Lee C.K., "Minimum cross entropy thresholding", Pattern
-// Recognition 26(4), 1993, iterated as in Li C.H., Tam P.K.S., "An iterative
-// algorithm for minimum cross entropy thresholding", Pattern Recognition
-// Letters 18(8), 1998: t <- (m1 - m0) / (ln m1 - ln m0), from the mean, until
-// it moves by less than half a tone. The classes are g <= t and g > t for the
-// real t. Tones are measured from the darkest one present; a dark class of
-// that tone alone has mean 0, where the step's limit is 0 itself.
+// Recognition 26(4), 1993: the least cross entropy between the image and its
+// two-tone version, each class replaced by its mean. Tones are the paper's
+// levels 1 .. 256 (tone g is level g + 1), so every logarithm is defined.
+// Without the constant sum of f ln f the criterion is -S0 ln m0 - S1 ln m1,
+// S the sum of levels of a class and m its mean. Li & Tam's iteration ("An
+// iterative algorithm for minimum cross entropy thresholding", Pattern
+// Recognition Letters 18(8), 1998) only finds a stationary point of it,
+// which on some pictures is a maximum or a local minimum; all 255 candidates
+// cost next to nothing, so every one is scored and the least is taken.
 int Li(const Prepared& p) {
-    const double origin = p.lo;
-    double t = p.s[kTones] / p.total - origin;
-    for (int step = 0; step < 1000; ++step) {
-        const int split = Clamp(p, static_cast<int>(std::floor(t + origin)));
-        const double m0 = p.DarkMean(split) - origin;
-        const double m1 = p.LightMean(split) - origin;
-        const double next = m0 > 0 ? (m1 - m0) / (std::log(m1) - std::log(m0)) : 0.0;
-        const bool settled = std::abs(next - t) < 0.5;
-        t = next;
-        if (settled) {
-            break;
-        }
-    }
-    return Clamp(p, static_cast<int>(std::floor(t + origin)));
+    const double levels = p.s[kTones] + p.total;
+    return ArgMax(p, [&](int t) {
+        const double s0 = p.s[t + 1] + p.n[t + 1];
+        const double s1 = levels - s0;
+        return s0 * std::log(s0 / p.n[t + 1]) + s1 * std::log(s1 / (p.total - p.n[t + 1]));
+    });
 }
 
 // Kapur J.N., Sahoo P.K., Wong A.K.C., "A new method for gray-level picture
@@ -195,7 +201,7 @@ int RenyiThreshold(const Prepared& p, double alpha) {
 // (Kapur's) and 2, sorted t1 <= t2 <= t3, combined with weights that depend on
 // which of them lie within 5 tones of each other:
 // t = t1 (P(t1) + w b1 / 4) + t2 w b2 / 4 + t3 (1 - P(t3) + w b3 / 4),
-// w = P(t3) - P(t1), rounded to the nearest tone.
+// w = P(t3) - P(t1), rounded down like every other threshold.
 int RenyiEntropy(const Prepared& p) {
     std::array<int, 3> t{RenyiThreshold(p, 0.5), MaxEntropy(p), RenyiThreshold(p, 2.0)};
     std::sort(t.begin(), t.end());
@@ -210,8 +216,10 @@ int RenyiEntropy(const Prepared& p) {
     const double p1 = p.Cumulative(t[0]);
     const double p3 = p.Cumulative(t[2]);
     const double w = p3 - p1;
-    const double combined = t[0] * (p1 + w * b[0] / 4) + t[1] * w * b[1] / 4 + t[2] * (1 - p3 + w * b[2] / 4);
-    return Clamp(p, static_cast<int>(std::lround(combined)));
+    // The weights add up to 1: measured from t1, three equal thresholds give
+    // t1 exactly, and shifting every tone shifts the result alike.
+    const double above = (t[1] - t[0]) * w * b[1] / 4 + (t[2] - t[0]) * (1 - p3 + w * b[2] / 4);
+    return Clamp(p, t[0] + static_cast<int>(std::floor(above + 1e-9)));
 }
 
 // Huang L.K., Wang M.J.J., "Image thresholding by minimizing the measures of
@@ -321,119 +329,150 @@ int Shanbhag(const Prepared& p) {
 }
 
 // Kittler J., Illingworth J., "Minimum error thresholding", Pattern
-// Recognition 19(1), 1986, in its iterative form: from the mean, model each
-// class as a normal law and move t to where the two weighted densities meet
-// (the root of a quadratic between the class means), until t stays.
+// Recognition 19(1), 1986: each class modelled as a normal law, the threshold
+// of the least criterion J = P0 ln v0 + P1 ln v1 - 2 (P0 ln P0 + P1 ln P1),
+// with natural logarithms as in the paper (P the class fractions, v the
+// variances). The paper's iteration from the mean moves to where the two
+// weighted densities meet and can stop in a local minimum of J; every split
+// is scored here and the least J taken. A class of a single tone has no
+// variance, so such splits are not candidates.
 Expected<int> MinErrorI(const Prepared& p) {
-    int t = Clamp(p, MeanTone(p.h));
-    for (int step = 0; step < kTones; ++step) {
+    std::array<int, kTones + 1> occupied{};  // occupied[k]: tones present among 0 .. k-1
+    for (int g = 0; g < kTones; ++g) {
+        occupied[g + 1] = occupied[g] + (p.h[g] != 0 ? 1 : 0);
+    }
+    int best = -1;
+    double least = std::numeric_limits<double>::infinity();
+    for (int t = p.lo; t < p.hi; ++t) {
+        if (occupied[t + 1] < 2 || occupied[kTones] - occupied[t + 1] < 2) {
+            continue;
+        }
         const double n0 = p.DarkCount(t);
         const double n1 = p.LightCount(t);
         const double m0 = p.DarkMean(t);
         const double m1 = p.LightMean(t);
-        const double v0 = p.q[t + 1] / n0 - m0 * m0;
-        const double v1 = (p.q[kTones] - p.q[t + 1]) / n1 - m1 * m1;
-        if (!(v0 > 1e-9) || !(v1 > 1e-9)) {
-            return Error{"a class has a single tone (zero variance) at t = " + std::to_string(t)};
+        const double v0 = std::max(p.q[t + 1] / n0 - m0 * m0, std::numeric_limits<double>::min());
+        const double v1 =
+            std::max((p.q[kTones] - p.q[t + 1]) / n1 - m1 * m1, std::numeric_limits<double>::min());
+        const double p0 = n0 / p.total;
+        const double p1 = n1 / p.total;
+        const double j = p0 * std::log(v0) + p1 * std::log(v1) - 2 * (p0 * std::log(p0) + p1 * std::log(p1));
+        if (j < least) {
+            least = j;
+            best = t;
         }
-        // w1 g^2 - 2 w2 g + w3 = 0 where the two weighted normal densities are equal.
-        const double w1 = 1 / v0 - 1 / v1;
-        const double w2 = m0 / v0 - m1 / v1;
-        const double w3 = m0 * m0 / v0 - m1 * m1 / v1 + std::log(v0 / v1) + 2 * std::log(n1 / n0);
-        double g = 0;
-        if (std::abs(w1) < 1e-12) {
-            g = w3 / (2 * w2);
-        } else {
-            const double disc = w2 * w2 - w1 * w3;
-            if (disc < 0) {
-                return Error{"the two classes' densities do not meet at t = " + std::to_string(t)};
-            }
-            const double a = (w2 + std::sqrt(disc)) / w1;
-            const double b = (w2 - std::sqrt(disc)) / w1;
-            g = (a >= m0 && a <= m1) ? a : b;
-        }
-        if (!std::isfinite(g) || g < m0 || g > m1) {
-            return Error{"the two classes' densities do not meet between their means at t = " +
-                         std::to_string(t)};
-        }
-        const int next = Clamp(p, static_cast<int>(std::floor(g)));
-        if (next == t) {
-            return t;
-        }
-        t = next;
     }
-    return Error{"does not converge"};
+    if (best < 0) {
+        return Error{"every split leaves a class of a single tone (zero variance)"};
+    }
+    return best;
 }
 
 // Prewitt J.M.S., Mendelsohn M.L., "The analysis of cell images", Annals of
 // the New York Academy of Sciences 128(3), 1966: smooth the histogram with a
-// running mean of three until it has exactly two local maxima. Only the
-// occupied range [lo, hi] is smoothed, and at least once (a raw histogram of
-// few tones is a comb); beyond its ends the end bin repeats. A maximum is
-// where the smoothed histogram, rising, starts to fall: a run of equal bins
-// counts once, at its last bin, and the first bin counts when the histogram
-// falls right after it. Gives the smoothed histogram and the two maxima.
+// running mean of three until it has exactly two local maxima. All 256 tones
+// are smoothed, at least once (a raw histogram of few tones is a comb), with
+// nothing beyond either end, and the two ends are read alike: a maximum is a
+// run of equal bins higher than the bins on both sides of it, a side beyond
+// an end counting as lower. So a bright background at 255 is a mode exactly
+// as a dark one at 0 is, and the negative image has the mirrored modes.
+// Smoothing with a log-concave kernel keeps a unimodal histogram unimodal, so
+// the search stops as soon as fewer than two maxima remain.
 struct Bimodal {
-    std::vector<double> y;  // y[k] is tone lo + k
-    int first = 0;
-    int second = 0;
+    std::array<double, kTones> y{};
+    // Twice the tone of each maximum: the middle of its run, maybe a half tone.
+    int first2 = 0;
+    int second2 = 0;
 };
 
 Expected<Bimodal> SmoothUntilBimodal(const Prepared& p) {
-    const int size = p.hi - p.lo + 1;
     Bimodal b;
-    b.y.resize(static_cast<std::size_t>(size));
-    for (int k = 0; k < size; ++k) {
-        b.y[k] = p.Count(p.lo + k);
+    for (int g = 0; g < kTones; ++g) {
+        b.y[g] = p.Count(g);
     }
-    std::vector<double> next(b.y.size());
-    std::vector<int> maxima;
-    for (int round = 0; round < kMaxSmoothings; ++round) {
-        for (int k = 0; k < size; ++k) {
-            const double left = b.y[std::max(k - 1, 0)];
-            const double right = b.y[std::min(k + 1, size - 1)];
-            next[k] = (left + b.y[k] + right) / 3;
+    std::array<double, kTones> next{};
+    std::vector<int> maxima;  // twice the tone of each
+    for (int round = 1; round <= kMaxSmoothings; ++round) {
+        for (int g = 0; g < kTones; ++g) {
+            // (left + right) + centre: the same sum on the mirrored histogram.
+            const double left = g > 0 ? b.y[g - 1] : 0.0;
+            const double right = g + 1 < kTones ? b.y[g + 1] : 0.0;
+            next[g] = ((left + right) + b.y[g]) / 3;
         }
-        b.y.swap(next);
+        b.y = next;
         maxima.clear();
-        bool rising = true;
-        for (int k = 0; k + 1 < size && maxima.size() <= 2; ++k) {
-            if (rising && b.y[k + 1] < b.y[k]) {
-                maxima.push_back(k);
-                rising = false;
-            } else if (!rising && b.y[k + 1] > b.y[k]) {
-                rising = true;
+        for (int g = 0; g < kTones && maxima.size() <= 2;) {
+            int end = g;  // last bin of the run of equal bins from g
+            while (end + 1 < kTones && b.y[end + 1] == b.y[g]) {
+                ++end;
             }
+            const bool aboveLeft = g == 0 || b.y[g - 1] < b.y[g];
+            const bool aboveRight = end + 1 == kTones || b.y[end + 1] < b.y[g];
+            if (aboveLeft && aboveRight && b.y[g] > 0) {
+                maxima.push_back(g + end);
+            }
+            g = end + 1;
         }
         if (maxima.size() == 2) {
-            b.first = maxima[0];
-            b.second = maxima[1];
+            b.first2 = maxima[0];
+            b.second2 = maxima[1];
             return b;
+        }
+        if (maxima.size() < 2) {
+            return Error{"the histogram has a single mode after " + std::to_string(round) +
+                         (round == 1 ? " smoothing" : " smoothings") + ": no valley to split at"};
         }
     }
     return Error{"the histogram does not become bimodal within " + std::to_string(kMaxSmoothings) +
                  " smoothings"};
 }
 
-// Prewitt & Mendelsohn (as above): halfway between the two maxima.
+// Two tones are two modes however close: the split between them.
+std::optional<int> TwoToneSplit(const Prepared& p) {
+    for (int g = p.lo + 1; g < p.hi; ++g) {
+        if (p.h[g] != 0) {
+            return std::nullopt;
+        }
+    }
+    return (p.lo + p.hi) / 2;
+}
+
+// Prewitt & Mendelsohn (as above): halfway between the two maxima, rounded
+// down (a tone exactly halfway belongs to the dark class, as t always does).
 Expected<int> Intermodes(const Prepared& p) {
+    if (const auto split = TwoToneSplit(p)) {
+        return *split;
+    }
     auto b = SmoothUntilBimodal(p);
     if (!b) {
         return b.error();
     }
-    return Clamp(p, p.lo + (b->first + b->second) / 2);
+    return Clamp(p, (b->first2 + b->second2) / 4);
 }
 
 // Prewitt & Mendelsohn (as above): the lowest smoothed bin between the two
-// maxima, the first of equal ones.
+// maxima. Of equal lowest bins the one halfway between the first and the
+// last is taken, so that the negative image gets the mirrored valley.
 Expected<int> Minimum(const Prepared& p) {
+    if (const auto split = TwoToneSplit(p)) {
+        return *split;
+    }
     auto b = SmoothUntilBimodal(p);
     if (!b) {
         return b.error();
     }
-    const auto begin = b->y.begin();
-    const auto lowest = std::min_element(begin + b->first, begin + b->second + 1);
-    return Clamp(p, p.lo + static_cast<int>(lowest - begin));
+    const int from = b->first2 / 2;
+    const int to = (b->second2 + 1) / 2;
+    const double lowest = *std::min_element(b->y.begin() + from, b->y.begin() + to + 1);
+    int first = to;
+    int last = from;
+    for (int g = from; g <= to; ++g) {
+        if (b->y[g] == lowest) {
+            first = std::min(first, g);
+            last = g;
+        }
+    }
+    return Clamp(p, (first + last) / 2);
 }
 
 // Zack G.W., Rogers W.E., Latt S.A., "Automatic measurement of sister
@@ -544,7 +583,7 @@ Expected<int> ComputeThreshold(ThresholdMethod method, const Histogram& counts) 
     int t = 0;
     switch (method) {
         case ThresholdMethod::Default:
-            t = DefaultIsoData(p);
+            t = DefaultIsoData(counts);
             break;
         case ThresholdMethod::Huang:
             t = Huang(p);
@@ -552,7 +591,7 @@ Expected<int> ComputeThreshold(ThresholdMethod method, const Histogram& counts) 
         case ThresholdMethod::Intermodes:
             return Intermodes(p);
         case ThresholdMethod::IsoData:
-            t = IsoData(p);
+            t = RidlerCalvard(p);
             break;
         case ThresholdMethod::Li:
             t = Li(p);
