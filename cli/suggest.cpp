@@ -4,12 +4,15 @@
 #include <array>
 #include <filesystem>
 #include <iostream>
+#include <optional>
+#include <string>
 #include <system_error>
 
 #include "args.h"
 #include "commands.h"
 #include "imagefiles.h"
 #include "kavel/statistics.h"
+#include "kavel/stream.h"
 
 namespace kavel::cli {
 
@@ -31,16 +34,64 @@ std::string MethodList() {
 
 // The light item of threshold t in white on black: what the method separates,
 // for a quick look in any viewer.
-Status WriteTryAll(const ByteMatrix& image, int t, const fs::path& output) {
-    auto result = AllocateByteMatrix(image.Columns(), image.Lines());
-    if (!result) {
-        return result.error();
+TreatmentParameters TryAllParameters(int t) {
+    return TreatmentParameters{TreatmentKind::WholeItem, t + 1, 255, 255, 0, 0};
+}
+
+// One input's histogram, and the whole image only when it comes from
+// standard input (which cannot be read twice): a named file is streamed, so
+// memory does not grow with the image.
+struct Counted {
+    Histogram Counts{};
+    std::optional<ByteMatrix> Whole;
+};
+
+Expected<Counted> CountInput(const ImageInput& input) {
+    std::string warnings;
+    Counted counted;
+    if (input.Stdin) {
+        auto image = LoadImage(input, warnings);
+        std::cerr << warnings;
+        if (!image) {
+            return image.error();
+        }
+        counted.Counts = ComputeHistogram(*image);
+        counted.Whole = std::move(*image);
+        return counted;
     }
-    const TreatmentParameters whole{TreatmentKind::WholeItem, t + 1, 255, 255, 0, 0};
-    if (auto treated = ComputeTreatment(image, whole, *result); !treated) {
-        return treated;
+    auto source = OpenImageLines(input, warnings);
+    std::cerr << warnings;
+    if (!source) {
+        return source.error();
     }
-    return SaveImage(output, *result, ImageFormat::Bitmap);
+    auto counts = StreamHistogram(*source);
+    if (!counts) {
+        return counts.error();
+    }
+    counted.Counts = *counts;
+    return counted;
+}
+
+Status WriteTryAll(const ImageInput& input, const Counted& counted, int t, const fs::path& output) {
+    if (counted.Whole) {
+        auto result = AllocateByteMatrix(counted.Whole->Columns(), counted.Whole->Lines());
+        if (!result) {
+            return result.error();
+        }
+        if (auto treated = ComputeTreatment(*counted.Whole, TryAllParameters(t), *result); !treated) {
+            return treated;
+        }
+        return SaveImage(output, *result, ImageFormat::Bitmap);
+    }
+    // One more streamed pass over the file per method; its warnings were
+    // said when the histogram was counted.
+    std::string warnings;
+    auto source = OpenImageLines(input, warnings);
+    if (!source) {
+        return source.error();
+    }
+    TreatedLines treated(*source, TryAllParameters(t));
+    return SaveImageLines(output, treated, ImageFormat::Bitmap);
 }
 
 // An output must replace neither an input nor a file written earlier in the run.
@@ -112,15 +163,14 @@ int RunSuggest(const SuggestOptions& options) {
     std::vector<fs::path> written;
     std::size_t failures = 0;
     for (const std::string& input : options.Inputs) {
-        std::string warnings;
-        const auto image = LoadImage(DescribeInput(input, options.Size), warnings);
-        std::cerr << warnings;
-        if (!image) {
-            ReportInputFailure(input, image.error().message);
+        const ImageInput described = DescribeInput(input, options.Size);
+        const auto counted = CountInput(described);
+        if (!counted) {
+            ReportInputFailure(input, counted.error().message);
             ++failures;
             continue;
         }
-        const Histogram counts = ComputeHistogram(*image);
+        const Histogram& counts = counted->Counts;
         for (const ThresholdMethod method : options.Methods) {
             const auto t = ComputeThreshold(method, counts);
             const Cell name = TextCell(std::string(ThresholdMethodName(method)));
@@ -146,7 +196,7 @@ int RunSuggest(const SuggestOptions& options) {
             if (auto clash = OutputClash(output, options.Inputs, written)) {
                 ReportInputFailure(input, *clash);
                 ++failures;
-            } else if (auto saved = WriteTryAll(*image, *t, output); !saved) {
+            } else if (auto saved = WriteTryAll(described, *counted, *t, output); !saved) {
                 ReportInputFailure(input, saved.error().message);
                 ++failures;
             }

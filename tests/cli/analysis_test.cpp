@@ -32,7 +32,7 @@ TEST_F(AnalysisTest, SuggestPrintsEachMethodInEveryFormat) {
               (std::vector<std::string>{
                   "file,method,threshold,dark_min,dark_max,light_min,light_max,failure",
                   a + ",Otsu,10,0,10,11,255,",
-                  a + ",MinError(I),,,,,,a class has a single tone (zero variance) at t = 106",
+                  a + ",MinError(I),,,,,,every split leaves a class of a single tone (zero variance)",
               }));
 
     const RunResult json =
@@ -103,7 +103,7 @@ TEST_F(AnalysisTest, TreatAutoUsesAndPrintsTheChosenInterval) {
         Run({"treat", a, "-o", P("x.raw"), "--type", "whole", "--auto", "minerror:dark"});
     EXPECT_EQ(failed.ExitCode, 1);
     EXPECT_EQ(failed.Err,
-              "kavel-cli: " + a + ": MinError(I): a class has a single tone (zero variance) at t = 106\n");
+              "kavel-cli: " + a + ": MinError(I): every split leaves a class of a single tone (zero variance)\n");
 }
 
 TEST_F(AnalysisTest, MeasureGivesOneRowPerInputAndSkipsOnesThatFail) {
