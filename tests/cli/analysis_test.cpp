@@ -102,8 +102,8 @@ TEST_F(AnalysisTest, TreatAutoUsesAndPrintsTheChosenInterval) {
     const RunResult failed =
         Run({"treat", a, "-o", P("x.raw"), "--type", "whole", "--auto", "minerror:dark"});
     EXPECT_EQ(failed.ExitCode, 1);
-    EXPECT_EQ(failed.Err,
-              "kavel-cli: " + a + ": MinError(I): every split leaves a class of a single tone (zero variance)\n");
+    EXPECT_EQ(failed.Err, "kavel-cli: " + a +
+                              ": MinError(I): every split leaves a class of a single tone (zero variance)\n");
 }
 
 TEST_F(AnalysisTest, MeasureGivesOneRowPerInputAndSkipsOnesThatFail) {
