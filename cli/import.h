@@ -2,6 +2,9 @@
 // as the 8-bit gray image the rest of KAVEL works on.
 #pragma once
 
+#include <span>
+#include <string_view>
+
 #include "args.h"
 #include "kavel/convert.h"
 
@@ -12,5 +15,9 @@ using kavel::DecodeImage;
 inline constexpr int kImportDecodeLimitMegabytes = kavel::kDecodeLimitMegabytes;
 
 int RunImport(const ImportOptions& options);
+
+// kavel-import's side of a conversion for another command (importhelper.h):
+// args are the words after kConvertToPipeWord. Gives the exit status.
+int SendConvertedImage(std::span<const std::string_view> args);
 
 }  // namespace kavel::cli

@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::array<std::string_view, 4> kValued{"--method", "--format", "--out-dir", "--size"};
-constexpr std::array<std::string_view, 1> kFlags{"--try-all"};
+constexpr std::array<std::string_view, 2> kFlags{"--try-all", "--strict"};
 
 std::string MethodList() {
     std::string names;
@@ -82,6 +82,8 @@ std::variant<SuggestOptions, std::string> ParseSuggest(std::span<const std::stri
             options.OutDir = value;
         } else if (name == "--try-all") {
             options.TryAll = true;
+        } else if (name == "--strict") {
+            options.Strict = true;
         } else if (auto problem = ApplySharedOption(option, options.Format, options.Size)) {
             return *problem;
         }
@@ -113,7 +115,7 @@ int RunSuggest(const SuggestOptions& options) {
     std::size_t failures = 0;
     for (const std::string& input : options.Inputs) {
         std::string warnings;
-        const auto image = LoadImage(DescribeInput(input, options.Size), warnings);
+        const auto image = LoadImage(DescribeInput(input, options.Size, options.Strict), warnings);
         std::cerr << warnings;
         if (!image) {
             ReportInputFailure(input, image.error().message);
