@@ -134,6 +134,8 @@ Measures the item that the interval [MIN, MAX] selects, one row per input:
                       this pairs with the 4-neighbour border, which is a
                       connected curve in 8-connectivity. 4: side contact only
       --size LxC      size of raw inputs, L lines by C columns
+      --strict        refuse what import would convert, and raw files whose
+                      length is not their size (see kavel-cli treat --help)
   -h, --help          show this help
 )";
 }

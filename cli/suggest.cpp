@@ -189,6 +189,8 @@ treat --min/--max (or the treatment dialog's Min and Max).
       --try-all       with --out-dir DIR: write each method's whole-item result,
                       the light item in 255 on 0, as DIR/NAME-METHOD.bmp
       --size LxC      size of raw inputs, L lines by C columns
+      --strict        refuse what import would convert, and raw files whose
+                      length is not their size (see kavel-cli treat --help)
   -h, --help          show this help
 
 A method that finds no threshold (an image of one tone, a histogram that
