@@ -337,14 +337,28 @@ Expected<QByteArray> CanonicalBitmap(const QByteArray& file) {
         return WidenedSixteenBits(file, h);
     }
 
-    const std::uint32_t offset = h.PixelOffset;
-    const bool keepHeader = h.InfoHeaderSize == 108 || h.InfoHeaderSize == 124;
+    // Run-length rows are expanded here: Qt leaves the pixels they skip as
+    // whatever its memory held.
+    QByteArray pixels = file.mid(static_cast<qsizetype>(h.PixelOffset));
+    if (h.RunLength()) {
+        auto rows = detail::ExpandRunLength(Bytes(pixels), static_cast<std::uint64_t>(h.Width),
+                                            static_cast<std::uint64_t>(h.Lines()), h.Compression == 2);
+        if (!rows) {
+            return rows.error();
+        }
+        pixels =
+            QByteArray(reinterpret_cast<const char*>(rows->data()), static_cast<qsizetype>(rows->size()));
+        h.BitsPerPixel = 8;
+        h.Compression = 0;
+    }
+    const bool keepHeader = !parsed->RunLength() && (h.InfoHeaderSize == 108 || h.InfoHeaderSize == 124);
     const std::uint32_t newHeaderSize = keepHeader ? h.InfoHeaderSize : (h.BitFields() ? 108 : 40);
     const auto newOffset = static_cast<std::uint32_t>(14 + newHeaderSize + h.PaletteEntries * 4);
+    const auto pixelBytes = static_cast<std::uint32_t>(pixels.size());
     QByteArray out;
-    out.reserve(static_cast<qsizetype>(newOffset) + static_cast<qsizetype>(length - offset));
+    out.reserve(static_cast<qsizetype>(newOffset) + pixels.size());
     out.append("BM");
-    Put32(out, static_cast<std::uint32_t>(newOffset + (length - offset)));
+    Put32(out, newOffset + pixelBytes);
     Put32(out, 0);
     Put32(out, newOffset);
     if (keepHeader) {
@@ -362,9 +376,8 @@ Expected<QByteArray> CanonicalBitmap(const QByteArray& file) {
         Put16(out, 1);
         Put16(out, h.BitsPerPixel);
         // Compression, image size, 72 dots per inch both ways, colours, important colours.
-        for (const std::uint32_t v :
-             {h.BitFields() ? 3u : h.Compression, static_cast<std::uint32_t>(length - offset), 2835u, 2835u,
-              static_cast<std::uint32_t>(h.PaletteEntries), 0u}) {
+        for (const std::uint32_t v : {h.BitFields() ? 3u : h.Compression, pixelBytes, 2835u, 2835u,
+                                      static_cast<std::uint32_t>(h.PaletteEntries), 0u}) {
             Put32(out, v);
         }
         if (h.BitFields()) {
@@ -378,7 +391,7 @@ Expected<QByteArray> CanonicalBitmap(const QByteArray& file) {
         out.append(file.mid(static_cast<qsizetype>(h.PaletteStart + i * h.PaletteEntryBytes), 3));
         out.append('\0');
     }
-    out.append(file.mid(static_cast<qsizetype>(offset)));
+    out.append(pixels);
     return out;
 }
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <new>
 
 namespace kavel::detail {
 
@@ -90,6 +91,68 @@ Expected<ByteMatrix> DecodeDeepPgm(std::span<const std::uint8_t> file, const Dee
         out[i] = static_cast<std::uint8_t>((std::min(v, max) * 255 + max / 2) / max);
     }
     return gray;
+}
+
+Expected<std::vector<std::uint8_t>> ExpandRunLength(std::span<const std::uint8_t> data, std::uint64_t width,
+                                                    std::uint64_t lines, bool fourBits) {
+    const std::uint64_t stride = (width + 3) / 4 * 4;
+    std::vector<std::uint8_t> rows;
+    try {
+        rows.assign(static_cast<std::size_t>(stride * lines), 0);
+    } catch (const std::bad_alloc&) {
+        return Error{"not enough memory for " + std::to_string(lines) + " rows of " + std::to_string(width) +
+                     " pixels"};
+    }
+    std::uint64_t x = 0;
+    std::uint64_t y = 0;
+    const auto put = [&](std::uint8_t index) {
+        if (x < width && y < lines) {
+            rows[static_cast<std::size_t>(y * stride + x)] = index;
+        }
+        ++x;
+    };
+    // One coded byte: its two pixels in RLE4, itself in RLE8.
+    const auto nibble = [fourBits](std::uint8_t byte, std::uint64_t k) -> std::uint8_t {
+        return fourBits ? static_cast<std::uint8_t>(k % 2 == 0 ? byte >> 4 : byte & 0x0F) : byte;
+    };
+    std::size_t at = 0;
+    while (y < lines) {
+        if (data.size() - at < 2) {
+            return Error{"the run-length data ends inside row " + std::to_string(y + 1) + " of " +
+                         std::to_string(lines) + " (rows counted from 1 in file order)"};
+        }
+        const std::uint8_t count = data[at];
+        const std::uint8_t value = data[at + 1];
+        at += 2;
+        if (count != 0) {
+            for (std::uint64_t k = 0; k < count; ++k) {
+                put(nibble(value, k));
+            }
+        } else if (value == 0) {  // end of the row
+            x = 0;
+            ++y;
+        } else if (value == 1) {  // end of the image
+            break;
+        } else if (value == 2) {  // move right and up
+            if (data.size() - at < 2) {
+                continue;
+            }
+            x += data[at];
+            y += data[at + 1];
+            at += 2;
+        } else {  // value pixels as they are, in a whole number of 16-bit words
+            const std::size_t bytes = fourBits ? (value + 1u) / 2 : value;
+            if (data.size() - at < bytes) {
+                at = data.size();
+                continue;
+            }
+            for (std::uint64_t k = 0; k < value; ++k) {
+                put(nibble(data[at + (fourBits ? k / 2 : k)], k));
+            }
+            at += bytes + bytes % 2;
+        }
+    }
+    return rows;
 }
 
 std::optional<TiffSamples> TiffSamplesOf(QIODevice& device) {

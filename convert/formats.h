@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "kavel/expected.h"
 #include "kavel/guitools.h"
@@ -26,6 +27,13 @@ struct DeepPgmHeader {
 std::optional<DeepPgmHeader> DeepPgmHeaderOf(std::span<const std::uint8_t> head);
 // The gray of every sample v: (v * 255 + max / 2) / max, max the largest value.
 Expected<ByteMatrix> DecodeDeepPgm(std::span<const std::uint8_t> file, const DeepPgmHeader& header);
+
+// The pixels of a run-length compressed bitmap (RLE8, or RLE4 when fourBits)
+// as uncompressed 8-bit rows in file order, each padded to a multiple of 4
+// bytes. What the data skips (a delta, a row ended early) is entry 0: Qt's
+// decoder leaves it as whatever its memory held.
+Expected<std::vector<std::uint8_t>> ExpandRunLength(std::span<const std::uint8_t> data, std::uint64_t width,
+                                                    std::uint64_t lines, bool fourBits);
 
 // The first image of a TIFF: bits per sample and whether they are floating
 // point, read from its first directory; none when the device is not a TIFF

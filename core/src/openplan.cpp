@@ -103,10 +103,16 @@ OpenPlan PlanBitmap(OpenPlan plan, std::span<const std::uint8_t> head) {
     }
     plan.ColourBitmap = IsColourBitmapRefusal(layout.error());
     const auto header = ParseBitmapHeader(head);
-    if (header && !BitmapConversionProblem(*header, plan.FileBytes)) {
+    const auto problem = header ? BitmapConversionProblem(*header, plan.FileBytes) : std::nullopt;
+    if (header && !problem) {
         return ForConversion(std::move(plan), BitmapKindWords(*header), layout.error().message);
     }
-    return Refuse(std::move(plan), layout.error().message);
+    // Where the reader's words send the user to import, which cannot read
+    // the file either, import's reason is the one worth giving.
+    const std::string& reason = layout.error().message;
+    const bool advises = reason.find(kImportAdvice) != std::string::npos;
+    return Refuse(std::move(plan),
+                  advises && problem ? BitmapKindWords(*header) + ": " + problem->message : reason);
 }
 
 // Raw pixels: the size given, or the descriptor's.
