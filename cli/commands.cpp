@@ -229,13 +229,20 @@ InputOutcome TreatWhole(const TreatOptions& options, const RunPlan& plan, std::s
     return Deliver(plan.Outputs[i], *result, input, report);
 }
 
+// The input of a command that writes a result; none when its output has a
+// problem or it cannot be opened, said in the report.
+std::optional<OpenedInput> OpenWithOutput(const RunPlan& plan, std::size_t i, InputReport& report) {
+    if (plan.Outputs[i].Problem) {
+        Fail(report, plan.Inputs.Inputs()[i], *plan.Outputs[i].Problem);
+        return std::nullopt;
+    }
+    return OpenFor(plan.Run, i, report);
+}
+
 InputOutcome TreatInput(const TreatOptions& options, const RunPlan& plan, std::size_t i,
                         InputReport& report) {
     const std::string& input = plan.Inputs.Inputs()[i];
-    if (plan.Outputs[i].Problem) {
-        return Fail(report, input, *plan.Outputs[i].Problem);
-    }
-    auto opened = OpenFor(plan.Run, i, report);
+    auto opened = OpenWithOutput(plan, i, report);
     if (!opened) {
         return InputOutcome::Failed;
     }
@@ -315,10 +322,7 @@ InputOutcome TonesInput(const RunPlan& plan, std::size_t i, InputReport& report)
 
 InputOutcome ConvertInput(const RunPlan& plan, std::size_t i, InputReport& report) {
     const std::string& input = plan.Inputs.Inputs()[i];
-    if (plan.Outputs[i].Problem) {
-        return Fail(report, input, *plan.Outputs[i].Problem);
-    }
-    auto opened = OpenFor(plan.Run, i, report);
+    auto opened = OpenWithOutput(plan, i, report);
     if (!opened) {
         return InputOutcome::Failed;
     }

@@ -33,24 +33,8 @@ std::string Lower(std::string_view text) {
     return lower;
 }
 
-// Reads standard input until its end into into, from its start; gives the
-// count read or the system's reason.
 Expected<std::size_t> ReadStdin(std::span<std::uint8_t> into) {
-    std::size_t got = 0;
-    while (got < into.size()) {
-        const ssize_t n = ::read(STDIN_FILENO, into.data() + got, into.size() - got);
-        if (n == 0) {
-            break;
-        }
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return Error{"cannot read standard input: " + std::generic_category().message(errno)};
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    return got;
+    return ReadFully(STDIN_FILENO, into, "standard input");
 }
 
 // The rest of standard input, only counted.

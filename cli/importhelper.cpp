@@ -95,30 +95,11 @@ Expected<int> Wait(pid_t pid) {
     return WEXITSTATUS(status);
 }
 
-// Up to into.size() bytes; fewer only at the end of the pipe.
-Expected<std::size_t> ReadFully(int fd, std::span<std::uint8_t> into) {
-    std::size_t done = 0;
-    while (done < into.size()) {
-        const ssize_t got = ::read(fd, into.data() + done, into.size() - done);
-        if (got == 0) {
-            break;
-        }
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return Error{std::string("reading from kavel-import failed: ") + std::strerror(errno)};
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return done;
-}
-
 std::string ReadLine(int fd) {
     std::string line;
     std::uint8_t c = 0;
     while (line.size() < 4096) {
-        auto got = ReadFully(fd, std::span(&c, 1));
+        auto got = ReadFully(fd, std::span(&c, 1), "kavel-import's pipe");
         if (!got || *got == 0 || c == '\n') {
             break;
         }
@@ -146,7 +127,7 @@ Expected<HelperImage> Receive(int fd) {
     if (!gray) {
         return gray.error();
     }
-    auto got = ReadFully(fd, gray->Bytes());
+    auto got = ReadFully(fd, gray->Bytes(), "kavel-import's pipe");
     if (!got) {
         return got.error();
     }
@@ -158,6 +139,24 @@ Expected<HelperImage> Receive(int fd) {
 }
 
 }  // namespace
+
+Expected<std::size_t> ReadFully(int fd, std::span<std::uint8_t> into, std::string_view source) {
+    std::size_t done = 0;
+    while (done < into.size()) {
+        const ssize_t got = ::read(fd, into.data() + done, into.size() - done);
+        if (got == 0) {
+            break;
+        }
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return Error{"cannot read " + std::string(source) + ": " + std::strerror(errno)};
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
 
 Expected<fs::path> FindImportHelper() {
     std::error_code ec;
@@ -228,26 +227,23 @@ Expected<HeldInput> HeldInput::FromStdin() {
         return Error{std::string("cannot hold standard input: ") + std::strerror(errno)};
     }
     HeldInput held(fd, 0);
-    std::vector<char> buffer(std::size_t{1} << 16);
+    std::vector<std::uint8_t> buffer(std::size_t{1} << 16);
     for (;;) {
-        const ssize_t got = ::read(STDIN_FILENO, buffer.data(), buffer.size());
-        if (got == 0) {
-            return held;
+        auto got = ReadFully(STDIN_FILENO, buffer, "standard input");
+        if (!got) {
+            return got.error();
         }
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return Error{std::string("cannot read standard input: ") + std::strerror(errno)};
-        }
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put = ::write(fd, buffer.data() + done, static_cast<std::size_t>(got - done));
+        for (std::size_t done = 0; done < *got;) {
+            const ssize_t put = ::write(fd, buffer.data() + done, *got - done);
             if (put < 0 && errno != EINTR) {
                 return Error{std::string("cannot hold standard input: ") + std::strerror(errno)};
             }
-            done += std::max<ssize_t>(put, 0);
+            done += static_cast<std::size_t>(std::max<ssize_t>(put, 0));
         }
-        held.bytes_ += static_cast<std::uint64_t>(got);
+        held.bytes_ += *got;
+        if (*got < buffer.size()) {
+            return held;
+        }
     }
 }
 

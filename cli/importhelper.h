@@ -6,6 +6,7 @@
 //   or "KAVEL-REFUSED REASON\n".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -22,6 +23,10 @@ namespace kavel::cli {
 // followed by the file's name, or by nothing when the image is its standard
 // input.
 inline constexpr std::string_view kConvertToPipeWord = "--convert-to-pipe";
+
+// Up to into.size() bytes from fd, fewer only at its end; the failure says
+// "cannot read SOURCE: reason".
+Expected<std::size_t> ReadFully(int fd, std::span<std::uint8_t> into, std::string_view source);
 
 // kavel-import next to kavel-cli in a build, in ../libexec/kavel where it is
 // installed; the problem in words when it is in neither.
