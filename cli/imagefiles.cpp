@@ -209,7 +209,12 @@ Expected<ByteMatrix> LoadStdin(const ImageInput& input, std::string& warnings) {
         return plan.error();
     }
     if (plan->Kind == OpenKind::Convert) {
-        return Convert(input, *plan, &*held, warnings);
+        auto converted = Convert(input, *plan, &*held, warnings);
+        if (!converted && plan->What.empty() && !input.Strict) {
+            // Bytes of no known kind may well be raw pixels.
+            return Error{converted.error().message + "; raw bytes need --size LINESxCOLUMNS"};
+        }
+        return converted;
     }
     return LoadPlannedImage(*plan);
 }

@@ -56,9 +56,11 @@ void CheckProduced(kavel::LineProducer& lines, kavel::LineOrder order, const kav
     const kavel::ImageSize size = lines.Size();
     std::int64_t seen = 0;
     const auto produced = lines.Produce(order, [&](int count, std::span<const std::uint8_t> rows) {
-        Check(count >= 1 && rows.size() == static_cast<std::size_t>(count) * static_cast<std::size_t>(size.Columns));
+        Check(count >= 1 &&
+              rows.size() == static_cast<std::size_t>(count) * static_cast<std::size_t>(size.Columns));
         for (int k = 0; whole != nullptr && k < count; ++k) {
-            const std::int64_t line = order == kavel::LineOrder::TopFirst ? seen + k : size.Lines - 1 - seen - k;
+            const std::int64_t line =
+                order == kavel::LineOrder::TopFirst ? seen + k : size.Lines - 1 - seen - k;
             const auto row = whole->Row(static_cast<int>(line));
             Check(std::equal(row.begin(), row.end(), rows.begin() + k * size.Columns));
         }
@@ -75,10 +77,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 12) {
         return 0;
     }
-    const std::uint32_t lines32 =
-        (std::uint32_t{data[0]} | std::uint32_t{data[1]} << 8 | std::uint32_t{data[2]} << 16 |
-         std::uint32_t{data[3]} << 24) &
-        0x7FFFFFFF;
+    const std::uint32_t lines32 = (std::uint32_t{data[0]} | std::uint32_t{data[1]} << 8 |
+                                   std::uint32_t{data[2]} << 16 | std::uint32_t{data[3]} << 24) &
+                                  0x7FFFFFFF;
     const kavel::ImageSize imageSize{static_cast<int>(lines32), 1 + data[4] % 4};
     const std::size_t band = 1 + data[5] % 8;
     kavel::TreatmentParameters parameters;

@@ -122,8 +122,8 @@ bool CountsOfTones(const std::string& out) {
         const std::string line = out.substr(at, end - at);
         const std::size_t colon = line.rfind(": ");
         const std::string number = colon == std::string::npos ? line : line.substr(colon + 2);
-        if (number.empty() || number.size() > 3 || number.find_first_not_of("0123456789") != std::string::npos ||
-            std::stoi(number) > 256) {
+        if (number.empty() || number.size() > 3 ||
+            number.find_first_not_of("0123456789") != std::string::npos || std::stoi(number) > 256) {
             return false;
         }
         at = end + 1;
@@ -163,11 +163,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& entry : fs::directory_iterator(folder)) {
         fs::remove_all(entry.path());
     }
-    fs::current_path(folder);
-    Save("in.raw", image);
-    Save("in.bmp", image);
-    Save("in.txt", descriptor);
+    Save(folder / "in.raw", image);
+    Save(folder / "in.bmp", image);
+    Save(folder / "in.txt", descriptor);
 
+    // The run's names are the scratch folder's; the fuzzer's own are put back after.
+    const fs::path before = fs::current_path();
+    fs::current_path(folder);
     int status = 0;
     std::string out;
     {
@@ -177,6 +179,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         status = Run(views);
         out = output.Text();
     }
+    fs::current_path(before);
     if (status < 0 || status > 2) {
         __builtin_trap();
     }
