@@ -81,6 +81,11 @@ Expected<int> Wait(pid_t pid) {
             return Error{std::string("waiting for kavel-import failed: ") + std::strerror(errno)};
         }
     }
+    // Stopped by a pipe nobody reads any more: whatever stopped reading has
+    // its own reason to give.
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) {
+        return 1;
+    }
     if (WIFSIGNALED(status)) {
         return Error{std::string("its helper kavel-import was killed by signal ") +
                      strsignal(WTERMSIG(status))};
@@ -214,8 +219,8 @@ Expected<HelperImage> ConvertWithHelper(const fs::path& file, int inputFd) {
     writing.Close();  // the pipe ends when the helper's end closes
     auto received = Receive(reading.Get());
     reading.Close();
-    const auto status = Wait(*pid);
-    if (!status && received) {
+    // A helper that could not start or was killed says more than the pipe.
+    if (const auto status = Wait(*pid); !status) {
         return status.error();
     }
     return received;

@@ -190,6 +190,7 @@ TEST_F(CliTest, ImportUnderALowMemoryLimitFailsWithAMessage) {
         const RunResult run = Run(words, limited);
         EXPECT_EQ(run.ExitCode, 1) << run.Err;
         EXPECT_NE(run.Err.find("kavel-cli: "), std::string::npos) << run.Err;
+        EXPECT_NE(run.Err.find("kavel-import could not start"), std::string::npos) << run.Err;
     }
 }
 
