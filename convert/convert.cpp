@@ -388,7 +388,8 @@ Expected<QByteArray> CanonicalBitmap(const QByteArray& file) {
         }
     }
     for (std::uint64_t i = 0; i < h.PaletteEntries; ++i) {
-        out.append(file.mid(static_cast<qsizetype>(h.PaletteStart + i * h.PaletteEntryBytes), 3));
+        const std::uint64_t entry = h.PaletteStart + i * std::uint64_t{h.PaletteEntryBytes};
+        out.append(file.mid(static_cast<qsizetype>(entry), 3));
         out.append('\0');
     }
     out.append(pixels);

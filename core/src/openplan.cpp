@@ -140,8 +140,9 @@ OpenPlan PlanRaw(OpenPlan plan, const std::optional<ImageSize>& size) {
         plan.Size = *described;
     }
     if (plan.PixelBytes() > kMaxImagePixels) {
-        return Refuse(std::move(plan), "image of " + std::to_string(plan.Size.Columns) + " x " +
-                                           std::to_string(plan.Size.Lines) + " pixels is too large");
+        std::string reason = "image of " + std::to_string(plan.Size.Columns) + " x " +
+                             std::to_string(plan.Size.Lines) + " pixels is too large";
+        return Refuse(std::move(plan), std::move(reason));
     }
     return plan;
 }
