@@ -6,16 +6,15 @@
 // Input: bytes 0-3 the lines (little-endian, masked to 31 bits), byte 4 the
 // columns (1 to 4), byte 5 the band in lines (1 to 8), bytes 6-11 a treatment
 // (type, min, max, item, border, background); the rest is the raw file.
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "fuzz_scratch.h"
 #include "kavel/openplan.h"
 #include "kavel/statistics.h"
 #include "kavel/stream.h"
@@ -29,20 +28,8 @@ namespace fs = std::filesystem;
 constexpr std::uint64_t kWholePixels = std::uint64_t{1} << 16;
 
 const fs::path& RawFile() {
-    static const fs::path* const file = [] {
-        std::string pattern =
-            (fs::exists("/dev/shm") ? std::string("/dev/shm") : fs::temp_directory_path().string()) +
-            "/kavel-bands-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        std::atexit([] {
-            std::error_code ignored;
-            fs::remove_all(file->parent_path(), ignored);
-        });
-        return new fs::path(fs::path(pattern) / "in.raw");
-    }();
-    return *file;
+    static const fs::path file = kavel::fuzz::ScratchFolder() / "in.raw";
+    return file;
 }
 
 void Check(bool condition) {

@@ -25,27 +25,11 @@
 #include "analysis.h"
 #include "args.h"
 #include "commands.h"
+#include "fuzz_scratch.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-const fs::path& Folder() {
-    static const fs::path* const folder = [] {
-        std::string pattern =
-            (fs::exists("/dev/shm") ? std::string("/dev/shm") : fs::temp_directory_path().string()) +
-            "/kavel-clirun-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        std::atexit([] {
-            std::error_code ignored;
-            fs::remove_all(*folder, ignored);
-        });
-        return new fs::path(pattern);
-    }();
-    return *folder;
-}
 
 void Save(const fs::path& path, std::string_view bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -159,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::vector<std::string_view> views(words.begin(), words.end());
 
-    const fs::path& folder = Folder();
+    const fs::path& folder = kavel::fuzz::ScratchFolder();
     for (const auto& entry : fs::directory_iterator(folder)) {
         fs::remove_all(entry.path());
     }
