@@ -464,6 +464,23 @@ ParsedCommandLine ParseImport(Given given) {
     return options;
 }
 
+ParsedCommandLine ParseFor(CommandName command, Given values) {
+    switch (command) {
+        case CommandName::Treat:
+            return ParseTreat(std::move(values));
+        case CommandName::Histogram:
+            return ParseHistogram(std::move(values));
+        case CommandName::Tones:
+            return ParseTones(std::move(values));
+        case CommandName::Import:
+            return ParseImport(std::move(values));
+        case CommandName::Convert:
+        case CommandName::None:
+            break;
+    }
+    return ParseConvert(std::move(values));
+}
+
 std::optional<CommandName> CommandOf(std::string_view word) noexcept {
     for (const CommandName command : {CommandName::Treat, CommandName::Histogram, CommandName::Tones,
                                       CommandName::Convert, CommandName::Import}) {
@@ -710,7 +727,19 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> args) {
             known.push_back(option.Name);
         }
     }
-    auto split = SplitWords(rest, known);
+    // --strict, the one option without a value, for the commands that read images.
+    std::vector<std::string_view> words;
+    bool strict = false;
+    bool ended = false;
+    for (const std::string_view word : rest) {
+        ended = ended || word == "--";
+        if (!ended && word == "--strict" && (For({*command}) & kReading) != 0) {
+            strict = true;
+        } else {
+            words.push_back(word);
+        }
+    }
+    auto split = SplitWords(words, known);
     if (auto* problem = std::get_if<std::string>(&split)) {
         return UsageError{*command, std::move(*problem)};
     }
@@ -718,22 +747,15 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> args) {
     if (auto* problem = std::get_if<std::string>(&given)) {
         return UsageError{*command, std::move(*problem)};
     }
-    auto& values = std::get<Given>(given);
-
-    switch (*command) {
-        case CommandName::Treat:
-            return ParseTreat(std::move(values));
-        case CommandName::Histogram:
-            return ParseHistogram(std::move(values));
-        case CommandName::Tones:
-            return ParseTones(std::move(values));
-        case CommandName::Import:
-            return ParseImport(std::move(values));
-        case CommandName::Convert:
-        case CommandName::None:
-            break;
-    }
-    return ParseConvert(std::move(values));
+    ParsedCommandLine parsed = ParseFor(*command, std::move(std::get<Given>(given)));
+    std::visit(
+        [strict](auto& options) {
+            if constexpr (requires { options.Strict; }) {
+                options.Strict = strict;
+            }
+        },
+        parsed);
+    return parsed;
 }
 
 }  // namespace kavel::cli

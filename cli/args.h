@@ -35,6 +35,7 @@ struct TreatOptions {
     std::optional<ImageSize> Size;
     unsigned Jobs = 0;
     std::optional<AutoChoice> Auto;  // --auto: the interval from a method, per input
+    bool Strict = false;             // --strict: refuse what only the conversion reads
 };
 
 struct HistogramOptions {
@@ -44,12 +45,14 @@ struct HistogramOptions {
     std::string NameTemplate;
     std::optional<ImageSize> Size;
     unsigned Jobs = 0;
+    bool Strict = false;  // --strict: refuse what only the conversion reads
 };
 
 struct TonesOptions {
     std::vector<std::string> Inputs;
     std::optional<ImageSize> Size;
     unsigned Jobs = 0;
+    bool Strict = false;  // --strict: refuse what only the conversion reads
 };
 
 struct ConvertOptions {
@@ -60,6 +63,7 @@ struct ConvertOptions {
     std::optional<ImageFormat> Format;  // with the output "-" or --out-dir
     std::optional<ImageSize> Size;
     unsigned Jobs = 0;
+    bool Strict = false;  // --strict: refuse what only the conversion reads
 };
 
 struct ImportOptions {

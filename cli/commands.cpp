@@ -44,11 +44,11 @@ struct RunInputs {
     std::map<fs::path, std::size_t> InputNames;  // canonical names, existing or not
 };
 
-RunInputs DescribeInputs(const Batch& batch, const std::optional<ImageSize>& size) {
+RunInputs DescribeInputs(const Batch& batch, const std::optional<ImageSize>& size, bool strict) {
     RunInputs run;
     for (std::size_t i = 0; i < batch.Size(); ++i) {
         const std::string& name = batch.Inputs()[i];
-        run.Inputs.push_back(DescribeInput(name, size));
+        run.Inputs.push_back(DescribeInput(name, size, strict));
         for (auto& file : FilesReadFor(run.Inputs.back())) {
             run.ReadFiles.push_back(std::move(file));
         }
@@ -130,28 +130,16 @@ PlannedOutput PlanInFolder(const std::string& outDir, const std::string& nameTem
     return plan;
 }
 
-// Loads input index of the run, its warnings in the report; none on failure.
-std::optional<ByteMatrix> LoadFor(const RunInputs& run, std::size_t index, InputReport& report) {
-    std::string warnings;
-    auto image = LoadImage(run.Inputs[index], warnings);
-    report.Err += warnings;
-    if (!image) {
-        report.Fail(InputDisplayName(run.Inputs[index].Name), image.error().message);
-        return std::nullopt;
-    }
-    return std::move(*image);
-}
-
 InputOutcome Fail(InputReport& report, const std::string& input, const std::string& reason) {
     report.Fail(InputDisplayName(input), reason);
     return InputOutcome::Failed;
 }
 
-// Opens a named input of the run as lines, its warnings in the report; none
-// on failure.
-std::optional<LineSource> OpenFor(const RunInputs& run, std::size_t index, InputReport& report) {
+// Opens input index of the run, as lines where it can be streamed, its
+// warnings in the report; none on failure.
+std::optional<OpenedInput> OpenFor(const RunInputs& run, std::size_t index, InputReport& report) {
     std::string warnings;
-    auto source = OpenImageLines(run.Inputs[index], warnings);
+    auto source = OpenInput(run.Inputs[index], warnings);
     report.Err += warnings;
     if (!source) {
         report.Fail(InputDisplayName(run.Inputs[index].Name), source.error().message);
@@ -203,8 +191,8 @@ struct RunPlan {
     std::vector<PlannedOutput> Outputs;
 };
 
-RunPlan PlanRun(const Batch& batch, const std::optional<ImageSize>& size) {
-    return RunPlan{batch, DescribeInputs(batch, size), std::vector<PlannedOutput>(batch.Size())};
+RunPlan PlanRun(const Batch& batch, const std::optional<ImageSize>& size, bool strict) {
+    return RunPlan{batch, DescribeInputs(batch, size, strict), std::vector<PlannedOutput>(batch.Size())};
 }
 
 // --auto: sets the interval from the input's histogram. The line that reports
@@ -221,75 +209,77 @@ bool ChooseInterval(const TreatOptions& options, const RunPlan& plan, std::size_
     return true;
 }
 
-InputOutcome TreatInput(const TreatOptions& options, const RunPlan& plan, std::size_t i,
+// Standard input and converted inputs are held whole: source and result are
+// then the only full-size buffers.
+InputOutcome TreatWhole(const TreatOptions& options, const RunPlan& plan, std::size_t i, ByteMatrix source,
                         InputReport& report) {
     const std::string& input = plan.Inputs.Inputs()[i];
-    if (plan.Outputs[i].Problem) {
-        return Fail(report, input, *plan.Outputs[i].Problem);
-    }
-    if (!plan.Run.Inputs[i].Stdin) {
-        // A named file is read, treated and written a band of lines at a
-        // time, so memory does not grow with the image.
-        auto source = OpenFor(plan.Run, i, report);
-        if (!source) {
-            return InputOutcome::Failed;
-        }
-        TreatmentParameters parameters = options.Parameters;
-        if (options.Auto) {
-            // A first pass for the histogram, from a source of its own.
-            auto counted = OpenFor(plan.Run, i, report);
-            if (!counted) {
-                return InputOutcome::Failed;
-            }
-            auto histogram = StreamHistogram(*counted);
-            if (!histogram) {
-                return Fail(report, input, histogram.error().message);
-            }
-            if (!ChooseInterval(options, plan, i, *histogram, parameters, report)) {
-                return InputOutcome::Failed;
-            }
-        }
-        TreatedLines treated(*source, parameters);
-        return DeliverLines(plan.Outputs[i], treated, input, report);
-    }
-    // Standard input cannot be read twice or sought, so it is read whole:
-    // source and result are then the only full-size buffers.
-    auto source = LoadFor(plan.Run, i, report);
-    if (!source) {
-        return InputOutcome::Failed;
-    }
     TreatmentParameters parameters = options.Parameters;
-    if (options.Auto && !ChooseInterval(options, plan, i, ComputeHistogram(*source), parameters, report)) {
+    if (options.Auto && !ChooseInterval(options, plan, i, ComputeHistogram(source), parameters, report)) {
         return InputOutcome::Failed;
     }
-    auto result = AllocateByteMatrix(source->Columns(), source->Lines());
+    auto result = AllocateByteMatrix(source.Columns(), source.Lines());
     if (!result) {
         return Fail(report, input, result.error().message);
     }
-    if (auto treated = ComputeTreatment(*source, parameters, *result); !treated) {
+    if (auto treated = ComputeTreatment(source, parameters, *result); !treated) {
         return Fail(report, input, treated.error().message);
     }
-    source.reset();
+    source = ByteMatrix();
     return Deliver(plan.Outputs[i], *result, input, report);
 }
 
-// A count over one input: streamed from a named file, over the whole image
-// from standard input. None on failure, said in the report.
+// The input of a command that writes a result; none when its output has a
+// problem or it cannot be opened, said in the report.
+std::optional<OpenedInput> OpenWithOutput(const RunPlan& plan, std::size_t i, InputReport& report) {
+    if (plan.Outputs[i].Problem) {
+        Fail(report, plan.Inputs.Inputs()[i], *plan.Outputs[i].Problem);
+        return std::nullopt;
+    }
+    return OpenFor(plan.Run, i, report);
+}
+
+InputOutcome TreatInput(const TreatOptions& options, const RunPlan& plan, std::size_t i,
+                        InputReport& report) {
+    const std::string& input = plan.Inputs.Inputs()[i];
+    auto opened = OpenWithOutput(plan, i, report);
+    if (!opened) {
+        return InputOutcome::Failed;
+    }
+    if (!opened->Lines) {
+        return TreatWhole(options, plan, i, std::move(opened->Whole), report);
+    }
+    // A file is read, treated and written a band of lines at a time, so
+    // memory does not grow with the image.
+    LineSource& source = *opened->Lines;
+    TreatmentParameters parameters = options.Parameters;
+    if (options.Auto) {
+        // A first pass for the histogram.
+        auto histogram = StreamHistogram(source);
+        if (!histogram) {
+            return Fail(report, input, histogram.error().message);
+        }
+        if (!ChooseInterval(options, plan, i, *histogram, parameters, report)) {
+            return InputOutcome::Failed;
+        }
+    }
+    TreatedLines treated(source, parameters);
+    return DeliverLines(plan.Outputs[i], treated, input, report);
+}
+
+// A count over one input: streamed from a file, over the whole image from
+// standard input or a converted input. None on failure, said in the report.
 template <class Count, class Streamed, class Whole>
 std::optional<Count> CountTones(const RunInputs& run, std::size_t i, InputReport& report,
                                 const Streamed& streamed, const Whole& whole) {
-    if (run.Inputs[i].Stdin) {
-        const auto image = LoadFor(run, i, report);
-        if (!image) {
-            return std::nullopt;
-        }
-        return whole(*image);
-    }
-    auto source = OpenFor(run, i, report);
-    if (!source) {
+    auto opened = OpenFor(run, i, report);
+    if (!opened) {
         return std::nullopt;
     }
-    auto counted = streamed(*source);
+    if (!opened->Lines) {
+        return whole(opened->Whole);
+    }
+    auto counted = streamed(*opened->Lines);
     if (!counted) {
         Fail(report, run.Inputs[i].Name, counted.error().message);
         return std::nullopt;
@@ -332,21 +322,14 @@ InputOutcome TonesInput(const RunPlan& plan, std::size_t i, InputReport& report)
 
 InputOutcome ConvertInput(const RunPlan& plan, std::size_t i, InputReport& report) {
     const std::string& input = plan.Inputs.Inputs()[i];
-    if (plan.Outputs[i].Problem) {
-        return Fail(report, input, *plan.Outputs[i].Problem);
-    }
-    if (!plan.Run.Inputs[i].Stdin) {
-        auto source = OpenFor(plan.Run, i, report);
-        if (!source) {
-            return InputOutcome::Failed;
-        }
-        return DeliverLines(plan.Outputs[i], *source, input, report);
-    }
-    const auto image = LoadFor(plan.Run, i, report);
-    if (!image) {
+    auto opened = OpenWithOutput(plan, i, report);
+    if (!opened) {
         return InputOutcome::Failed;
     }
-    return Deliver(plan.Outputs[i], *image, input, report);
+    if (opened->Lines) {
+        return DeliverLines(plan.Outputs[i], *opened->Lines, input, report);
+    }
+    return Deliver(plan.Outputs[i], opened->Whole, input, report);
 }
 
 // The output that names itself: a file whose extension gives the kind, or
@@ -370,7 +353,7 @@ int RunTreat(const TreatOptions& options) {
     if (auto refused = batch.Start(options.OutDir)) {
         return *refused;
     }
-    RunPlan plan = PlanRun(batch, options.Size);
+    RunPlan plan = PlanRun(batch, options.Size, options.Strict);
     for (std::size_t i = 0; i < batch.Size(); ++i) {
         plan.Outputs[i] = options.OutDir.empty() ? NamedOutput(options.Output, options.Format)
                                                  : PlanInFolder(options.OutDir, options.NameTemplate,
@@ -386,7 +369,7 @@ int RunHistogram(const HistogramOptions& options) {
     if (auto refused = batch.Start(options.OutDir)) {
         return *refused;
     }
-    RunPlan plan = PlanRun(batch, options.Size);
+    RunPlan plan = PlanRun(batch, options.Size, options.Strict);
     for (std::size_t i = 0; i < batch.Size(); ++i) {
         PlannedOutput& output = plan.Outputs[i];
         if (!options.OutDir.empty()) {
@@ -408,7 +391,7 @@ int RunTones(const TonesOptions& options) {
     if (auto refused = batch.Start({})) {
         return *refused;
     }
-    const RunPlan plan = PlanRun(batch, options.Size);
+    const RunPlan plan = PlanRun(batch, options.Size, options.Strict);
     return batch.Run([&](std::size_t i, InputReport& report) { return TonesInput(plan, i, report); });
 }
 
@@ -417,7 +400,7 @@ int RunConvert(const ConvertOptions& options) {
     if (auto refused = batch.Start(options.OutDir)) {
         return *refused;
     }
-    RunPlan plan = PlanRun(batch, options.Size);
+    RunPlan plan = PlanRun(batch, options.Size, options.Strict);
     for (std::size_t i = 0; i < batch.Size(); ++i) {
         plan.Outputs[i] = options.OutDir.empty() ? NamedOutput(options.Output, options.Format)
                                                  : PlanInFolder(options.OutDir, options.NameTemplate,

@@ -35,8 +35,15 @@ Selects the pixels whose tone lies in [MIN, MAX] and writes the result image.
       --background N  tone of every other pixel (default 0)
       --size LxC      size of raw inputs, L lines by C columns; overrides
                       their descriptor
+      --strict        refuse inputs that only the conversion of import reads,
+                      and raw files whose length is not lines x columns
   -j, --jobs N        inputs processed at once (default: one per processor core)
   -h, --help          show this help
+
+An input of any kind import reads (PNG, TIFF, JPEG, compressed, short-palette
+or 24-bit BMP, ...; - is told apart by its content) is converted to gray by
+import's rules, with one line on stderr naming what it was, and held whole in
+memory; raw and 8-bit bitmap files are read a band of lines at a time.
 
 Numbers are whole signed 32-bit values; tones are written as their low 8 bits
 (300 gives 44, -1 gives 255). A .raw result comes with its five-line descriptor
@@ -56,16 +63,20 @@ output; with several inputs each line there starts with its file ("a.bmp: ").
       --name TEMPLATE the name of each export in DIR, from the fields {stem},
                       {name} and {ext} (see kavel-cli treat --help)
       --size LxC      size of raw inputs, L lines by C columns
+      --strict        refuse what import would convert, and raw files whose
+                      length is not their size (see kavel-cli treat --help)
   -j, --jobs N        inputs processed at once (default: one per processor core)
   -h, --help          show this help
 )";
         case CommandName::Tones:
-            return R"(Usage: kavel-cli tones INPUT... [--size LxC] [--jobs N]
+            return R"(Usage: kavel-cli tones INPUT... [--size LxC] [--strict] [--jobs N]
 
 Prints the number of distinct tones in each image, as a bare number; with
 several inputs each line starts with its file ("a.bmp: 17").
 
       --size LxC      size of raw inputs, L lines by C columns
+      --strict        refuse what import would convert, and raw files whose
+                      length is not their size (see kavel-cli treat --help)
   -j, --jobs N        inputs processed at once (default: one per processor core)
   -h, --help          show this help
 )";
@@ -77,6 +88,8 @@ Rewrites an image as raw or 8-bit bitmap, chosen by the extension of OUTPUT
 (.raw or .bmp). A .raw output comes with its five-line descriptor.
 
       --size LxC      size of raw inputs, L lines by C columns
+      --strict        refuse what import would convert, and raw files whose
+                      length is not their size (see kavel-cli treat --help)
       --format KIND   raw or bmp, for the OUTPUT - (standard output; a raw
                       image goes there without its descriptor) or --out-dir
       --out-dir DIR   one image per input in DIR, created when missing,

@@ -12,11 +12,11 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <streambuf>
 #include <string>
 #include <system_error>
 #include <utility>
 
+#include "importhelper.h"
 #include "kavel/bitmap.h"
 #include "kavel/safefile.h"
 
@@ -26,8 +26,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view kImportAdvice = "`kavel-cli import` converts it";
-
 std::string Lower(std::string_view text) {
     std::string lower(text);
     std::transform(lower.begin(), lower.end(), lower.begin(),
@@ -35,89 +33,12 @@ std::string Lower(std::string_view text) {
     return lower;
 }
 
-std::uint32_t Le32(std::span<const std::uint8_t> bytes, std::size_t at) {
-    return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
-           static_cast<std::uint32_t>(bytes[at + 2]) << 16 | static_cast<std::uint32_t>(bytes[at + 3]) << 24;
-}
-
-bool StartsWith(std::span<const std::uint8_t> head, std::string_view mark, std::size_t at = 0) {
-    return head.size() >= at + mark.size() &&
-           std::equal(mark.begin(), mark.end(), head.subspan(at).begin(),
-                      [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
-}
-
-bool IsBitmapSignature(std::span<const std::uint8_t> head) {
-    return StartsWith(head, "BM");
-}
-
-// A Netpbm header: P1..P7, white space, then a number (or, for P7, a word),
-// with comments allowed between.
-bool IsNetpbm(std::span<const std::uint8_t> head) {
-    if (head.size() < 4 || head[0] != 'P' || head[1] < '1' || head[1] > '7' || std::isspace(head[2]) == 0) {
-        return false;
-    }
-    std::size_t i = 2;
-    while (i < head.size()) {
-        if (std::isspace(head[i]) != 0) {
-            ++i;
-        } else if (head[i] == '#') {
-            while (i < head.size() && head[i] != '\n') {
-                ++i;
-            }
-        } else {
-            break;
-        }
-    }
-    return i < head.size() && (head[1] == '7' ? std::isupper(head[i]) != 0 : std::isdigit(head[i]) != 0);
-}
-
-// Bytes in memory handed to the bitmap reader as a seekable stream.
-class MemoryStreamBuffer : public std::streambuf {
-public:
-    explicit MemoryStreamBuffer(std::string& bytes) {
-        char* begin = bytes.data();
-        setg(begin, begin, begin + bytes.size());
-    }
-
-protected:
-    pos_type seekoff(off_type offset, std::ios_base::seekdir way, std::ios_base::openmode) override {
-        const off_type base = way == std::ios_base::beg   ? 0
-                              : way == std::ios_base::cur ? gptr() - eback()
-                                                          : egptr() - eback();
-        const off_type target = base + offset;
-        if (target < 0 || target > egptr() - eback()) {
-            return pos_type(off_type(-1));
-        }
-        setg(eback(), eback() + target, egptr());
-        return pos_type(target);
-    }
-    pos_type seekpos(pos_type position, std::ios_base::openmode which) override {
-        return seekoff(off_type(position), std::ios_base::beg, which);
-    }
-};
-
-// Reads standard input until its end into into, from its start; gives the
-// count read or the system's reason.
 Expected<std::size_t> ReadStdin(std::span<std::uint8_t> into) {
-    std::size_t got = 0;
-    while (got < into.size()) {
-        const ssize_t n = ::read(STDIN_FILENO, into.data() + got, into.size() - got);
-        if (n == 0) {
-            break;
-        }
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return Error{"cannot read standard input: " + std::generic_category().message(errno)};
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    return got;
+    return ReadFully(STDIN_FILENO, into, "standard input");
 }
 
-// The rest of standard input, kept (to) or only counted.
-Expected<std::uint64_t> DrainStdin(std::string* to) {
+// The rest of standard input, only counted.
+Expected<std::uint64_t> DrainStdin() {
     std::array<std::uint8_t, 1 << 16> buffer{};
     std::uint64_t total = 0;
     for (;;) {
@@ -125,141 +46,129 @@ Expected<std::uint64_t> DrainStdin(std::string* to) {
         if (!got) {
             return got.error();
         }
-        if (*got == 0) {
-            return total;
-        }
         total += *got;
-        if (to != nullptr) {
-            to->append(reinterpret_cast<const char*>(buffer.data()), *got);
-        }
         if (*got < buffer.size()) {
             return total;
         }
     }
 }
 
-std::string ShortFileWarning(const ImageInput& input, std::uint64_t bytes, ImageSize size) {
-    const std::string name = input.Stdin ? std::string("standard input") : input.Name;
-    return "kavel-cli: " + name + ": warning: holds " + std::to_string(bytes) + " bytes, fewer than the " +
-           std::to_string(size.Lines) + " x " + std::to_string(size.Columns) + " = " +
-           std::to_string(static_cast<std::uint64_t>(size.Lines) * static_cast<std::uint64_t>(size.Columns)) +
-           " of its size; the rest reads as 0\n";
+std::string NameOf(const ImageInput& input) {
+    return input.Stdin ? std::string("standard input") : input.Name;
 }
 
-// Why a file whose first bytes are those of a known format is not read as the
-// kind its name gives, or empty when it may be read.
-std::string SignatureRefusal(std::span<const std::uint8_t> head, std::uint64_t fileSize, ImageFormat kind,
-                             bool fromStdin) {
-    if (kind == ImageFormat::Bitmap && IsBitmapSignature(head)) {
-        return {};  // the bitmap reader says the rest
+// A raw input of bytes bytes read with size: a line that names both when
+// they differ, or the refusal with --strict.
+Status CheckRawLength(const ImageInput& input, std::uint64_t bytes, ImageSize size, std::string& warnings) {
+    const std::uint64_t pixels =
+        static_cast<std::uint64_t>(size.Lines) * static_cast<std::uint64_t>(size.Columns);
+    if (bytes == pixels) {
+        return {};
     }
-    const std::string what = KnownFormatOf(head, fileSize);
+    const std::string sizes =
+        std::to_string(size.Lines) + " x " + std::to_string(size.Columns) + " = " + std::to_string(pixels);
+    const std::string held = "holds " + std::to_string(bytes) + " bytes";
+    if (input.Strict) {
+        return Error{held + ", not the " + sizes + " of its size (--strict)"};
+    }
+    warnings += "kavel-cli: " + NameOf(input) + ": warning: " + held +
+                (bytes < pixels ? ", fewer than the " + sizes + " of its size; the rest reads as 0\n"
+                                : ", more than the " + sizes + " of its size; the rest is not read\n");
+    return {};
+}
+
+// Raw bytes with --size, read straight into the image: nothing else is
+// known of them, so their first bytes are asked what they are.
+std::string StdinRawRefusal(std::span<const std::uint8_t> head, std::uint64_t bytes) {
+    const std::string what = KnownFormatOf(head, bytes);
     if (what.empty()) {
         return {};
     }
-    if (what == "a Windows bitmap") {
-        return fromStdin ? "is a Windows bitmap, not raw bytes: leave out --size to read it as one"
-                         : "is a Windows bitmap, not raw bytes: name it .bmp to read it as one";
-    }
-    if (what.find("image") == std::string::npos && what.find("DICOM") == std::string::npos) {
+    if (what.find("image") == std::string::npos && what != "a DICOM file" && what != "a Windows bitmap") {
         return "is " + what + ", not an image";
     }
-    return "is " + what + (kind == ImageFormat::Bitmap ? ", not a Windows bitmap: " : ", not raw bytes: ") +
-           std::string(kImportAdvice);
+    return "is " + what + ", not raw bytes: leave out --size to " +
+           (what == "a Windows bitmap" ? "read it as one" : "convert it");
 }
 
-Expected<ByteMatrix> LoadStdin(const ImageInput& input, std::string& warnings) {
-    if (input.Size) {
-        auto pixels = AllocateByteMatrix(input.Size->Columns, input.Size->Lines);
-        if (!pixels) {
-            return pixels.error();
-        }
-        auto got = ReadStdin(pixels->Bytes());
-        if (!got) {
-            return got.error();
-        }
-        // Bytes past the size are not pixels, but count for a bitmap's length.
-        auto rest = DrainStdin(nullptr);
-        if (!rest) {
-            return rest.error();
-        }
-        const auto head = pixels->Bytes().first(std::min(*got, kSignatureBytes));
-        if (auto refusal = SignatureRefusal(head, *got + *rest, ImageFormat::Raw, true); !refusal.empty()) {
-            return Error{refusal};
-        }
-        if (*got < pixels->PixelCount()) {
-            warnings += ShortFileWarning(input, *got, *input.Size);
-        }
-        return std::move(*pixels);
+Expected<ByteMatrix> LoadSizedStdin(const ImageInput& input, std::string& warnings) {
+    auto pixels = AllocateByteMatrix(input.Size->Columns, input.Size->Lines);
+    if (!pixels) {
+        return pixels.error();
     }
-    std::string bytes;
-    if (auto read = DrainStdin(&bytes); !read) {
-        return read.error();
+    auto got = ReadStdin(pixels->Bytes());
+    if (!got) {
+        return got.error();
     }
-    if (bytes.empty()) {
-        return Error{"is empty: give a bitmap there, or raw bytes with --size LINESxCOLUMNS"};
+    // Bytes past the size are not pixels, but count for the length.
+    auto rest = DrainStdin();
+    if (!rest) {
+        return rest.error();
     }
-    const std::span<const std::uint8_t> all(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                            bytes.size());
-    if (auto refusal = SignatureRefusal(all.first(std::min(all.size(), kSignatureBytes)), all.size(),
-                                        ImageFormat::Bitmap, true);
-        !refusal.empty()) {
+    const auto head = pixels->Bytes().first(std::min(*got, kSignatureBytes));
+    if (const auto refusal = StdinRawRefusal(head, *got + *rest); !refusal.empty()) {
         return Error{refusal};
     }
-    // Decided from the header first, so that a 24-bit image is refused in
-    // the same words as a 24-bit file.
-    if (auto layout = InspectBitmapHeader(all.first(std::min(all.size(), kBitmapInspectBytes)), all.size(),
-                                          BitmapDepths::GrayOnly);
-        !layout) {
-        return layout.error();
+    if (auto checked = CheckRawLength(input, *got + *rest, *input.Size, warnings); !checked) {
+        return checked.error();
     }
-    MemoryStreamBuffer buffer(bytes);
-    std::istream in(&buffer);
-    auto read = ReadBitmapStream(in, all.size());
-    if (!read) {
-        return read.error();
-    }
-    return std::move(read->Rows);
+    return std::move(*pixels);
 }
 
-// The size of a raw input: --size, else its descriptor as found when the run
-// described its inputs.
-Expected<ImageSize> RawSizeOf(const ImageInput& input) {
-    if (input.Size) {
-        return *input.Size;
+// An input only the conversion reads, through kavel-import (fd: standard
+// input held in memory); one line says what it was.
+Expected<ByteMatrix> Convert(const ImageInput& input, const OpenPlan& plan, const HeldInput* held,
+                             std::string& warnings) {
+    if (input.Strict) {
+        return plan.Refusal;
     }
-    if (input.Descriptor) {
-        auto read = ReadDescriptorFile(*input.Descriptor);
-        if (!read) {
-            return Error{"descriptor " + input.Descriptor->string() + ": " + read.error().message};
-        }
-        return read;
+    auto converted = ConvertWithHelper(held != nullptr ? fs::path() : fs::path(input.Name),
+                                       held != nullptr ? held->RewoundFd() : -1);
+    if (!converted) {
+        return converted.error();
     }
-    return Error{"no descriptor " + DescriptorNameFor(input.Name) +
-                 "; give the size with --size LINESxCOLUMNS"};
+    // A bitmap is named as the core knows it; another kind as the conversion found it.
+    const bool bitmap = plan.What.find("bitmap") != std::string::npos;
+    warnings +=
+        "kavel-cli: " + NameOf(input) + ": " + (bitmap ? plan.What : converted->Description) + ", converted" +
+        (converted->ColourConverted ? " to gray as its luminance (0.299 R + 0.587 G + 0.114 B)" : "") + "\n";
+    return std::move(converted->Gray);
 }
 
-Expected<ByteMatrix> LoadRaw(const ImageInput& input, std::string& warnings) {
-    auto size = RawSizeOf(input);
-    if (!size) {
-        return size.error();
+// The plan of an input, in the command line's words where it is refused.
+Expected<OpenPlan> Resolve(const ImageInput& input, OpenPlan plan, std::string& warnings) {
+    const auto noDescriptor = [&] {
+        return Error{"no descriptor " + DescriptorNameFor(input.Name) +
+                     "; give the size with --size LINESxCOLUMNS"};
+    };
+    switch (plan.Kind) {
+        case OpenKind::Refused:
+            if (plan.DescriptorRefused) {
+                return Error{"descriptor " + plan.Descriptor.string() + ": " + plan.Refusal.message};
+            }
+            return plan.Refusal;
+        case OpenKind::RawUnsized:
+            return noDescriptor();
+        case OpenKind::RawDescribed:
+            // One that appeared while the run went on is not what it was started with.
+            if (!input.Descriptor) {
+                return noDescriptor();
+            }
+            [[fallthrough]];
+        case OpenKind::RawSized:
+            if (auto checked = CheckRawLength(input, plan.FileBytes, plan.Size, warnings); !checked) {
+                return checked.error();
+            }
+            return plan;
+        case OpenKind::GrayBitmap:
+        case OpenKind::Convert:
+            break;
     }
-    auto raw = LoadRawImage(input.Name, *size);
-    if (!raw) {
-        return raw.error();
-    }
-    // A short file reads with its missing pixels at 0, as in the desktop
-    // application, so that every result there can be reproduced here; it is
-    // worth a warning since it is usually a truncated copy.
-    if (raw->Short()) {
-        warnings += ShortFileWarning(input, raw->FileBytes, *size);
-    }
-    return std::move(raw->Pixels);
+    return plan;
 }
 
-// The checks before a named input is read: what it is, and what its first
-// bytes say it is. The name is already on the line, so the common cases are
-// said briefly.
+// The checks before a named input is planned, in the command line's short
+// words: the name is already on the line.
 Status CheckFileInput(const ImageInput& input) {
     const fs::path file = input.Name;
     struct stat info {};
@@ -272,16 +181,42 @@ Status CheckFileInput(const ImageInput& input) {
     if (const std::string kind = SpecialFileKind(file); !kind.empty()) {
         return Error{"is " + kind + ", not a regular file"};
     }
-    std::array<std::uint8_t, kSignatureBytes> head{};
-    std::ifstream in(file, std::ios::binary);
-    in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
-    const auto got = static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0));
-    const std::string refusal = SignatureRefusal(std::span(head).first(got),
-                                                 static_cast<std::uint64_t>(info.st_size), input.Kind, false);
-    if (!refusal.empty()) {
-        return Error{refusal};
-    }
     return {};
+}
+
+Expected<OpenPlan> PlanNamed(const ImageInput& input, std::string& warnings) {
+    if (auto checked = CheckFileInput(input); !checked) {
+        return checked.error();
+    }
+    return Resolve(input, PlanOpen(input.Name, OpenAs::ByName, input.Size), warnings);
+}
+
+// Standard input without --size, held whole: a bitmap, or whatever the
+// conversion reads.
+Expected<ByteMatrix> LoadStdin(const ImageInput& input, std::string& warnings) {
+    if (input.Size) {
+        return LoadSizedStdin(input, warnings);
+    }
+    auto held = HeldInput::FromStdin();
+    if (!held) {
+        return held.error();
+    }
+    if (held->Bytes() == 0) {
+        return Error{"is empty: give an image there, or raw bytes with --size LINESxCOLUMNS"};
+    }
+    auto plan = Resolve(input, PlanOpen(held->Path(), OpenAs::Content), warnings);
+    if (!plan) {
+        return plan.error();
+    }
+    if (plan->Kind == OpenKind::Convert) {
+        auto converted = Convert(input, *plan, &*held, warnings);
+        if (!converted && plan->What.empty() && !input.Strict) {
+            // Bytes of no known kind may well be raw pixels.
+            return Error{converted.error().message + "; raw bytes need --size LINESxCOLUMNS"};
+        }
+        return converted;
+    }
+    return LoadPlannedImage(*plan);
 }
 
 }  // namespace
@@ -290,10 +225,11 @@ ImageFormat InputFormatOf(const fs::path& file) {
     return FormatOfName(file.native()) == ImageFormat::Bitmap ? ImageFormat::Bitmap : ImageFormat::Raw;
 }
 
-ImageInput DescribeInput(const std::string& name, const std::optional<ImageSize>& size) {
+ImageInput DescribeInput(const std::string& name, const std::optional<ImageSize>& size, bool strict) {
     ImageInput input;
     input.Name = name;
     input.Size = size;
+    input.Strict = strict;
     if (name == kStandardStream) {
         input.Stdin = true;
         input.Kind = size ? ImageFormat::Raw : ImageFormat::Bitmap;
@@ -323,32 +259,40 @@ Expected<ByteMatrix> LoadImage(const ImageInput& input, std::string& warnings) {
     if (input.Stdin) {
         return LoadStdin(input, warnings);
     }
-    if (auto checked = CheckFileInput(input); !checked) {
-        return checked.error();
+    auto plan = PlanNamed(input, warnings);
+    if (!plan) {
+        return plan.error();
     }
-    if (input.Kind == ImageFormat::Raw) {
-        return LoadRaw(input, warnings);
+    if (plan->Kind == OpenKind::Convert) {
+        return Convert(input, *plan, nullptr, warnings);
     }
-    return LoadGrayBitmap(input.Name);
+    return LoadPlannedImage(*plan);
 }
 
-Expected<LineSource> OpenImageLines(const ImageInput& input, std::string& warnings) {
-    assert(!input.Stdin);
-    if (auto checked = CheckFileInput(input); !checked) {
-        return checked.error();
+Expected<OpenedInput> OpenInput(const ImageInput& input, std::string& warnings) {
+    if (input.Stdin) {
+        auto whole = LoadStdin(input, warnings);
+        if (!whole) {
+            return whole.error();
+        }
+        return OpenedInput{std::nullopt, std::move(*whole)};
     }
-    if (input.Kind == ImageFormat::Bitmap) {
-        return LineSource::OpenBitmap(input.Name);
+    auto plan = PlanNamed(input, warnings);
+    if (!plan) {
+        return plan.error();
     }
-    auto size = RawSizeOf(input);
-    if (!size) {
-        return size.error();
+    if (plan->Kind == OpenKind::Convert) {
+        auto whole = Convert(input, *plan, nullptr, warnings);
+        if (!whole) {
+            return whole.error();
+        }
+        return OpenedInput{std::nullopt, std::move(*whole)};
     }
-    auto source = LineSource::OpenRaw(input.Name, *size);
-    if (source && source->Short()) {
-        warnings += ShortFileWarning(input, source->FileBytes(), *size);
+    auto lines = OpenPlannedLines(*plan);
+    if (!lines) {
+        return lines.error();
     }
-    return source;
+    return OpenedInput{std::move(*lines), {}};
 }
 
 std::vector<fs::path> FilesWrittenFor(const fs::path& file, ImageFormat format) {
@@ -419,75 +363,6 @@ Status WriteLinesToStdout(LineProducer& lines, ImageFormat format) {
     }
     if (!std::cout.flush()) {
         return Error{"cannot write the result to standard output"};
-    }
-    return {};
-}
-
-std::string KnownFormatOf(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
-    struct Mark {
-        std::string_view Bytes;
-        std::size_t At;
-        std::string_view What;
-    };
-    // Marks long enough that raw gray bytes do not start with them by chance.
-    static constexpr std::array kMarks{
-        Mark{"\x89PNG\r\n\x1A\n", 0, "a PNG image"},
-        Mark{"GIF87a", 0, "a GIF image"},
-        Mark{"GIF89a", 0, "a GIF image"},
-        Mark{"WEBP", 8, "a WebP image"},
-        Mark{std::string_view("\0\0\0\x0CjP  \r\n\x87\n", 12), 0, "a JPEG 2000 image"},
-        Mark{std::string_view("\0\0\0\x0CJXL \r\n\x87\n", 12), 0, "a JPEG XL image"},
-        Mark{"qoif", 0, "a QOI image"},
-        Mark{"8BPS", 0, "a Photoshop image"},
-        Mark{"v/1\x01", 0, "an OpenEXR image"},
-        Mark{"SIMPLE  =", 0, "a FITS image"},
-        Mark{"DICM", 128, "a DICOM file"},
-        Mark{"%PDF-", 0, "a PDF document"},
-        Mark{"PK\x03\x04", 0, "a ZIP archive"},
-        Mark{"\x1F\x8B\x08", 0, "a gzip archive"},
-    };
-    for (const Mark& mark : kMarks) {
-        if (StartsWith(head, mark.Bytes, mark.At)) {
-            if (mark.At == 8 && !StartsWith(head, "RIFF")) {
-                continue;
-            }
-            return std::string(mark.What);
-        }
-    }
-    if (StartsWith(head, "ftyp", 4) && head.size() >= 12) {
-        const std::string brand(head.begin() + 8, head.begin() + 12);
-        if (brand == "avif" || brand == "avis") {
-            return "an AVIF image";
-        }
-        if (brand == "heic" || brand == "heix" || brand == "mif1" || brand == "msf1") {
-            return "a HEIF image";
-        }
-    }
-    // JPEG: the start-of-image marker and the first marker of a segment.
-    if (head.size() >= 4 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF && head[3] >= 0xC0 &&
-        head[3] != 0xFF) {
-        return "a JPEG image";
-    }
-    // TIFF: the byte order, 42, and a first directory inside the file.
-    if (head.size() >= 8 && (StartsWith(head, "II*") || StartsWith(head, std::string_view("MM\0*", 4)))) {
-        const bool little = head[0] == 'I';
-        if ((little ? head[3] : head[2]) == 0) {
-            const std::uint32_t offset =
-                little
-                    ? Le32(head, 4)
-                    : (static_cast<std::uint32_t>(head[4]) << 24 | static_cast<std::uint32_t>(head[5]) << 16 |
-                       static_cast<std::uint32_t>(head[6]) << 8 | static_cast<std::uint32_t>(head[7]));
-            if (offset >= 8 && offset < fileSize) {
-                return "a TIFF image";
-            }
-        }
-    }
-    if (IsNetpbm(head)) {
-        return "a Netpbm (PBM/PGM/PPM/PAM) image";
-    }
-    // A bitmap that says its own length and has its reserved fields clear.
-    if (head.size() >= 14 && IsBitmapSignature(head) && Le32(head, 2) == fileSize && Le32(head, 6) == 0) {
-        return "a Windows bitmap";
     }
     return {};
 }

@@ -17,6 +17,7 @@
 #include "kavel/expected.h"
 #include "kavel/guitools.h"
 #include "kavel/imagefile.h"
+#include "kavel/openplan.h"
 #include "kavel/rawimage.h"
 #include "kavel/stream.h"
 
@@ -29,21 +30,32 @@ ImageFormat InputFormatOf(const std::filesystem::path& file);
 struct ImageInput {
     std::string Name;  // as given; "-" for standard input
     bool Stdin = false;
-    ImageFormat Kind = ImageFormat::Raw;              // standard input: raw with a size, else bitmap
+    ImageFormat Kind = ImageFormat::Raw;              // by name: .bmp a bitmap, else raw
     std::optional<ImageSize> Size;                    // --size
     std::optional<std::filesystem::path> Descriptor;  // raw file without --size, when one exists
+    bool Strict = false;  // --strict: refuse what only the conversion reads, and mismatched raw sizes
 };
-ImageInput DescribeInput(const std::string& name, const std::optional<ImageSize>& size);
+ImageInput DescribeInput(const std::string& name, const std::optional<ImageSize>& size, bool strict = false);
 
 // The files reading the input opens: the image and its descriptor.
 std::vector<std::filesystem::path> FilesReadFor(const ImageInput& input);
 
-// warnings receives whole lines ("kavel-cli: FILE: warning: ...\n").
+// Every input goes through the core's plan of an open (kavel/openplan.h).
+// Raw and 8-bit bitmap files are read as they are; standard input is told
+// apart by its content; what only the conversion reads (a PNG, a compressed
+// or short-palette bitmap, ...) is converted by kavel-import, with one line
+// in warnings saying what it was. warnings receives whole lines
+// ("kavel-cli: FILE: warning: ...\n").
 Expected<ByteMatrix> LoadImage(const ImageInput& input, std::string& warnings);
 
-// A named input (not standard input) read a band of lines at a time, with
-// the same checks, words and warning as LoadImage.
-Expected<LineSource> OpenImageLines(const ImageInput& input, std::string& warnings);
+// An input for the commands that stream: raw and uncompressed 8-bit bitmap
+// files a band of lines at a time; standard input and converted inputs are
+// held whole.
+struct OpenedInput {
+    std::optional<LineSource> Lines;
+    ByteMatrix Whole;  // when there are no Lines
+};
+Expected<OpenedInput> OpenInput(const ImageInput& input, std::string& warnings);
 
 // A raw result is followed by its five-line descriptor (out.raw: out.txt).
 // Each file is replaced only once it is written whole.
@@ -58,11 +70,8 @@ Status WriteLinesToStdout(LineProducer& lines, ImageFormat format);
 // The files SaveImage writes for file in that format.
 std::vector<std::filesystem::path> FilesWrittenFor(const std::filesystem::path& file, ImageFormat format);
 
-// What the first bytes of a file say it is when that is a known format KAVEL
-// does not read as it is ("a PNG image"), or empty. fileSize is the whole
-// length, used to confirm the weaker signatures.
-std::string KnownFormatOf(std::span<const std::uint8_t> head, std::uint64_t fileSize);
-inline constexpr std::size_t kSignatureBytes = 136;  // DICOM's mark sits at 128
+using kavel::KnownFormatOf;
+using kavel::kSignatureBytes;
 
 // For an input that is the descriptor of a raw image beside it (scene.txt
 // next to scene.raw), the name of that image, in the folder as given.

@@ -3,6 +3,7 @@
 // so it parses and reports exactly as kavel-cli does.
 #include <exception>
 #include <iostream>
+#include <span>
 #include <string_view>
 #include <variant>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "args.h"
 #include "commands.h"
 #include "import.h"
+#include "importhelper.h"
 #include "kavel/safefile.h"
 
 int main(int argc, char** argv) {
@@ -17,6 +19,9 @@ int main(int argc, char** argv) {
     kavel::SurviveFileSizeLimit();
     try {
         const std::vector<std::string_view> args(argv + 1, argv + argc);
+        if (!args.empty() && args[0] == kConvertToPipeWord) {
+            return SendConvertedImage(std::span(args).subspan(1));
+        }
         const ParsedCommandLine parsed = ParseCommandLine(args);
         if (const auto* options = std::get_if<ImportOptions>(&parsed)) {
             return RunImport(*options);

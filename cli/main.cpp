@@ -1,16 +1,9 @@
 // kavel-cli: the thresholding core from a shell, for batch work and scripts.
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <exception>
-#include <filesystem>
 #include <iostream>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <type_traits>
 #include <variant>
 #include <vector>
@@ -18,57 +11,12 @@
 #include "analysis.h"
 #include "args.h"
 #include "commands.h"
+#include "importhelper.h"
 #include "kavel/safefile.h"
 
 namespace {
 
 using namespace kavel::cli;
-namespace fs = std::filesystem;
-
-// import decodes with Qt's image readers in a program of its own, so that no
-// other command carries Qt's libraries and start-up: kavel-import, next to
-// this program in a build, in ../libexec/kavel where it is installed.
-std::vector<fs::path> ImportHelperFolders(const fs::path& self) {
-    const fs::path folder = self.parent_path();
-    return {folder, (folder / ".." / "libexec" / "kavel").lexically_normal()};
-}
-
-// Replaces this process with the helper, given the same words, so that its
-// messages, exit status and standard streams are those of this run.
-int RunImportHelper(std::span<const std::string_view> args) {
-    std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    if (ec) {
-        std::cerr << "kavel-cli: import: cannot find its helper kavel-import: /proc/self/exe: "
-                  << ec.message() << '\n';
-        return kExitFailure;
-    }
-    const auto folders = ImportHelperFolders(self);
-    std::optional<fs::path> helper;
-    for (const auto& folder : folders) {
-        if (::access((folder / "kavel-import").c_str(), X_OK) == 0) {
-            helper = folder / "kavel-import";
-            break;
-        }
-    }
-    if (!helper) {
-        std::cerr << "kavel-cli: import needs its helper kavel-import, which is in neither "
-                  << folders[0].string() << " nor " << folders[1].string() << '\n';
-        return kExitFailure;
-    }
-    std::vector<std::string> words{"kavel-import"};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-    std::cout.flush();
-    ::execv(helper->c_str(), argv.data());
-    const int error = errno;
-    std::cerr << "kavel-cli: import: cannot run " << helper->string() << ": " << std::strerror(error) << '\n';
-    return kExitFailure;
-}
 
 int ReportUsageError(const UsageError& error) {
     std::cerr << "kavel-cli: " << error.Message << '\n';

@@ -12,6 +12,7 @@ namespace kavel::cli {
 namespace {
 
 constexpr std::array<std::string_view, 5> kValued{"--min", "--max", "--format", "--connectivity", "--size"};
+constexpr std::array<std::string_view, 1> kFlags{"--strict"};
 
 std::optional<std::string> NumberInto(std::string_view option, std::string_view value, std::int32_t& field) {
     const auto number = ParseInt32(value);
@@ -31,31 +32,25 @@ Cell OptionalNumber(const std::optional<int>& value) {
     return value ? NumberCell(*value) : Cell{};
 }
 
-// A named file is read a band of lines at a time, so memory does not grow
-// with the image; standard input cannot be read twice or sought, so it is
-// read whole.
+// A raw or bitmap file is read a band of lines at a time, so memory does not
+// grow with the image; standard input and converted inputs are held whole.
 Expected<Measurements> MeasureInput(const ImageInput& input, const MeasureOptions& options) {
     std::string warnings;
-    if (input.Stdin) {
-        const auto image = LoadImage(input, warnings);
-        std::cerr << warnings;
-        if (!image) {
-            return image.error();
-        }
-        return MeasureSelection(*image, options.Min, options.Max, options.Regions);
-    }
-    auto source = OpenImageLines(input, warnings);
+    auto opened = OpenInput(input, warnings);
     std::cerr << warnings;
-    if (!source) {
-        return source.error();
+    if (!opened) {
+        return opened.error();
     }
-    return StreamMeasureSelection(*source, options.Min, options.Max, options.Regions);
+    if (!opened->Lines) {
+        return MeasureSelection(opened->Whole, options.Min, options.Max, options.Regions);
+    }
+    return StreamMeasureSelection(*opened->Lines, options.Min, options.Max, options.Regions);
 }
 
 }  // namespace
 
 std::variant<MeasureOptions, std::string> ParseMeasure(std::span<const std::string_view> args) {
-    auto split = SplitAnalysisWords(args, kValued, {});
+    auto split = SplitAnalysisWords(args, kValued, kFlags);
     if (auto* problem = std::get_if<std::string>(&split)) {
         return *problem;
     }
@@ -75,6 +70,8 @@ std::variant<MeasureOptions, std::string> ParseMeasure(std::span<const std::stri
             } else {
                 problem = "--connectivity: '" + std::string(value) + "' is not 4 or 8";
             }
+        } else if (name == "--strict") {
+            options.Strict = true;
         } else {
             problem = ApplySharedOption(option, options.Format, options.Size);
         }
@@ -98,7 +95,7 @@ int RunMeasure(const MeasureOptions& options) {
                 {}};
     std::size_t failures = 0;
     for (const std::string& input : options.Inputs) {
-        const auto measured = MeasureInput(DescribeInput(input, options.Size), options);
+        const auto measured = MeasureInput(DescribeInput(input, options.Size, options.Strict), options);
         if (!measured) {
             ReportInputFailure(input, measured.error().message);
             ++failures;
@@ -137,6 +134,8 @@ Measures the item that the interval [MIN, MAX] selects, one row per input:
                       this pairs with the 4-neighbour border, which is a
                       connected curve in 8-connectivity. 4: side contact only
       --size LxC      size of raw inputs, L lines by C columns
+      --strict        refuse what import would convert, and raw files whose
+                      length is not their size (see kavel-cli treat --help)
   -h, --help          show this help
 )";
 }

@@ -22,6 +22,7 @@ struct MeasureOptions {
     TableFormat Format = TableFormat::Text;
     Connectivity Regions = Connectivity::Eight;
     std::optional<ImageSize> Size;
+    bool Strict = false;  // --strict: refuse what only the conversion reads
 };
 
 // The words after "measure", or the usage problem.

@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::array<std::string_view, 4> kValued{"--method", "--format", "--out-dir", "--size"};
-constexpr std::array<std::string_view, 1> kFlags{"--try-all"};
+constexpr std::array<std::string_view, 2> kFlags{"--try-all", "--strict"};
 
 std::string MethodList() {
     std::string names;
@@ -38,9 +38,9 @@ TreatmentParameters TryAllParameters(int t) {
     return TreatmentParameters{TreatmentKind::WholeItem, t + 1, 255, 255, 0, 0};
 }
 
-// One input's histogram, and the whole image only when it comes from
-// standard input (which cannot be read twice): a named file is streamed, so
-// memory does not grow with the image.
+// One input's histogram, and the whole image only when the input cannot be
+// read twice (standard input, or what the conversion reads): a raw or 8-bit
+// bitmap file is streamed, so memory does not grow with the image.
 struct Counted {
     Histogram Counts{};
     std::optional<ByteMatrix> Whole;
@@ -48,23 +48,18 @@ struct Counted {
 
 Expected<Counted> CountInput(const ImageInput& input) {
     std::string warnings;
+    auto opened = OpenInput(input, warnings);
+    std::cerr << warnings;
+    if (!opened) {
+        return opened.error();
+    }
     Counted counted;
-    if (input.Stdin) {
-        auto image = LoadImage(input, warnings);
-        std::cerr << warnings;
-        if (!image) {
-            return image.error();
-        }
-        counted.Counts = ComputeHistogram(*image);
-        counted.Whole = std::move(*image);
+    if (!opened->Lines) {
+        counted.Counts = ComputeHistogram(opened->Whole);
+        counted.Whole = std::move(opened->Whole);
         return counted;
     }
-    auto source = OpenImageLines(input, warnings);
-    std::cerr << warnings;
-    if (!source) {
-        return source.error();
-    }
-    auto counts = StreamHistogram(*source);
+    auto counts = StreamHistogram(*opened->Lines);
     if (!counts) {
         return counts.error();
     }
@@ -86,11 +81,14 @@ Status WriteTryAll(const ImageInput& input, const Counted& counted, int t, const
     // One more streamed pass over the file per method; its warnings were
     // said when the histogram was counted.
     std::string warnings;
-    auto source = OpenImageLines(input, warnings);
-    if (!source) {
-        return source.error();
+    auto opened = OpenInput(input, warnings);
+    if (!opened) {
+        return opened.error();
     }
-    TreatedLines treated(*source, TryAllParameters(t));
+    if (!opened->Lines) {
+        return Error{"the input " + input.Name + " could not be read again"};
+    }
+    TreatedLines treated(*opened->Lines, TryAllParameters(t));
     return SaveImageLines(output, treated, ImageFormat::Bitmap);
 }
 
@@ -133,6 +131,8 @@ std::variant<SuggestOptions, std::string> ParseSuggest(std::span<const std::stri
             options.OutDir = value;
         } else if (name == "--try-all") {
             options.TryAll = true;
+        } else if (name == "--strict") {
+            options.Strict = true;
         } else if (auto problem = ApplySharedOption(option, options.Format, options.Size)) {
             return *problem;
         }
@@ -163,7 +163,7 @@ int RunSuggest(const SuggestOptions& options) {
     std::vector<fs::path> written;
     std::size_t failures = 0;
     for (const std::string& input : options.Inputs) {
-        const ImageInput described = DescribeInput(input, options.Size);
+        const ImageInput described = DescribeInput(input, options.Size, options.Strict);
         const auto counted = CountInput(described);
         if (!counted) {
             ReportInputFailure(input, counted.error().message);
@@ -237,6 +237,8 @@ treat --min/--max (or the treatment dialog's Min and Max).
       --try-all       with --out-dir DIR: write each method's whole-item result,
                       the light item in 255 on 0, as DIR/NAME-METHOD.bmp
       --size LxC      size of raw inputs, L lines by C columns
+      --strict        refuse what import would convert, and raw files whose
+                      length is not their size (see kavel-cli treat --help)
   -h, --help          show this help
 
 A method that finds no threshold (an image of one tone, a histogram that

@@ -25,6 +25,7 @@ struct SuggestOptions {
     bool TryAll = false;  // write each method's whole-item result into OutDir
     std::string OutDir;
     std::optional<ImageSize> Size;
+    bool Strict = false;  // --strict: refuse what only the conversion reads
 };
 
 // The words after "suggest", or the usage problem.

@@ -21,6 +21,7 @@
 #include <sstream>
 #include <string>
 
+#include "fuzz_scratch.h"
 #include "kavel/bitmap.h"
 #include "kavel/imagefile.h"
 #include "kavel/statistics.h"
@@ -35,25 +36,7 @@ namespace fs = std::filesystem;
 constexpr std::uint64_t kMaxCheckedPixels = std::uint64_t{1} << 20;
 
 const fs::path& Folder() {
-    // Never destroyed, so the exit handler below can still use it.
-    static const fs::path* const folder = [] {
-        // tmpfs where there is one: the saves sync, which costs nothing there.
-        std::string pattern =
-            (fs::exists("/dev/shm") ? std::string("/dev/shm") : fs::temp_directory_path().string()) +
-            "/kavel-fuzz-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        return new fs::path(pattern);
-    }();
-    static const bool cleaned = [] {
-        return std::atexit([] {
-                   std::error_code ignored;
-                   fs::remove_all(*folder, ignored);
-               }) == 0;
-    }();
-    (void)cleaned;
-    return *folder;
+    return kavel::fuzz::ScratchFolder();
 }
 
 void Save(const fs::path& path, const std::uint8_t* data, std::size_t size) {

@@ -10,7 +10,7 @@ PACKAGES=(
   clang libclang-rt-14-dev clang-tidy clang-format
   xvfb xauth xdotool x11-utils imagemagick openbox
   fonts-wine qt6-image-formats-plugins
-  python3 python3-pil python3-numpy python3-scipy python3-skimage
+  python3 python3-pil python3-numpy python3-scipy python3-skimage python3-opencv
   dpkg-dev file lintian help2man desktop-file-utils bash-completion
 )
 

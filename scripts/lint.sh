@@ -17,10 +17,10 @@ commands="$(mktemp -d)"
 trap 'rm -rf "$commands"' EXIT
 sed 's/ -fvect-cost-model=[a-z]*//g' "$build_dir/compile_commands.json" >"$commands/compile_commands.json"
 
-# Production code: the core, both programs and the tools that the build
+# Production code: the core, the conversion, both programs and the tools that the build
 # folder compiles. The tests are left out: Google Test's macros are most of
 # what the checks would report there.
-mapfile -t units < <(git ls-files 'core/*.cpp' 'app/*.cpp' 'cli/*.cpp' 'tools/*.cpp' |
+mapfile -t units < <(git ls-files 'core/*.cpp' 'convert/*.cpp' 'app/*.cpp' 'cli/*.cpp' 'tools/*.cpp' |
   while read -r f; do grep -q "\"file\": \"$PWD/$f\"" "$commands/compile_commands.json" && echo "$f"; done)
 echo "lint: clang-tidy, ${#units[@]} translation units"
 run-clang-tidy -quiet -p "$commands" -j "$(nproc)" "${units[@]/#/$PWD/}" >"$commands/tidy.log" 2>&1 || {

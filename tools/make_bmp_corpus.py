@@ -5,7 +5,8 @@
 
 Every header kind (12, 16, 40, 52, 56, 64, 108 and 124 bytes), palettes of 2 to
 300 entries, gray (identity and not) and colour palettes, 1, 4, 8, 16, 24 and
-32 bits, RLE4 and RLE8, top-down rows, gaps before the pixels, and broken files.
+32 bits, RLE4 and RLE8, top-down rows, gaps before the pixels, the files
+ImageMagick and Pillow write for gray images, and broken files.
 Nothing here goes through KAVEL's own code: the files are packed with struct.
 
 OUTPUT_FOLDER/manifest.json lists, for each file, what it is and what the
@@ -115,6 +116,20 @@ def rle8(rows_in_file_order):
                 out += bytes((1, row[x]))
                 x += 1
         out += b"\0\1" if n == len(rows_in_file_order) - 1 else b"\0\0"
+    return bytes(out)
+
+
+def rle8_with_skips(rows_top_first):
+    """RLE8 as some writers leave it: the bottom two lines skipped by a delta,
+    and every other row ended after its first four pixels. What is skipped
+    reads as palette entry 0."""
+    out = bytearray(b"\0\2\0\2")  # delta: 0 right, 2 up
+    file_rows = rows_top_first[::-1]
+    for n, row in enumerate(file_rows[2:]):
+        cut = row[:4] if n % 2 else row
+        for v in cut:
+            out += bytes((1, v))
+        out += b"\0\1" if n == len(file_rows) - 3 else b"\0\0"
     return bytes(out)
 
 
@@ -345,6 +360,27 @@ def corpus():
     opens("h40_8bit_4x3.bmp", bmp(40, 8, gray_identity(), index_image(256, 4, 3)),
           "8-bit, 4 x 3 (rows need no padding)", "gray")
 
+    # As other programs write gray images. ImageMagick (Debian 12): `convert
+    # x.png -type Grayscale out.bmp` gives RLE8 behind a 108-byte header with
+    # all 256 gray entries declared (BMP3: a 40-byte header); from a 16-bit or
+    # a colour file, 24-bit rows of equal channels behind a 124-byte header.
+    # Pillow: a P image of n tones gives an n-entry palette.
+    photo = [[(x * 5 + y * 17) % 256 if x > 3 else 200 for x in range(WIDTH)] for y in range(HEIGHT)]
+    refused("im_rle8_gray_v4.bmp", bmp(108, 8, gray_identity(), photo, compression=1, colours_used=256),
+            "ImageMagick gray: RLE8, 108-byte header, 256 gray entries declared", ["RLE8", IMPORT_HINT])
+    refused("im_rle8_gray_bmp3.bmp", bmp(40, 8, gray_identity(), photo, compression=1, colours_used=256),
+            "ImageMagick BMP3: gray RLE8, 40-byte header", ["RLE8", IMPORT_HINT])
+    refused("im_24bit_gray_v5.bmp", bmp(124, 24, rows=[[(v, v, v) for v in row] for row in photo]),
+            "ImageMagick from a 16-bit or colour file: 24-bit gray, 124-byte header", ["24-bit", IMPORT_HINT])
+    refused("im_rle8_gray_skips.bmp",
+            bmp(40, 8, gray_identity(), photo, compression=1, colours_used=256, pixel_data=rle8_with_skips(photo)),
+            "RLE8 whose rows end early and whose first lines are skipped by a delta", ["RLE8", IMPORT_HINT])
+    for n in (3, 10):
+        refused(f"pil_8bit_gray{n}.bmp", bmp(40, 8, gray_tones(n), index_image(n)),
+                f"Pillow: a {n}-tone P image, {n}-entry palette", ["8-bit", f"{n}-colour", IMPORT_HINT])
+    refused("pil_8bit_colour7.bmp", bmp(40, 8, colour(7), index_image(7)),
+            "Pillow: a 7-colour P image, 7-entry colour palette", ["8-bit", "7-colour", IMPORT_HINT])
+
     # Broken files.
     good = bmp(40, 8, gray_identity(), gray8)
     refused("broken_signature.bmp", b"XM" + good[2:], "8-bit file without the BM signature", ["BMP"])
@@ -397,6 +433,8 @@ IMPORT_OVERRIDES = {
     "h40_16bit_555.bmp": {"channel_bits": [5, 5, 5]},
     "h40_16bit_565_bitfields.bmp": {"channel_bits": [5, 6, 5]},
     "h56_16bit_565_bitfields.bmp": {"channel_bits": [5, 6, 5]},
+    # Pillow 9.4 misreads RLE8 deltas and early row ends; OpenCV decides.
+    "im_rle8_gray_skips.bmp": {"reference": "opencv"},
     "broken_offset_in_header.bmp": {"import": "refuse",
                                     "import_why": "Pillow decodes header and palette bytes as pixels"},
 }

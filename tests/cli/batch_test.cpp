@@ -197,16 +197,16 @@ TEST_F(CliTest, StandardInputAndOutputAreTheDash) {
     EXPECT_EQ(Run({"convert", P("a.raw"), "-", "--format", "bmp"}).Out, bitmapText);
     EXPECT_EQ(Entries(), (std::vector<std::string>{"a.raw", "a.txt"}));
 
-    // Standard input is refused in the words a file would be.
+    // With --strict, standard input is refused in the words a file would be.
     const Bytes colour = BitmapBytes(image, 24);
-    const RunResult refused = Run({"tones", "-"}, fed(std::string(colour.begin(), colour.end())));
+    const RunResult refused = Run({"tones", "-", "--strict"}, fed(std::string(colour.begin(), colour.end())));
     EXPECT_EQ(refused.ExitCode, 1);
     EXPECT_EQ(refused.Err,
               "kavel-cli: standard input: 24-bit colour bitmap: KAVEL reads 8-bit gray bitmaps; "
               "`kavel-cli import` converts it\n");
     EXPECT_EQ(
         Run({"tones", "-"}, fed("")).Err,
-        "kavel-cli: standard input: is empty: give a bitmap there, or raw bytes with --size LINESxCOLUMNS\n");
+        "kavel-cli: standard input: is empty: give an image there, or raw bytes with --size LINESxCOLUMNS\n");
     const RunResult sized = Run({"tones", "-", "--size", "7x5"}, fed(bitmapText));
     EXPECT_EQ(sized.ExitCode, 1);
     EXPECT_NE(sized.Err.find("leave out --size"), std::string::npos) << sized.Err;
@@ -231,7 +231,8 @@ TEST_F(CliTest, InputsAreRecognisedByTheirContent) {
     EXPECT_TRUE(fs::exists(Path("o/pixels.raw")));
     EXPECT_EQ(FolderContents(Path("o")).size(), 4u);
 
-    // Other formats are refused by their signature, even with --size.
+    // Other formats are known by their signature, even with --size: for the
+    // conversion, or with --strict refused.
     Bytes bitmap = BitmapBytes(RandomImage(2, 2, 91));
     const struct {
         const char* Name;
@@ -257,9 +258,15 @@ TEST_F(CliTest, InputsAreRecognisedByTheirContent) {
             bytes = file.Start;  // its length is part of its signature
         }
         WriteText(Path(file.Name), bytes);
-        const RunResult refused = Run({"tones", P(file.Name), "--size", "4x8"});
+        const RunResult refused = Run({"tones", P(file.Name), "--size", "4x8", "--strict"});
         EXPECT_EQ(refused.ExitCode, 1);
         EXPECT_TRUE(refused.Err.starts_with("kavel-cli: " + P(file.Name) + ": " + file.Said)) << refused.Err;
+        // These are only signatures: the conversion finds no image behind them.
+        const RunResult tried = Run({"tones", P(file.Name), "--size", "4x8"});
+        EXPECT_EQ(tried.ExitCode, 1);
+        const bool image = std::string(file.Said).find("not an image") == std::string::npos &&
+                           std::string(file.Name) != "b.raw";
+        EXPECT_EQ(tried.Err.find("cannot be decoded") != std::string::npos, image) << tried.Err;
     }
     // Bytes that only start like one are raw pixels.
     WriteText(Path("plain.raw"), std::string("II*\x07\x08\0\0\0", 8) + std::string(24, '\x20'));

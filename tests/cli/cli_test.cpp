@@ -81,9 +81,9 @@ TEST_F(CliTest, BitmapInAndOutIsTheEightBitGrayLayout) {
     EXPECT_EQ(Bytes(bytes.begin(), bytes.end()), expected.Pixels);
 }
 
-TEST_F(CliTest, TwentyFourBitBitmapIsRefusedLikeTheApplicationDoes) {
+TEST_F(CliTest, TwentyFourBitBitmapIsRefusedWithStrictLikeTheApplicationDoes) {
     WriteBytes(Path("colour.bmp"), BitmapBytes(RandomImage(4, 3, 3), 24));
-    const RunResult run = Run({"treat", P("colour.bmp"), "-o", P("out.bmp"), "--type", "whole"});
+    const RunResult run = Run({"treat", P("colour.bmp"), "-o", P("out.bmp"), "--type", "whole", "--strict"});
     EXPECT_EQ(run.ExitCode, 1);
     EXPECT_EQ(run.Err,
               "kavel-cli: " + P("colour.bmp") +

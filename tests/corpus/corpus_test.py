@@ -6,8 +6,11 @@ documented rules; never from KAVEL's own readers.
 
     corpus_test.py --cli KAVEL_CLI --generator make_bmp_corpus.py --work DIR --route ROUTE
 
-ROUTE desktop: `kavel-cli convert FILE.bmp out.raw`, which reads what the
-  desktop application reads; what must open is written in the corpus manifest.
+ROUTE desktop: `kavel-cli convert FILE.bmp out.raw --strict`, which reads what
+  the desktop application reads; what must open is written in the manifest.
+ROUTE converted: `kavel-cli convert FILE out.raw` and `kavel-cli convert -
+  out.raw` for every file: desktop's pixels where it opens, import's where only
+  import does (OpenCV as the second opinion on run-length files).
 ROUTE import: `kavel-cli import FILE.bmp -o out.raw`, which must open whatever
   Pillow decodes (or the file's twin decodes, for headers Pillow does not read).
 ROUTE commands: import as a command (names, protected inputs, FIFOs, sizes
@@ -106,9 +109,20 @@ class Runner:
         done = subprocess.run([self.cli] + words, capture_output=True, text=True, timeout=60)
         return done.returncode, done.stderr.strip()
 
-    def desktop(self, path, output):
+    def desktop(self, path, output, strict=True):
+        """The desktop's own reader: kavel-cli convert --strict. Without
+        --strict, what the desktop refuses but import reads is converted."""
         words = ["convert", path, "-o", output] if self.convert_takes_o else ["convert", path, output]
-        return self.run(words, output)
+        return self.run(words + (["--strict"] if strict else []), output)
+
+    def piped(self, path, output):
+        """The file on standard input, told apart by its content."""
+        for stale in (output, os.path.splitext(output)[0] + ".txt"):
+            if os.path.exists(stale):
+                os.remove(stale)
+        with open(path, "rb") as data:
+            done = subprocess.run([self.cli, "convert", "-", output], stdin=data, capture_output=True, timeout=60)
+        return done.returncode, done.stderr.decode(errors="replace").strip()
 
     def imported(self, path, output):
         return self.run(["import", path, "-o", output], output)
@@ -182,14 +196,36 @@ def route_desktop(runner, corpus, manifest):
     return tally.report()
 
 
+def opencv_gray(path):
+    """OpenCV's decoding, the second opinion where Pillow misreads run-length
+    data: palettes applied, colour as luminance."""
+    import cv2
+    image = cv2.imread(path, cv2.IMREAD_UNCHANGED)
+    if image is None:
+        return None
+    if image.ndim == 2:
+        return image
+    return luminance(image[..., 2::-1][..., :3])
+
+
 def import_expectation(corpus, entry):
-    """Pillow's gray image, or None when Pillow refuses the file."""
+    """Pillow's gray image (OpenCV's where the manifest says Pillow misreads the
+    file), or None when the file must be refused."""
     if entry.get("import") == "refuse":
         return None
+    path = os.path.join(corpus, entry.get("twin", entry["file"]))
+    if entry.get("reference") == "opencv":
+        return opencv_gray(path)
     try:
-        return pillow_gray(os.path.join(corpus, entry.get("twin", entry["file"])), entry.get("channel_bits"))
+        return pillow_gray(path, entry.get("channel_bits"))
     except (OSError, ValueError, Image.DecompressionBombError):
         return None
+
+
+def run_length(path):
+    with open(path, "rb") as f:
+        head = f.read(34)
+    return head[:2] == b"BM" and len(head) == 34 and int.from_bytes(head[30:34], "little") in (1, 2)
 
 
 def route_import(runner, corpus, manifest):
@@ -220,6 +256,36 @@ def route_import(runner, corpus, manifest):
     return tally.report()
 
 
+def route_converted(runner, corpus, manifest):
+    """Every file through a reading command by its name and on standard
+    input, without --strict: what the desktop reader opens comes out as it
+    does, what only import reads as import gives it, the rest is refused. For
+    run-length files OpenCV must agree with the expected pixels too."""
+    tally = Tally("every command, by name and on standard input")
+    output = os.path.join(runner.work, "converted.raw")
+    for entry in manifest:
+        name = entry["file"]
+        path = os.path.join(corpus, name)
+        if entry["desktop"] == "open":
+            expected = pillow_desktop(os.path.join(corpus, entry.get("twin", name)), entry["palette"])
+        else:
+            expected = import_expectation(corpus, entry)
+        if expected is not None and run_length(path):
+            second = opencv_gray(path)
+            if second is None or not np.array_equal(second, expected):
+                tally.fail(name, "OpenCV decodes other pixels than the expected ones")
+                continue
+        for route, (code, message) in (("named", runner.desktop(path, output, strict=False)),
+                                       ("piped", runner.piped(path, output))):
+            if expected is not None:
+                check_opened(tally, f"{name} {route}", code, message, output, expected)
+            elif code != 1 or os.path.exists(output) or not message.startswith("kavel-cli: "):
+                tally.fail(f"{name} {route}", f"must be refused, exit {code}: {message}")
+            else:
+                tally.refused.append((f"{name} {route}", message.split(": ", 2)[-1]))
+    return tally.report()
+
+
 def route_imagemagick(runner, folder):
     """ImageMagick's own files through import, against Pillow; import's bitmap
     output back through the desktop reader."""
@@ -234,6 +300,7 @@ def route_imagemagick(runner, folder):
         "im_rose.tiff": ["rose:"],
         "im_rose.jpg": ["rose:", "-quality", "90"],
         "im_gray.pgm": ["rose:", "-colorspace", "gray"],
+        "im_gray16.pgm": ["rose:", "-colorspace", "gray", "-depth", "16", "-evaluate", "multiply", "1.003"],
         "im_rose_alpha.png": ["rose:", "-alpha", "set", "-channel", "A", "-evaluate", "set", "40%", "+channel"],
     }
     output = os.path.join(runner.work, "im.raw")
@@ -252,6 +319,16 @@ def route_imagemagick(runner, folder):
             continue
         code, message = runner.desktop(bitmap, output)
         check_opened(tally, name + " as .bmp, read back by the desktop reader", code, message, output, expected)
+
+    # Floating-point samples (written by Pillow, as ImageMagick fails on
+    # them): refused in one line that says so, nothing of libtiff's own on stderr.
+    path = os.path.join(folder, "im_float.tiff")
+    Image.fromarray(np.linspace(0, 1, 35 * 20, dtype=np.float32).reshape(20, 35)).save(path)
+    code, message = runner.imported(path, output)
+    if code != 1 or len(message.splitlines()) != 1 or "32-bit floating-point samples" not in message:
+        tally.fail("im_float.tiff", f"must be refused in one line naming its samples, exit {code}: {message!r}")
+    else:
+        tally.refused.append(("im_float.tiff", message.split(": ", 2)[-1]))
     return tally.report()
 
 
@@ -379,7 +456,8 @@ def main():
     parser.add_argument("--cli", required=True)
     parser.add_argument("--generator", required=True)
     parser.add_argument("--work", required=True)
-    parser.add_argument("--route", choices=("desktop", "import", "imagemagick", "commands"), required=True)
+    parser.add_argument("--route", choices=("desktop", "import", "converted", "imagemagick", "commands"),
+                        required=True)
     args = parser.parse_args()
 
     work = os.path.join(args.work, args.route)
@@ -396,6 +474,8 @@ def main():
         manifest = json.load(f)
     if args.route == "desktop":
         return route_desktop(runner, corpus, manifest)
+    if args.route == "converted":
+        return route_converted(runner, corpus, manifest)
     return route_import(runner, corpus, manifest)
 
 
