@@ -4,6 +4,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QStatusBar>
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -16,20 +19,30 @@
 #include "imagesize.h"
 #include "imagewindow.h"
 #include "kavel/imagefile.h"
+#include "kavel/memorybudget.h"
+#include "kavel/stream.h"
+#include "longcommand.h"
 #include "mainwindow.h"
 #include "memorymessages.h"
 #include "qtconvert.h"
 
 namespace {
 
+// How long the status line keeps what an open noticed, before the pixel
+// read-out of the image windows has it back.
+constexpr int kNoticeMs = 20000;
+
 // What one attempt produced: the two matrices to commit, or why it failed.
 struct OpenedImage {
     kavel::ByteMatrix Source;
     kavel::ByteMatrix Result;
     QString Warning;  // shown after the image, which opened anyway
+    QString Notice;   // for the status line: the file and its size disagree
 };
 
-enum class Refusal { Reason, TrueColourBitmap };
+// Declined: the user said no to a question, and chooses again. Stopped: the
+// user cancelled the reading, which ends the open.
+enum class Refusal { Reason, TrueColourBitmap, Declined, Stopped };
 
 struct OpenFailure {
     Refusal Kind = Refusal::Reason;
@@ -48,12 +61,13 @@ OpenFailure Failed(const QString& fileName, const kavel::Error& error) {
 
 // The result matrix is calloc'd and stays untouched until a treatment, so it
 // costs address space rather than memory.
-OpenAttempt WithResult(kavel::ByteMatrix source, const QString& fileName, QString warning = {}) {
+OpenAttempt WithResult(kavel::ByteMatrix source, const QString& fileName, QString warning = {},
+                       QString notice = {}) {
     kavel::Expected<kavel::ByteMatrix> result = kavel::AllocateByteMatrix(source.Columns(), source.Lines());
     if (!result) {
         return Failed(fileName, result.error());
     }
-    return OpenedImage{std::move(source), std::move(result).value(), std::move(warning)};
+    return OpenedImage{std::move(source), std::move(result).value(), std::move(warning), std::move(notice)};
 }
 
 // The size the user types when there is no descriptor; it is then written as
@@ -65,13 +79,8 @@ kavel::Expected<kavel::ImageSize> TypedImageSize(const QString& descriptorName, 
     const kavel::ImageSize typed = ImageSizeForm->PendingSize();
     // Checked before the descriptor is written, so a size that cannot be an
     // image never reaches the next open either.
-    if (typed.Lines < 0 || typed.Columns < 0 ||
-        static_cast<std::uint64_t>(typed.Lines) * static_cast<std::uint64_t>(typed.Columns) >
-            kavel::kMaxImagePixels) {
-        return kavel::Error{QObject::tr("%1 lines and %2 columns is not an image size")
-                                .arg(typed.Lines)
-                                .arg(typed.Columns)
-                                .toStdString()};
+    if (const std::optional<QString> refusal = ImageSizeRefusal(typed.Lines, typed.Columns)) {
+        return kavel::Error{refusal->toStdString()};
     }
     const kavel::Status written =
         kavel::WriteDescriptorFile(ToPath(descriptorName), typed, kavel::DescriptorForm::TwoLines);
@@ -80,6 +89,51 @@ kavel::Expected<kavel::ImageSize> TypedImageSize(const QString& descriptorName, 
                       .arg(Native(descriptorName), ErrorText(written.error()));
     }
     return typed;
+}
+
+QString BytesText(std::uint64_t bytes) {
+    return bytes == 1 ? QObject::tr("1 byte") : QObject::tr("%1 bytes").arg(bytes);
+}
+
+// "scene.raw holds 100 bytes; its descriptor describes 60000 x 60000 (3.4 GB)"
+QString MismatchText(const QString& fileName, std::uint64_t fileBytes, kavel::ImageSize size,
+                     bool described) {
+    const auto pixels = static_cast<std::uint64_t>(size.Lines) * static_cast<std::uint64_t>(size.Columns);
+    return QObject::tr("%1 holds %2; %3 describes %4 \u00d7 %5 (%6)")
+        .arg(QFileInfo(fileName).fileName(), BytesText(fileBytes),
+             described ? QObject::tr("its descriptor") : QObject::tr("the size typed"))
+        .arg(size.Lines)
+        .arg(size.Columns)
+        .arg(QString::fromStdString(kavel::ByteSizeText(pixels)));
+}
+
+// The pixels of an opened source, band by band under a progress dialog.
+OpenAttempt ReadPixels(kavel::LineSource& source, int linesInFile, const QString& fileName, QString warning,
+                       QString notice) {
+    const kavel::ImageSize size = source.Size();
+    if (const std::optional<QString> refusal = OpenMemoryRefusal(size.Lines, size.Columns)) {
+        return OpenFailure{Refusal::Reason, *refusal};
+    }
+    kavel::Expected<kavel::ByteMatrix> pixels = kavel::AllocateByteMatrix(size.Columns, size.Lines);
+    if (!pixels) {
+        return Failed(fileName, pixels.error());
+    }
+    kavel::Expected<bool> read = true;
+    {
+        LongCommand command(MainForm, QStringLiteral("OPEN IMAGE"),
+                            QObject::tr("Reading %1...").arg(QFileInfo(fileName).fileName()));
+        const auto total = static_cast<std::uint64_t>(linesInFile);
+        read = ReadInBands(source, *pixels, linesInFile, [&command, total](int done) {
+            return command.Step(static_cast<std::uint64_t>(done), total);
+        });
+    }
+    if (!read) {
+        return Failed(fileName, read.error());
+    }
+    if (!*read) {
+        return OpenFailure{Refusal::Stopped, {}};
+    }
+    return WithResult(std::move(pixels).value(), fileName, std::move(warning), std::move(notice));
 }
 
 OpenAttempt ReadRawImage(const TMainForm& main) {
@@ -96,12 +150,13 @@ OpenAttempt ReadRawImage(const TMainForm& main) {
     if (descriptor.exists() && !descriptor.isFile() && !descriptor.isDir()) {
         return Failed(descriptorName, kavel::CheckImageFile(ToPath(descriptorName)).error());
     }
-    if (descriptor.isFile() && descriptor.isReadable()) {
-        const kavel::Expected<kavel::ImageSize> described = kavel::ReadDescriptorFile(ToPath(descriptorName));
-        if (!described) {
-            return Failed(descriptorName, described.error());
+    const bool described = descriptor.isFile() && descriptor.isReadable();
+    if (described) {
+        const kavel::Expected<kavel::ImageSize> read = kavel::ReadDescriptorFile(ToPath(descriptorName));
+        if (!read) {
+            return Failed(descriptorName, read.error());
         }
-        size = *described;
+        size = *read;
     } else {
         const kavel::Expected<kavel::ImageSize> typed =
             TypedImageSize(descriptorName, {main.ImageLines, main.ImageColumns}, warning);
@@ -110,29 +165,53 @@ OpenAttempt ReadRawImage(const TMainForm& main) {
         }
         size = *typed;
     }
-
     if (const std::optional<QString> refusal = OpenMemoryRefusal(size.Lines, size.Columns)) {
         return OpenFailure{Refusal::Reason, *refusal};
     }
-    kavel::Expected<kavel::RawImage> raw = kavel::LoadRawImage(ToPath(fileName), size);
-    if (!raw) {
-        return Failed(fileName, raw.error());
+    kavel::Expected<kavel::LineSource> source = kavel::LineSource::OpenRaw(ToPath(fileName), size);
+    if (!source) {
+        return Failed(fileName, source.error());
     }
-    return WithResult(std::move(raw->Pixels), fileName, std::move(warning));
+
+    // A file and its size that disagree are never passed over in silence:
+    // too short, and the user decides before anything is allocated; too
+    // long, and the status line says so.
+    const std::uint64_t fileBytes = source->FileBytes();
+    const auto pixels = static_cast<std::uint64_t>(size.Lines) * static_cast<std::uint64_t>(size.Columns);
+    QString notice;
+    if (fileBytes < pixels) {
+        const QString mismatch = MismatchText(fileName, fileBytes, size, described);
+        SetScreenCursorArrow();
+        const auto answer = QMessageBox::question(MainForm, QStringLiteral("OPEN IMAGE"),
+                                                  mismatch + QObject::tr(". Open it anyway?"));
+        if (answer != QMessageBox::Yes) {
+            return OpenFailure{Refusal::Declined, {}};
+        }
+        SetScreenCursorHourglass();
+        notice = mismatch + QObject::tr(": the missing pixels are black.");
+    } else if (fileBytes > pixels) {
+        notice = MismatchText(fileName, fileBytes, size, described) + QObject::tr(": the rest is not read.");
+    }
+    // Only the lines the file holds are read; the others stay the zeros of a
+    // new matrix, which cost no memory.
+    const std::uint64_t columns = std::max(size.Columns, 1);
+    const auto linesInFile = static_cast<int>(std::min<std::uint64_t>(
+        static_cast<std::uint64_t>(size.Lines), (std::min(fileBytes, pixels) + columns - 1) / columns));
+    return ReadPixels(*source, linesInFile, fileName, std::move(warning), std::move(notice));
 }
 
 OpenAttempt ReadBitmapImage(const TMainForm& main) {
     const QString& fileName = main.ImagePath;
     // The depth is decided from the header, before any row is read: a 24-bit
     // file gets the CAUTION box whatever its header size or pixel offset.
-    kavel::Expected<kavel::ByteMatrix> bitmap = kavel::LoadGrayBitmap(ToPath(fileName));
+    kavel::Expected<kavel::LineSource> bitmap = kavel::LineSource::OpenBitmap(ToPath(fileName));
     if (!bitmap) {
         if (kavel::IsColourBitmapRefusal(bitmap.error())) {
             return OpenFailure{Refusal::TrueColourBitmap, {}};
         }
         return Failed(fileName, bitmap.error());
     }
-    return WithResult(std::move(bitmap).value(), fileName);
+    return ReadPixels(*bitmap, bitmap->Size().Lines, fileName, {}, {});
 }
 
 // The files the image on show was read from; a save must not replace them.
@@ -193,6 +272,11 @@ void TMainForm::OpenImage() {
             if (!shown) {
                 QMessageBox::warning(this, QStringLiteral("OPEN IMAGE"), DisplayFailureText(raster));
             }
+            if (opened->Notice.isEmpty()) {
+                StatusBar->clearMessage();
+            } else {
+                StatusBar->showMessage(opened->Notice, kNoticeMs);
+            }
             if (!opened->Warning.isEmpty()) {
                 QMessageBox::warning(this, QStringLiteral("OPEN IMAGE"), opened->Warning);
             }
@@ -201,6 +285,12 @@ void TMainForm::OpenImage() {
 
         SetScreenCursorArrow();
         const auto& failure = std::get<OpenFailure>(attempt);
+        if (failure.Kind == Refusal::Stopped) {
+            return;
+        }
+        if (failure.Kind == Refusal::Declined) {
+            continue;
+        }
         if (failure.Kind == Refusal::TrueColourBitmap) {
             QMessageBox caution(QMessageBox::NoIcon, QStringLiteral("CAUTION"),
                                 QStringLiteral("This program does not take into account RBV Bitmap"),

@@ -5,6 +5,7 @@
 #include "cursors.h"
 #include "diagkaveltreatment.h"
 #include "kavel/treatment.h"
+#include "longcommand.h"
 #include "mainwindow.h"
 #include "memorymessages.h"
 #include "qtconvert.h"
@@ -12,26 +13,31 @@
 
 void ApplyTreatment() {
     TMainForm& main = *MainForm;
-    // The result matrix was made with the source at the open; should it ever
-    // differ in size, a fresh one keeps the kernel within bounds.
-    if (main.ResultRows.Lines() != main.SourceRows.Lines() ||
-        main.ResultRows.Columns() != main.SourceRows.Columns()) {
-        kavel::Expected<kavel::ByteMatrix> fresh =
-            kavel::AllocateByteMatrix(main.SourceRows.Columns(), main.SourceRows.Lines());
-        if (!fresh) {
-            SetScreenCursorArrow();
-            QMessageBox::warning(&main, QObject::tr("Treatment"), ErrorText(fresh.error()));
-            return;
-        }
-        main.ResultRows = std::move(fresh).value();
-    }
-    const kavel::Status done =
-        kavel::ComputeTreatment(main.SourceRows, DiagKavelTreatForm->Parameters(), main.ResultRows);
-    if (!done) {
+    const kavel::ByteMatrix& source = main.SourceRows;
+    // The result is computed into a matrix of its own: a cancelled run then
+    // leaves the result that is on show, and frees what it had filled.
+    kavel::Expected<kavel::ByteMatrix> fresh = kavel::AllocateByteMatrix(source.Columns(), source.Lines());
+    if (!fresh) {
         SetScreenCursorArrow();
-        QMessageBox::warning(&main, QObject::tr("Treatment"), ErrorText(done.error()));
+        QMessageBox::warning(&main, QObject::tr("Treatment"), ErrorText(fresh.error()));
         return;
     }
+    kavel::Expected<bool> finished = true;
+    {
+        LongCommand command(&main, QObject::tr("Treatment"), QObject::tr("Computing the result..."));
+        const auto lines = static_cast<std::uint64_t>(source.Lines());
+        finished = TreatInBands(
+            source, DiagKavelTreatForm->Parameters(), *fresh, BandLinesFor(source.Columns()),
+            [&command, lines](int done) { return command.Step(static_cast<std::uint64_t>(done), lines); });
+    }
+    if (!finished || !*finished) {
+        SetScreenCursorArrow();
+        if (!finished) {
+            QMessageBox::warning(&main, QObject::tr("Treatment"), ErrorText(finished.error()));
+        }
+        return;
+    }
+    main.ResultRows = std::move(fresh).value();
 
     const kavel::TRasterImage raster = main.CreateRasterImage(main.ResultRows);
     main.ResultCaption = QStringLiteral("Resulting Binarized Image");

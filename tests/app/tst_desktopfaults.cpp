@@ -1,7 +1,7 @@
 // What a person meets on the desktop and the offscreen tests once missed: the
 // magnifier's pixels, the file dialogs' name box, completion list and preview,
 // text that fits its boxes, the keyboard in the Info dialogs, the standard
-// glyphs, where saves start, and opens the memory cannot hold.
+// glyphs, where saves start, opens the memory cannot hold, and long commands.
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStandardPaths>
@@ -37,6 +38,7 @@
 #include "kavel/bitmap.h"
 #include "kavel/rawimage.h"
 #include "kavelapplication.h"
+#include "longcommand.h"
 #include "mainwindow.h"
 #include "memorymessages.h"
 #include "qtconvert.h"
@@ -141,29 +143,94 @@ private Q_SLOTS:
         QVERIFY(opaque(30, 30));                                     // the handle
     }
 
-    // No name the user did not type, and the folder shown exists.
+    // No name the user did not type, and the folder shown exists: on every
+    // showing, also after a name was chosen, so Enter cannot take the last
+    // choice again unseen.
     void fileDialogsOpenWithAnEmptyNameBox() {
+        const QString chosen = dir_->filePath(QStringLiteral("last"));
+        QVERIFY(WriteBytes(chosen + QStringLiteral(".raw"), QByteArray(4, '\1')));
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("last.txt")), "2 2"));
         for (QFileDialog* dialog :
              {MainForm->OpenPictureDialog, MainForm->SavePictureDialog1, HistoGrisForm->SaveDialog1}) {
-            QString name = QStringLiteral("<not shown>");
-            QString folder;
-            ModalScript script({[&](QWidget* w) {
-                name = NameBox(w)->text();
-                folder = qobject_cast<QFileDialog*>(w)->directory().absolutePath();
-                CancelDialog()(w);
-            }});
-            if (dialog == MainForm->OpenPictureDialog) {
-                MainForm->OpenImage();
-            } else if (dialog == MainForm->SavePictureDialog1) {
-                MainForm->SaveResult();
-            } else {
-                HistoGrisForm->BitBtnSaveClick();
+            const auto run = [dialog] {
+                if (dialog == MainForm->OpenPictureDialog) {
+                    MainForm->OpenImage();
+                } else if (dialog == MainForm->SavePictureDialog1) {
+                    MainForm->SaveResult();
+                } else {
+                    HistoGrisForm->BitBtnSaveClick();
+                }
+            };
+            {
+                const QString name = dialog == MainForm->OpenPictureDialog
+                                         ? chosen + QStringLiteral(".raw")
+                                         : dir_->filePath(QStringLiteral("saved"));
+                ModalScript script({ChooseFile(name, dialog->nameFilters().constFirst().section(' ', 0, 0))});
+                run();
+                QVERIFY(script.Done());
             }
-            QVERIFY(script.Done());
-            QCOMPARE(name, QString());
-            QVERIFY2(QFileInfo(folder).isDir(), qPrintable(folder));
+            for (int showing = 0; showing < 2; ++showing) {
+                QString name = QStringLiteral("<not shown>");
+                QString folder;
+                qsizetype selectedRows = -1;
+                bool accepted = true;
+                ModalScript script({[&](QWidget* w) {
+                    auto* shown = qobject_cast<QFileDialog*>(w);
+                    name = NameBox(w)->text();
+                    folder = shown->directory().absolutePath();
+                    selectedRows = shown->findChild<QAbstractItemView*>(QStringLiteral("listView"))
+                                       ->selectionModel()
+                                       ->selectedRows()
+                                       .size();
+                    QTest::keyClick(w, Qt::Key_Return);  // Enter on the empty box takes nothing
+                    accepted = !shown->isVisible();
+                    CancelDialog()(w);
+                }});
+                run();
+                QVERIFY(script.Done());
+                QCOMPARE(name, QString());
+                QCOMPARE(selectedRows, 0);
+                QVERIFY(!accepted);
+                QVERIFY2(QFileInfo(folder).isDir(), qPrintable(folder));
+            }
             QVERIFY(dialog->findChild<TFilePreview*>() != nullptr);
         }
+    }
+
+    // A click on the file list while the completion list is down selects the
+    // row at once; the list does not swallow it.
+    void completionListGivesTheClickOn() {
+        for (const char* name : {"scene.raw", "second.raw"}) {
+            QVERIFY(WriteBytes(dir_->filePath(QString::fromLatin1(name)), QByteArray(4, '\1')));
+        }
+        QString named;
+        bool listWasDown = false;
+        ModalScript script({[&](QWidget* w) {
+            auto* dialog = qobject_cast<QFileDialog*>(w);
+            dialog->setDirectory(dir_->path());
+            QCompleter* completer = NameBox(w)->completer();
+            NameBox(w)->setFocus();
+            QTest::keyClicks(NameBox(w), QStringLiteral("s"));
+            for (int i = 0; i < 100 && !completer->popup()->isVisible(); ++i) {
+                QTest::qWait(20);
+                completer->complete();
+            }
+            listWasDown = completer->popup()->isVisible();
+            auto* files = dialog->findChild<QAbstractItemView*>(QStringLiteral("listView"));
+            const QModelIndex second =
+                files->model()->index(1, 0, files->rootIndex());  // sorted by name: scene, second
+            const QPoint at = files->viewport()->mapTo(w, files->visualRect(second).center());
+            // Through the window, as the window system delivers it, so the
+            // open list sees the press first.
+            QTest::mouseClick(w->windowHandle(), Qt::LeftButton, {}, at);
+            QTest::qWait(50);
+            named = NameBox(w)->text();
+            CancelDialog()(w);
+        }});
+        MainForm->OpenImage();
+        QVERIFY(script.Done());
+        QVERIFY(listWasDown);
+        QCOMPARE(named, QStringLiteral("second.raw"));
     }
 
     // The list must not outlive its dialog: it would take the next click.
@@ -416,6 +483,45 @@ private Q_SLOTS:
 #endif
     }
 
+    // Sizes read as a person writes them, and a size beyond what KAVEL
+    // holds says what it would need.
+    void sizeMessages() {
+        QCOMPARE(LinesAndColumnsText(1, 1), QStringLiteral("1 line and 1 column"));
+        QCOMPARE(LinesAndColumnsText(2147483647, 1), QStringLiteral("2147483647 lines and 1 column"));
+        QCOMPARE(LinesAndColumnsText(0, 2), QStringLiteral("0 lines and 2 columns"));
+        QVERIFY(!ImageSizeRefusal(65536, 65536).has_value());  // the largest that is held
+        QCOMPARE(ImageSizeRefusal(-5, 1).value_or(QString()),
+                 QStringLiteral("-5 lines and 1 column is not an image size."));
+        const QString huge = ImageSizeRefusal(200000, 200000).value_or(QString());
+        QVERIFY2(
+            huge.contains(QStringLiteral("200000 lines and 200000 columns would need 111.8 GB of memory")),
+            qPrintable(huge));
+        QVERIFY(huge.contains(QStringLiteral("at most 4294967296 pixels")));
+    }
+
+    // The busy cursor at once; the progress dialog only after the delay,
+    // modal, with a Cancel that stops the command.
+    void longCommandShowsProgressAndCancels() {
+        {
+            LongCommand quick(MainForm, QStringLiteral("T"), QStringLiteral("L"), 60 * 60 * 1000);
+            QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+            QVERIFY(quick.Step(1, 2));
+            QVERIFY(quick.Dialog() == nullptr);
+        }
+        LongCommand slow(MainForm, QStringLiteral("OPEN IMAGE"), QStringLiteral("Reading"), 0);
+        QVERIFY(slow.Step(250, 1000));
+        QProgressDialog* dialog = slow.Dialog();
+        QVERIFY(dialog != nullptr && dialog->isVisible());
+        QCOMPARE(dialog->windowModality(), Qt::ApplicationModal);
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("OPEN IMAGE"));
+        QCOMPARE(dialog->value(), 250);
+        auto* cancel = dialog->findChild<QPushButton*>();
+        QVERIFY(cancel != nullptr && cancel->text() == QStringLiteral("Cancel"));
+        cancel->click();
+        QVERIFY(!slow.Step(500, 1000));
+        QVERIFY(slow.Cancelled());
+    }
+
     // No display bitmap: the window says so instead of staying blank.
     void displayBitmapFailureIsReported() {
 #ifdef KAVEL_NO_ADDRESS_LIMIT
@@ -430,7 +536,7 @@ private Q_SLOTS:
         QVERIFY(!shown);
         QVERIFY(ImageForm->DisplayBitmap() == nullptr);
         QVERIFY(DisplayFailureText(MainForm->CreateRasterImage(rows))
-                    .contains(QStringLiteral("67108864 lines and 1 columns")));
+                    .contains(QStringLiteral("67108864 lines and 1 column ")));
         QVERIFY(ImageForm->SetImage(MainForm->CreateRasterImage(rows)));  // with the memory back
 #endif
     }

@@ -6,7 +6,9 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <optional>
@@ -80,6 +82,19 @@ ModalScript::Step TypeSize(const QString& lines, const QString& columns) {
             QTest::keyClicks(form->NumColEdit(), columns);
         }
         form->findChild<QPushButton*>(QStringLiteral("BitBtn1"))->click();
+    };
+}
+
+// Records a question box and answers it with the given button.
+ModalScript::Step Answer(SeenMessage& seen, QMessageBox::StandardButton button) {
+    return [&seen, button](QWidget* window) {
+        auto* box = qobject_cast<QMessageBox*>(window);
+        if (box == nullptr || box->button(button) == nullptr) {
+            return;
+        }
+        seen.Seen = true;
+        seen.Text = box->text();
+        box->button(button)->click();
     };
 }
 
@@ -236,14 +251,75 @@ private Q_SLOTS:
         QCOMPARE(shownColumns, QStringLiteral("2"));
     }
 
-    void shortRawFileLeavesTheRestBlack() {
-        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("s.raw")), PatternBytes(4, 4).left(5)));
-        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("s.txt")), "4 4"));
-        QVERIFY(Open({ChooseFile(dir_->filePath(QStringLiteral("s.raw")), kRaw)}));
-        QCOMPARE(MainForm->ImageLines, 4);
-        QCOMPARE(MainForm->SourceRows[1][0], Tone(0, 1));
-        QCOMPARE(MainForm->SourceRows[1][1], 0);
-        QCOMPARE(MainForm->SourceRows[3][3], 0);
+    // A file and its size that disagree: a short file is asked about before
+    // anything is allocated, a long one (or an empty size) is named in the
+    // status line, and a file that fits says nothing.
+    void fileAndSizeThatDisagree_data() {
+        QTest::addColumn<int>("fileBytes");
+        QTest::addColumn<QByteArray>("descriptor");
+        QTest::addColumn<int>("answer");  // the button pressed, 0 when nothing is asked
+        QTest::addColumn<QString>("said");
+        QTest::newRow("short, opened")
+            << 5 << QByteArray("4 4") << int(QMessageBox::Yes)
+            << "s.raw holds 5 bytes; its descriptor describes 4 \u00d7 4 (16 bytes)";
+        QTest::newRow("one byte") << 1 << QByteArray("4 4") << int(QMessageBox::Yes)
+                                  << "s.raw holds 1 byte; its descriptor";
+        QTest::newRow("empty file") << 0 << QByteArray("4 4") << int(QMessageBox::Yes) << "holds 0 bytes";
+        QTest::newRow("short, declined") << 5 << QByteArray("4 4") << int(QMessageBox::No) << "holds 5 bytes";
+        QTest::newRow("typed size") << 5 << QByteArray() << int(QMessageBox::Yes)
+                                    << "s.raw holds 5 bytes; the size typed describes 4 \u00d7 4";
+        QTest::newRow("long")
+            << 20 << QByteArray("4 4") << 0
+            << "s.raw holds 20 bytes; its descriptor describes 4 \u00d7 4 (16 bytes): the rest";
+        QTest::newRow("0 0 beside a full file")
+            << 16 << QByteArray("0 0") << 0 << "holds 16 bytes; its descriptor describes 0 \u00d7 0";
+        QTest::newRow("exact") << 16 << QByteArray("4 4") << 0 << QString();
+    }
+
+    void fileAndSizeThatDisagree() {
+        QFETCH(int, fileBytes);
+        QFETCH(QByteArray, descriptor);
+        QFETCH(int, answer);
+        QFETCH(QString, said);
+        const QString image = dir_->filePath(QStringLiteral("s.raw"));
+        QVERIFY(WriteBytes(image, PatternBytes(4, 5).left(fileBytes)));
+        if (!descriptor.isNull()) {
+            QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("s.txt")), descriptor));
+        }
+        std::vector<ModalScript::Step> steps{ChooseFile(image, kRaw)};
+        if (descriptor.isNull()) {
+            steps.push_back(TypeSize(QStringLiteral("4"), QStringLiteral("4")));
+        }
+        SeenMessage question;
+        if (answer != 0) {
+            steps.push_back(Answer(question, QMessageBox::StandardButton(answer)));
+        }
+        if (answer == QMessageBox::No) {
+            steps.push_back(CancelDialog());  // declined: the open dialog comes back
+        }
+        QVERIFY(Open(std::move(steps)));
+        QCOMPARE(question.Seen, answer != 0);
+        if (answer == QMessageBox::No) {
+            QVERIFY(question.Text.contains(said));
+            QVERIFY(MainForm->SourceRows.Empty());
+            QVERIFY(ImageForm->DisplayBitmap() == nullptr);
+            return;
+        }
+        const QString status = MainForm->StatusBar->currentMessage();
+        QVERIFY2(said.isEmpty() ? status.isEmpty() : status.contains(said), qPrintable(status));
+        if (answer != 0) {
+            QVERIFY2(
+                question.Text.contains(said) && question.Text.endsWith(QStringLiteral("Open it anyway?")),
+                qPrintable(question.Text));
+            QVERIFY(status.endsWith(QStringLiteral("the missing pixels are black.")));
+        }
+        const kavel::ByteMatrix& rows = MainForm->SourceRows;
+        for (int k = 0; k < static_cast<int>(rows.PixelCount()); ++k) {
+            const int line = k / std::max(rows.Columns(), 1);
+            const int column = k % std::max(rows.Columns(), 1);
+            QCOMPARE(rows[line][column], k < fileBytes ? Tone(column, line) : 0);
+        }
+        QCOMPARE(ScreenCursor(), Qt::ArrowCursor);
     }
 
     // Bitmaps are judged by their depth: 8-bit ones open at any size, small
