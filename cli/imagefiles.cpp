@@ -35,11 +35,6 @@ std::string Lower(std::string_view text) {
     return lower;
 }
 
-std::uint32_t Le32(std::span<const std::uint8_t> bytes, std::size_t at) {
-    return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
-           static_cast<std::uint32_t>(bytes[at + 2]) << 16 | static_cast<std::uint32_t>(bytes[at + 3]) << 24;
-}
-
 bool StartsWith(std::span<const std::uint8_t> head, std::string_view mark, std::size_t at = 0) {
     return head.size() >= at + mark.size() &&
            std::equal(mark.begin(), mark.end(), head.subspan(at).begin(),
@@ -48,27 +43,6 @@ bool StartsWith(std::span<const std::uint8_t> head, std::string_view mark, std::
 
 bool IsBitmapSignature(std::span<const std::uint8_t> head) {
     return StartsWith(head, "BM");
-}
-
-// A Netpbm header: P1..P7, white space, then a number (or, for P7, a word),
-// with comments allowed between.
-bool IsNetpbm(std::span<const std::uint8_t> head) {
-    if (head.size() < 4 || head[0] != 'P' || head[1] < '1' || head[1] > '7' || std::isspace(head[2]) == 0) {
-        return false;
-    }
-    std::size_t i = 2;
-    while (i < head.size()) {
-        if (std::isspace(head[i]) != 0) {
-            ++i;
-        } else if (head[i] == '#') {
-            while (i < head.size() && head[i] != '\n') {
-                ++i;
-            }
-        } else {
-            break;
-        }
-    }
-    return i < head.size() && (head[1] == '7' ? std::isupper(head[i]) != 0 : std::isdigit(head[i]) != 0);
 }
 
 // Bytes in memory handed to the bitmap reader as a seekable stream.
@@ -419,75 +393,6 @@ Status WriteLinesToStdout(LineProducer& lines, ImageFormat format) {
     }
     if (!std::cout.flush()) {
         return Error{"cannot write the result to standard output"};
-    }
-    return {};
-}
-
-std::string KnownFormatOf(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
-    struct Mark {
-        std::string_view Bytes;
-        std::size_t At;
-        std::string_view What;
-    };
-    // Marks long enough that raw gray bytes do not start with them by chance.
-    static constexpr std::array kMarks{
-        Mark{"\x89PNG\r\n\x1A\n", 0, "a PNG image"},
-        Mark{"GIF87a", 0, "a GIF image"},
-        Mark{"GIF89a", 0, "a GIF image"},
-        Mark{"WEBP", 8, "a WebP image"},
-        Mark{std::string_view("\0\0\0\x0CjP  \r\n\x87\n", 12), 0, "a JPEG 2000 image"},
-        Mark{std::string_view("\0\0\0\x0CJXL \r\n\x87\n", 12), 0, "a JPEG XL image"},
-        Mark{"qoif", 0, "a QOI image"},
-        Mark{"8BPS", 0, "a Photoshop image"},
-        Mark{"v/1\x01", 0, "an OpenEXR image"},
-        Mark{"SIMPLE  =", 0, "a FITS image"},
-        Mark{"DICM", 128, "a DICOM file"},
-        Mark{"%PDF-", 0, "a PDF document"},
-        Mark{"PK\x03\x04", 0, "a ZIP archive"},
-        Mark{"\x1F\x8B\x08", 0, "a gzip archive"},
-    };
-    for (const Mark& mark : kMarks) {
-        if (StartsWith(head, mark.Bytes, mark.At)) {
-            if (mark.At == 8 && !StartsWith(head, "RIFF")) {
-                continue;
-            }
-            return std::string(mark.What);
-        }
-    }
-    if (StartsWith(head, "ftyp", 4) && head.size() >= 12) {
-        const std::string brand(head.begin() + 8, head.begin() + 12);
-        if (brand == "avif" || brand == "avis") {
-            return "an AVIF image";
-        }
-        if (brand == "heic" || brand == "heix" || brand == "mif1" || brand == "msf1") {
-            return "a HEIF image";
-        }
-    }
-    // JPEG: the start-of-image marker and the first marker of a segment.
-    if (head.size() >= 4 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF && head[3] >= 0xC0 &&
-        head[3] != 0xFF) {
-        return "a JPEG image";
-    }
-    // TIFF: the byte order, 42, and a first directory inside the file.
-    if (head.size() >= 8 && (StartsWith(head, "II*") || StartsWith(head, std::string_view("MM\0*", 4)))) {
-        const bool little = head[0] == 'I';
-        if ((little ? head[3] : head[2]) == 0) {
-            const std::uint32_t offset =
-                little
-                    ? Le32(head, 4)
-                    : (static_cast<std::uint32_t>(head[4]) << 24 | static_cast<std::uint32_t>(head[5]) << 16 |
-                       static_cast<std::uint32_t>(head[6]) << 8 | static_cast<std::uint32_t>(head[7]));
-            if (offset >= 8 && offset < fileSize) {
-                return "a TIFF image";
-            }
-        }
-    }
-    if (IsNetpbm(head)) {
-        return "a Netpbm (PBM/PGM/PPM/PAM) image";
-    }
-    // A bitmap that says its own length and has its reserved fields clear.
-    if (head.size() >= 14 && IsBitmapSignature(head) && Le32(head, 2) == fileSize && Le32(head, 6) == 0) {
-        return "a Windows bitmap";
     }
     return {};
 }

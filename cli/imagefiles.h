@@ -17,6 +17,7 @@
 #include "kavel/expected.h"
 #include "kavel/guitools.h"
 #include "kavel/imagefile.h"
+#include "kavel/openplan.h"
 #include "kavel/rawimage.h"
 #include "kavel/stream.h"
 
@@ -58,11 +59,8 @@ Status WriteLinesToStdout(LineProducer& lines, ImageFormat format);
 // The files SaveImage writes for file in that format.
 std::vector<std::filesystem::path> FilesWrittenFor(const std::filesystem::path& file, ImageFormat format);
 
-// What the first bytes of a file say it is when that is a known format KAVEL
-// does not read as it is ("a PNG image"), or empty. fileSize is the whole
-// length, used to confirm the weaker signatures.
-std::string KnownFormatOf(std::span<const std::uint8_t> head, std::uint64_t fileSize);
-inline constexpr std::size_t kSignatureBytes = 136;  // DICOM's mark sits at 128
+using kavel::KnownFormatOf;
+using kavel::kSignatureBytes;
 
 // For an input that is the descriptor of a raw image beside it (scene.txt
 // next to scene.raw), the name of that image, in the folder as given.

@@ -197,8 +197,15 @@ std::string BitmapNotOpenedBecause(std::string_view what) {
     return text;
 }
 
-Expected<BitmapLayout> InspectBitmapHeader(std::span<const std::uint8_t> start, std::uint64_t fileSize,
-                                           BitmapDepths accepted) {
+std::uint64_t BitmapHeader::IndexableColours() const noexcept {
+    return BitsPerPixel <= 8 ? std::uint64_t{1} << BitsPerPixel : 0;
+}
+
+std::uint64_t BitmapHeader::RowStride() const noexcept {
+    return Width <= 0 ? 0 : (static_cast<std::uint64_t>(Width) * BitsPerPixel + 31) / 32 * 4;
+}
+
+Expected<BitmapHeader> ParseBitmapHeader(std::span<const std::uint8_t> start) {
     const std::size_t have = start.size();
     if (have < 2 || Le16(start, 0) != kSignature) {
         return Error{"not a BMP file"};
@@ -206,42 +213,140 @@ Expected<BitmapLayout> InspectBitmapHeader(std::span<const std::uint8_t> start, 
     if (have < 18) {
         return Error{"file ends inside the header"};
     }
-    const std::uint32_t headerSize = Le32(start, 14);
-    const bool known = IsOs2HeaderSize(headerSize) || headerSize == 40 || headerSize == 52 ||
-                       headerSize == 56 || headerSize == 108 || headerSize == 124;
+    BitmapHeader h;
+    h.InfoHeaderSize = Le32(start, 14);
+    const std::uint32_t size = h.InfoHeaderSize;
+    h.Os2 = IsOs2HeaderSize(size);
+    const bool known = h.Os2 || size == 40 || size == 52 || size == 56 || size == 108 || size == 124;
     if (!known) {
-        if (headerSize > 12 && headerSize < 64) {
-            return Error{
-                BitmapNotOpenedBecause("OS/2 bitmap header of " + std::to_string(headerSize) + " bytes")};
+        if (size > 12 && size < 64) {
+            return Error{BitmapNotOpenedBecause("OS/2 bitmap header of " + std::to_string(size) + " bytes")};
         }
-        return Error{"bitmap header of " + std::to_string(headerSize) +
-                     " bytes, which no kind of bitmap has"};
+        return Error{"bitmap header of " + std::to_string(size) + " bytes, which no kind of bitmap has"};
     }
-    const std::uint64_t paletteStart = 14 + std::uint64_t{headerSize};
-    if (have < paletteStart) {
+    h.PaletteStart = 14 + std::uint64_t{size};
+    if (have < h.PaletteStart) {
         return Error{"file ends inside the header"};
     }
-
-    const bool os2 = IsOs2HeaderSize(headerSize);
-    std::int64_t width = 0;
-    std::int64_t height = 0;
-    std::uint32_t bits = 0;
-    std::uint32_t compression = 0;
-    std::uint32_t coloursUsed = 0;
-    std::uint32_t entryBytes = 4;
-    if (headerSize == 12) {
-        width = Le16(start, 18);
-        height = Le16(start, 20);
-        bits = Le16(start, 24);
-        entryBytes = 3;
+    h.PixelOffset = Le32(start, 10);
+    if (size == 12) {
+        h.Width = Le16(start, 18);
+        h.Height = Le16(start, 20);
+        h.BitsPerPixel = Le16(start, 24);
+        h.PaletteEntryBytes = 3;
     } else {
-        width = static_cast<std::int32_t>(Le32(start, 18));
-        height = static_cast<std::int32_t>(Le32(start, 22));
-        bits = Le16(start, 28);
-        compression = headerSize >= 20 ? Le32(start, 30) : 0;
-        coloursUsed = headerSize >= 36 ? Le32(start, 46) : 0;
+        h.Width = static_cast<std::int32_t>(Le32(start, 18));
+        h.Height = static_cast<std::int32_t>(Le32(start, 22));
+        h.BitsPerPixel = Le16(start, 28);
+        h.Compression = size >= 20 ? Le32(start, 30) : 0;
+        h.ColoursUsed = size >= 40 ? Le32(start, 46) : 0;
     }
-    const std::uint32_t offset = Le32(start, 10);
+    if (h.BitFields()) {
+        // In the header from 52 bytes on; after a 40-byte one, before the palette.
+        const std::size_t count = size == 40 ? (h.Compression == 6 ? 4 : 3) : (size >= 56 ? 4 : 3);
+        h.MasksInFile = have >= 54 + 4 * count;
+        for (std::size_t i = 0; h.MasksInFile && i < count; ++i) {
+            h.Masks[i] = Le32(start, 54 + 4 * i);
+        }
+        if (size == 40) {
+            h.PaletteStart += 4 * count;
+        }
+    }
+    if (h.BitsPerPixel <= 8 && h.PixelOffset >= h.PaletteStart) {
+        const std::uint64_t declared = h.ColoursUsed != 0 ? h.ColoursUsed : h.IndexableColours();
+        h.PaletteEntries = std::min(declared, (h.PixelOffset - h.PaletteStart) / h.PaletteEntryBytes);
+    }
+    return h;
+}
+
+std::string BitmapKindWords(const BitmapHeader& header) {
+    const std::string depth = std::to_string(header.BitsPerPixel) + "-bit";
+    if (header.RunLength()) {
+        return "run-length compressed " + depth + " bitmap";
+    }
+    if (header.BitFields()) {
+        return depth + " bitmap with bit-field colour masks";
+    }
+    if (header.Compression != 0) {
+        return depth + " bitmap with " + CompressionName(header.Compression, header.Os2);
+    }
+    if (header.BitsPerPixel <= 8 && header.PaletteEntries != header.IndexableColours()) {
+        return depth + " bitmap with a " + std::to_string(header.PaletteEntries) + "-colour palette";
+    }
+    if (header.BitsPerPixel == 24 || header.BitsPerPixel == 32) {
+        return depth + " colour bitmap";
+    }
+    return depth + " bitmap";
+}
+
+std::optional<Error> BitmapConversionProblem(const BitmapHeader& h, std::uint64_t fileBytes) {
+    const auto fail = [](std::string reason) { return std::optional<Error>(Error{std::move(reason)}); };
+    const std::uint32_t bits = h.BitsPerPixel;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
+        return fail(std::to_string(bits) + " bits per pixel, which BMP does not have");
+    }
+    if (h.Width <= 0 || h.Height == 0 || h.Height == INT32_MIN) {
+        return fail("a width of " + std::to_string(h.Width) + " and a height of " + std::to_string(h.Height));
+    }
+    if (static_cast<std::uint64_t>(h.Width) * static_cast<std::uint64_t>(h.Lines()) > kMaxImagePixels) {
+        return fail(std::to_string(h.Width) + " x " + std::to_string(h.Lines()) +
+                    " pixels is too large (at most " + std::to_string(kMaxImagePixels) + " pixels)");
+    }
+    const bool known = h.Compression == 0 || (h.Compression == 1 && bits == 8) ||
+                       (h.Compression == 2 && bits == 4) ||
+                       (h.BitFields() && (bits == 16 || bits == 32) && h.InfoHeaderSize != 64);
+    if (!known) {
+        return fail("compression " + std::to_string(h.Compression) + " with " + std::to_string(bits) +
+                    " bits per pixel, which cannot be imported");
+    }
+    if (h.RunLength() && h.TopDown()) {
+        return fail("run-length compressed rows stored top line first, which BMP does not allow");
+    }
+    if (h.BitFields() && !h.MasksInFile) {
+        return fail("file ends inside the bit masks");
+    }
+    if (h.PixelOffset < h.PaletteStart) {
+        return fail("pixels at offset " + std::to_string(h.PixelOffset) + ", inside the header");
+    }
+    if (h.PixelOffset > fileBytes) {
+        return fail("pixels at offset " + std::to_string(h.PixelOffset) + ", beyond the end of the file (" +
+                    std::to_string(fileBytes) + " bytes)");
+    }
+    if (bits <= 8) {
+        if (h.ColoursUsed > h.IndexableColours()) {
+            return fail("a " + std::to_string(h.ColoursUsed) + "-colour palette, more than " +
+                        std::to_string(bits) + " bits can index");
+        }
+        if (h.PaletteEntries == 0) {
+            return fail("no room for a palette before the pixels at offset " + std::to_string(h.PixelOffset));
+        }
+    }
+    if (!h.RunLength()) {
+        const std::uint64_t whole = (fileBytes - h.PixelOffset) / h.RowStride();
+        if (whole < static_cast<std::uint64_t>(h.Lines())) {
+            return fail(RowsMissing(whole + 1, h.Lines()));
+        }
+    }
+    return std::nullopt;
+}
+
+Expected<BitmapLayout> InspectBitmapHeader(std::span<const std::uint8_t> start, std::uint64_t fileSize,
+                                           BitmapDepths accepted) {
+    auto parsed = ParseBitmapHeader(start);
+    if (!parsed) {
+        return parsed.error();
+    }
+    const BitmapHeader& h = *parsed;
+    const std::size_t have = start.size();
+    const bool os2 = h.Os2;
+    const std::int64_t width = h.Width;
+    const std::int64_t height = h.Height;
+    const std::uint32_t bits = h.BitsPerPixel;
+    const std::uint32_t compression = h.Compression;
+    const std::uint32_t coloursUsed = h.ColoursUsed;
+    const std::uint32_t entryBytes = h.PaletteEntryBytes;
+    const std::uint32_t offset = h.PixelOffset;
+    const std::uint64_t paletteStart = 14 + std::uint64_t{h.InfoHeaderSize};
 
     // What the file is, when it is not one of the two kinds read here.
     if (compression == 4 || compression == 5) {
@@ -294,7 +399,7 @@ Expected<BitmapLayout> InspectBitmapHeader(std::span<const std::uint8_t> start, 
     }
 
     BitmapLayout layout;
-    layout.InfoHeaderSize = headerSize;
+    layout.InfoHeaderSize = h.InfoHeaderSize;
     layout.Width = static_cast<int>(width);
     layout.Lines = static_cast<int>(lines);
     layout.TopDown = topDown;
@@ -303,9 +408,7 @@ Expected<BitmapLayout> InspectBitmapHeader(std::span<const std::uint8_t> start, 
     layout.Stride = BitmapStride(width, bytesPerPixel);
 
     if (bits == 8) {
-        const std::uint64_t declared = coloursUsed != 0 ? coloursUsed : 256;
-        const std::uint64_t fit = (offset - paletteStart) / entryBytes;
-        const std::uint64_t entries = std::min(declared, fit);
+        const std::uint64_t entries = h.PaletteEntries;
         if (entries != 256) {
             return Error{BitmapNotOpenedBecause("8-bit bitmap with a " + std::to_string(entries) +
                                                 "-colour palette (pixels at offset " +

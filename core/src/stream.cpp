@@ -14,6 +14,7 @@
 
 #include "inputfile.h"
 #include "kavel/bitmap.h"
+#include "kavel/openplan.h"
 #include "kavel/safefile.h"
 
 namespace kavel {
@@ -29,21 +30,9 @@ int LinesPerBand(std::size_t bandBytes, std::uint64_t rowBytes, int lines) {
     if (rowBytes == 0) {
         return lines;
     }
-    const std::uint64_t fit = std::max<std::uint64_t>(1, bandBytes / rowBytes);
+    // Capped so that a band and the lines around it still count in an int.
+    const std::uint64_t fit = std::clamp<std::uint64_t>(bandBytes / rowBytes, 1, std::uint64_t{1} << 30);
     return static_cast<int>(std::min<std::uint64_t>(fit, static_cast<std::uint64_t>(lines)));
-}
-
-// The same refusals, in the same words, as allocating the whole image.
-Status CheckRawSize(ImageSize size) {
-    if (size.Columns < 0 || size.Lines < 0) {
-        return Error{"negative image size (" + std::to_string(size.Columns) + " columns, " +
-                     std::to_string(size.Lines) + " lines)"};
-    }
-    if (static_cast<std::uint64_t>(size.Columns) * static_cast<std::uint64_t>(size.Lines) > kMaxImagePixels) {
-        return Error{"image of " + std::to_string(size.Columns) + " x " + std::to_string(size.Lines) +
-                     " pixels is too large"};
-    }
-    return {};
 }
 
 std::size_t Bytes(std::uint64_t lines, std::uint64_t rowBytes) {
@@ -79,9 +68,10 @@ Expected<ByteMatrix> LinesOf(int columns, int lines) {
 }  // namespace
 
 struct LineSource::State {
-    State(detail::InputFile file, ImageSize size) : File(std::move(file)), Size(size) {}
+    State(std::shared_ptr<const detail::InputFile> file, ImageSize size)
+        : File(std::move(file)), Size(size) {}
 
-    detail::InputFile File;
+    std::shared_ptr<const detail::InputFile> File;
     ImageSize Size;
     bool Bitmap = false;
     std::uint64_t PixelOffset = 0;
@@ -98,45 +88,35 @@ LineSource::LineSource(LineSource&& other) noexcept = default;
 LineSource& LineSource::operator=(LineSource&& other) noexcept = default;
 LineSource::~LineSource() = default;
 
-Expected<LineSource> LineSource::OpenRaw(const fs::path& file, ImageSize size, std::size_t bandBytes) {
-    auto input = detail::InputFile::Open(file);
-    if (!input) {
-        return input.error();
+Expected<LineSource> OpenPlannedLines(const OpenPlan& plan, std::size_t bandBytes) {
+    if (!plan.Loadable()) {
+        assert(plan.Kind != OpenKind::Refused || !plan.Refusal.message.empty());
+        return plan.Kind == OpenKind::Refused || plan.Kind == OpenKind::Convert
+                   ? plan.Refusal
+                   : Error{"no size for the raw image " + plan.File.string()};
     }
-    if (auto checked = CheckRawSize(size); !checked) {
-        return checked.error();
+    assert(plan.Opened != nullptr);
+    auto state = std::make_unique<LineSource::State>(plan.Opened, plan.Size);
+    if (plan.Kind == OpenKind::GrayBitmap) {
+        const BitmapLayout& layout = plan.Layout;
+        state->Bitmap = true;
+        state->PixelOffset = layout.PixelOffset;
+        state->Stride = layout.Stride;
+        state->Stored = layout.TopDown ? LineOrder::TopFirst : LineOrder::BottomFirst;
+        state->Tones = BitmapTonesOf(layout);
+    } else {
+        state->Stride = static_cast<std::uint64_t>(plan.Size.Columns);
     }
-    auto state = std::make_unique<State>(std::move(*input), size);
-    state->Stride = static_cast<std::uint64_t>(size.Columns);
-    state->Band = LinesPerBand(bandBytes, state->Stride, size.Lines);
+    state->Band = LinesPerBand(bandBytes, state->Stride, plan.Size.Lines);
     return LineSource(std::move(state));
 }
 
+Expected<LineSource> LineSource::OpenRaw(const fs::path& file, ImageSize size, std::size_t bandBytes) {
+    return OpenPlannedLines(PlanOpen(file, OpenAs::RawBytes, size), bandBytes);
+}
+
 Expected<LineSource> LineSource::OpenBitmap(const fs::path& file, std::size_t bandBytes) {
-    auto input = detail::InputFile::Open(file);
-    if (!input) {
-        return input.error();
-    }
-    const std::uint64_t fileSize = input->Size();
-    std::vector<std::uint8_t> start(
-        static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kBitmapInspectBytes)));
-    auto got = input->ReadAt(0, start);
-    if (!got) {
-        return got.error();
-    }
-    start.resize(*got);
-    auto layout = InspectBitmapHeader(start, fileSize, BitmapDepths::GrayOnly);
-    if (!layout) {
-        return layout.error();
-    }
-    auto state = std::make_unique<State>(std::move(*input), ImageSize{layout->Lines, layout->Width});
-    state->Bitmap = true;
-    state->PixelOffset = layout->PixelOffset;
-    state->Stride = layout->Stride;
-    state->Stored = layout->TopDown ? LineOrder::TopFirst : LineOrder::BottomFirst;
-    state->Tones = BitmapTonesOf(*layout);
-    state->Band = LinesPerBand(bandBytes, state->Stride, layout->Lines);
-    return LineSource(std::move(state));
+    return OpenPlannedLines(PlanOpen(file, OpenAs::Bitmap), bandBytes);
 }
 
 ImageSize LineSource::Size() const noexcept {
@@ -148,7 +128,7 @@ LineOrder LineSource::FileOrder() const noexcept {
 }
 
 std::uint64_t LineSource::FileBytes() const noexcept {
-    return state_->File.Size();
+    return state_->File->Size();
 }
 
 bool LineSource::Short() const noexcept {
@@ -177,7 +157,7 @@ Status LineSource::Read(LineOrder order, int first, int count, std::span<std::ui
     const std::size_t want = Bytes(static_cast<std::uint64_t>(count), s.Stride);
 
     if (inFileOrder && !s.SequentialAdvised) {
-        s.File.Advise(s.PixelOffset, 0, POSIX_FADV_SEQUENTIAL);
+        s.File->Advise(s.PixelOffset, 0, POSIX_FADV_SEQUENTIAL);
         s.SequentialAdvised = true;
     }
     const bool inPlace = inFileOrder && s.Stride == columns && s.Tones.Identity;
@@ -188,9 +168,10 @@ Status LineSource::Read(LineOrder order, int first, int count, std::span<std::ui
         }
     }
     const std::span<std::uint8_t> into = inPlace ? rows.first(want) : std::span(s.Staging).first(want);
-    auto got = s.File.ReadAt(offset, into);
+    auto got = s.File->ReadAt(offset, into);
     if (!got) {
-        const int top = order == LineOrder::TopFirst ? first : s.Size.Lines - first - count;
+        const std::int64_t top =
+            order == LineOrder::TopFirst ? first : std::int64_t{s.Size.Lines} - first - count;
         return Error{"reading lines " + std::to_string(top + 1) + " to " + std::to_string(top + count) +
                      " (counted from 1 at the top) failed: " + got.error().message};
     }
@@ -207,7 +188,7 @@ Status LineSource::Read(LineOrder order, int first, int count, std::span<std::ui
         // Reading backwards defeats the system's read-ahead: ask for the next band now.
         const std::uint64_t next =
             firstStored - std::min<std::uint64_t>(firstStored, static_cast<std::uint64_t>(count));
-        s.File.Advise(s.PixelOffset + next * s.Stride, (firstStored - next) * s.Stride, POSIX_FADV_WILLNEED);
+        s.File->Advise(s.PixelOffset + next * s.Stride, (firstStored - next) * s.Stride, POSIX_FADV_WILLNEED);
     }
     if (inPlace) {
         return {};
@@ -239,9 +220,10 @@ Status LineSource::Produce(LineOrder order, const LineConsumer& take) {
         !reserved) {
         return reserved;
     }
-    for (int first = 0; first < size.Lines; first += state_->Band) {
-        const int count = std::min(state_->Band, size.Lines - first);
-        if (auto read = Read(order, first, count, band); !read) {
+    // Line numbers in 64 bits: a first line past the last may not fit in an int.
+    for (std::int64_t first = 0; first < size.Lines; first += state_->Band) {
+        const int count = static_cast<int>(std::min<std::int64_t>(state_->Band, size.Lines - first));
+        if (auto read = Read(order, static_cast<int>(first), count, band); !read) {
             return read;
         }
         if (!take(count, std::span<const std::uint8_t>(band).first(
@@ -288,13 +270,13 @@ Status TreatedLines::Produce(LineOrder order, const LineConsumer& take) {
     };
 
     fillEdge(0);
-    const int opening = std::min(band + 1, size.Lines);
+    const int opening = static_cast<int>(std::min<std::int64_t>(std::int64_t{band} + 1, size.Lines));
     if (auto read = readInto(1, 0, opening); !read) {
         return read;
     }
     fillEdge(1 + opening);
-    for (int first = 0;; first += band) {
-        const int count = std::min(band, size.Lines - first);
+    for (std::int64_t first = 0;; first += band) {
+        const int count = static_cast<int>(std::min<std::int64_t>(band, size.Lines - first));
         if (auto treated = ComputeTreatment(*window, parameters_, *result); !treated) {
             return treated;
         }
@@ -308,9 +290,9 @@ Status TreatedLines::Produce(LineOrder order, const LineConsumer& take) {
         // The band's last line and the one after it become the next window's
         // first two; the B - 1 lines after them are read.
         std::memmove((*window)[0], (*window)[band], 2 * columns);
-        const int next = first + band + 1;
-        const int more = std::clamp(size.Lines - next, 0, band);
-        if (auto read = readInto(2, next, more); !read) {
+        const std::int64_t next = first + band + 1;  // at most Lines
+        const int more = static_cast<int>(std::clamp<std::int64_t>(size.Lines - next, 0, band));
+        if (auto read = readInto(2, static_cast<int>(next), more); !read) {
             return read;
         }
         fillEdge(2 + more);
@@ -389,8 +371,8 @@ Status CountBands(LineSource& source, Count count) {
     if (!whole) {
         return whole.error();
     }
-    for (int first = 0; first < size.Lines; first += band) {
-        const int lines = std::min(band, size.Lines - first);
+    for (std::int64_t first = 0; first < size.Lines; first += band) {
+        const int lines = static_cast<int>(std::min<std::int64_t>(band, size.Lines - first));
         if (lines < band) {
             // The last band, shorter: a matrix of its own size.
             auto last = LinesOf(size.Columns, lines);
@@ -399,7 +381,8 @@ Status CountBands(LineSource& source, Count count) {
             }
             *whole = std::move(*last);
         }
-        if (auto read = source.Read(source.FileOrder(), first, lines, whole->Bytes()); !read) {
+        if (auto read = source.Read(source.FileOrder(), static_cast<int>(first), lines, whole->Bytes());
+            !read) {
             return read;
         }
         if (!count(*whole)) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <iosfwd>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -37,6 +38,50 @@ inline constexpr std::string_view kColourBitmapRefusal =
 
 // "WHAT: " followed by kBitmapConversionAdvice.
 std::string BitmapNotOpenedBecause(std::string_view what);
+
+// A bitmap's header as the file states it, for every header size the format
+// has known; nothing here says whether KAVEL opens the file.
+struct BitmapHeader {
+    std::uint32_t InfoHeaderSize = 0;  // 12, 16, 40, 52, 56, 64, 108 or 124
+    bool Os2 = false;                  // 12, 16 and 64: OS/2 headers
+    std::int64_t Width = 0;
+    std::int64_t Height = 0;  // as stored: negative for rows top line first
+    std::uint32_t BitsPerPixel = 0;
+    std::uint32_t Compression = 0;
+    std::uint32_t ColoursUsed = 0;  // 0: as many as the depth indexes
+    std::uint32_t PixelOffset = 0;
+    // The palette: where it starts (after any bit masks of a 40-byte header),
+    // the bytes of one entry (3 in the 12-byte header) and the entries it has
+    // (the declared count, or fewer when the pixels start sooner; 0 above 8 bits).
+    std::uint64_t PaletteStart = 0;
+    std::uint32_t PaletteEntryBytes = 4;
+    std::uint64_t PaletteEntries = 0;
+    // Red, green, blue and alpha masks of bit-field files (compression 3 or 6).
+    std::array<std::uint32_t, 4> Masks{};
+    bool MasksInFile = false;  // false when the file ends before them
+
+    bool TopDown() const noexcept { return Height < 0; }
+    std::int64_t Lines() const noexcept { return Height < 0 ? -Height : Height; }
+    bool RunLength() const noexcept { return Compression == 1 || Compression == 2; }
+    bool BitFields() const noexcept { return Compression == 3 || Compression == 6; }
+    // Entries the depth can index: 2, 4, 16 or 256; 0 above 8 bits.
+    std::uint64_t IndexableColours() const noexcept;
+    // Bytes of one stored row (uncompressed): a multiple of 4.
+    std::uint64_t RowStride() const noexcept;
+};
+
+// The header from the first bytes of a file: "not a BMP file", "file ends
+// inside the header", or a header size no bitmap has.
+Expected<BitmapHeader> ParseBitmapHeader(std::span<const std::uint8_t> start);
+
+// What the file is in a few words, for a line that says it was converted:
+// "run-length compressed 8-bit bitmap", "8-bit bitmap with a 10-colour
+// palette", "24-bit colour bitmap".
+std::string BitmapKindWords(const BitmapHeader& header);
+
+// Why the conversion (kavel-cli import) cannot read a bitmap with this header
+// in a file of fileBytes bytes ("file ends inside row 3 of 10 ..."), or none.
+std::optional<Error> BitmapConversionProblem(const BitmapHeader& header, std::uint64_t fileBytes);
 
 // Everything the reader needs, taken from the header and the palette.
 struct BitmapLayout {

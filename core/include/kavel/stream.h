@@ -24,6 +24,8 @@ namespace kavel {
 
 enum class LineOrder { TopFirst, BottomFirst };
 
+struct OpenPlan;
+
 // Default band: large enough that one system call moves many lines, small
 // enough to stay in the processor's cache between reading and writing.
 inline constexpr std::size_t kStreamBandBytes = std::size_t{1} << 20;
@@ -71,6 +73,7 @@ public:
     Status Produce(LineOrder order, const LineConsumer& take) override;
 
 private:
+    friend Expected<LineSource> OpenPlannedLines(const OpenPlan& plan, std::size_t bandBytes);
     struct State;
     explicit LineSource(std::unique_ptr<State> state);
     std::unique_ptr<State> state_;

@@ -1,0 +1,178 @@
+#include "formats.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <QIODevice>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+namespace kavel::detail {
+
+namespace {
+
+bool IsSpace(std::uint8_t c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// The next decimal number of a Netpbm header or plain raster, skipping white
+// space and (in the header) comments; none at the end or at anything else.
+std::optional<std::uint64_t> NextNumber(std::span<const std::uint8_t> bytes, std::size_t& at, bool comments) {
+    while (at < bytes.size() && (IsSpace(bytes[at]) || (comments && bytes[at] == '#'))) {
+        if (bytes[at] == '#') {
+            while (at < bytes.size() && bytes[at] != '\n') {
+                ++at;
+            }
+        } else {
+            ++at;
+        }
+    }
+    if (at >= bytes.size() || bytes[at] < '0' || bytes[at] > '9') {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    while (at < bytes.size() && bytes[at] >= '0' && bytes[at] <= '9') {
+        value = std::min<std::uint64_t>(value * 10 + (bytes[at] - '0'), std::uint64_t{1} << 40);
+        ++at;
+    }
+    return value;
+}
+
+}  // namespace
+
+std::optional<DeepPgmHeader> DeepPgmHeaderOf(std::span<const std::uint8_t> head) {
+    if (head.size() < 3 || head[0] != 'P' || (head[1] != '2' && head[1] != '5') || !IsSpace(head[2])) {
+        return std::nullopt;
+    }
+    std::size_t at = 2;
+    const auto width = NextNumber(head, at, true);
+    const auto height = NextNumber(head, at, true);
+    const auto maxValue = NextNumber(head, at, true);
+    if (!width || !height || !maxValue || *maxValue <= 255 || *maxValue > 65535 || at >= head.size() ||
+        !IsSpace(head[at])) {
+        return std::nullopt;
+    }
+    return DeepPgmHeader{head[1] == '2', *width, *height, static_cast<std::uint32_t>(*maxValue), at + 1};
+}
+
+Expected<ByteMatrix> DecodeDeepPgm(std::span<const std::uint8_t> file, const DeepPgmHeader& header) {
+    if (header.Width * header.Height > kMaxImagePixels || header.Width > INT32_MAX ||
+        header.Height > INT32_MAX) {
+        return Error{std::to_string(header.Width) + " x " + std::to_string(header.Height) +
+                     " pixels is too large (at most " + std::to_string(kMaxImagePixels) + " pixels)"};
+    }
+    auto gray = AllocateByteMatrix(static_cast<int>(header.Width), static_cast<int>(header.Height));
+    if (!gray) {
+        return gray.error();
+    }
+    const std::uint64_t max = header.MaxValue;
+    const std::span<std::uint8_t> out = gray->Bytes();
+    std::size_t at = header.RasterStart;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        std::uint64_t v = 0;
+        if (header.Plain) {
+            const auto number = NextNumber(file, at, false);
+            if (!number) {
+                return Error{"the file ends or stops being numbers at sample " + std::to_string(i + 1) +
+                             " of " + std::to_string(out.size())};
+            }
+            v = *number;
+        } else {
+            if (at > file.size() || file.size() - at < 2) {
+                return Error{"file ends inside row " + std::to_string(i / header.Width + 1) + " of " +
+                             std::to_string(header.Height)};
+            }
+            v = std::uint64_t{file[at]} << 8 | file[at + 1];  // most significant byte first
+            at += 2;
+        }
+        out[i] = static_cast<std::uint8_t>((std::min(v, max) * 255 + max / 2) / max);
+    }
+    return gray;
+}
+
+std::optional<TiffSamples> TiffSamplesOf(QIODevice& device) {
+    const QByteArray head = device.peek(8);
+    const bool little = head.startsWith("II*");
+    if (head.size() < 8 || !(little || head.startsWith(QByteArray("MM\0*", 4))) || device.isSequential()) {
+        return std::nullopt;
+    }
+    const auto number = [little](const QByteArray& b, int at, int bytes) {
+        std::uint32_t v = 0;
+        for (int k = 0; k < bytes; ++k) {
+            const auto byte = static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + k]));
+            v = little ? v | byte << (8 * k) : v << 8 | byte;
+        }
+        return v;
+    };
+    const qint64 start = device.pos();
+    const auto readAt = [&device, start](qint64 offset, qint64 bytes) {
+        device.seek(start + offset);
+        return device.read(bytes);
+    };
+    TiffSamples samples;
+    const QByteArray count = readAt(number(head, 4, 4), 2);
+    if (count.size() == 2) {
+        const int entries = static_cast<int>(number(count, 0, 2));
+        const QByteArray directory = readAt(number(head, 4, 4) + 2, qint64{entries} * 12);
+        for (int e = 0; e + 12 <= directory.size(); e += 12) {
+            const std::uint32_t tag = number(directory, e, 2);
+            const bool inside = number(directory, e + 2, 2) == 3 && number(directory, e + 4, 4) <= 2;
+            // A SHORT value: in the entry for one or two samples, else at its offset.
+            const std::uint32_t value =
+                inside ? number(directory, e + 8, 2)
+                       : number(readAt(number(directory, e + 8, 4), 2).leftJustified(2, '\0'), 0, 2);
+            if (tag == 258) {
+                samples.Bits = value;
+            } else if (tag == 339) {
+                samples.FloatingPoint = value == 3;
+            }
+        }
+    }
+    device.seek(start);
+    return samples;
+}
+
+HeldStandardError::HeldStandardError() {
+    std::fflush(stderr);
+    held_ = ::memfd_create("kavel-stderr", MFD_CLOEXEC);
+    saved_ = held_ < 0 ? -1 : ::dup(STDERR_FILENO);
+    if (saved_ < 0 || ::dup2(held_, STDERR_FILENO) < 0) {
+        if (saved_ >= 0) {
+            ::close(saved_);
+        }
+        if (held_ >= 0) {
+            ::close(held_);
+        }
+        saved_ = held_ = -1;
+    }
+}
+
+HeldStandardError::~HeldStandardError() {
+    if (held_ >= 0) {
+        std::fflush(stderr);
+        ::dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+        ::close(held_);
+    }
+}
+
+std::string HeldStandardError::Text() const {
+    if (held_ < 0) {
+        return {};
+    }
+    std::fflush(stderr);
+    std::array<char, 400> buffer{};
+    const ssize_t got = ::pread(held_, buffer.data(), buffer.size(), 0);
+    std::string text(buffer.data(), static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at)) {
+        text.replace(at, 1, "; ");
+    }
+    return text;
+}
+
+}  // namespace kavel::detail
