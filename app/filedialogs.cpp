@@ -28,6 +28,10 @@ class FileDialogGuard : public QObject {
 public:
     explicit FileDialogGuard(QFileDialog* dialog) : QObject(dialog), dialog_(dialog) {
         dialog->installEventFilter(this);
+        // Also once the caller has taken the choice: what the dialog's folder
+        // listing still selects in the background is gone before the next
+        // showing too.
+        connect(dialog, &QDialog::finished, this, &FileDialogGuard::ClearChoice, Qt::QueuedConnection);
         if (auto* nameBox = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
             nameBox != nullptr && nameBox->completer() != nullptr) {
             popup_ = nameBox->completer()->popup();
@@ -53,7 +57,6 @@ public:
         return false;
     }
 
-private:
     void ClearChoice() {
         // The name first: clearing it makes the dialog select what it names.
         if (auto* nameBox = dialog_->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
@@ -67,6 +70,7 @@ private:
         }
     }
 
+private:
     // The press that closed the list goes on to what lies under it in the
     // dialog, as if the list had not been there.
     void Replay(const QMouseEvent& press) {

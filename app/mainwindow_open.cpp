@@ -38,6 +38,7 @@ struct OpenedImage {
     kavel::ByteMatrix Result;
     QString Warning;  // shown after the image, which opened anyway
     QString Notice;   // for the status line: the file and its size disagree
+    int LinesRead = 0;
 };
 
 // Declined: the user said no to a question, and chooses again. Stopped: the
@@ -67,7 +68,8 @@ OpenAttempt WithResult(kavel::ByteMatrix source, const QString& fileName, QStrin
     if (!result) {
         return Failed(fileName, result.error());
     }
-    return OpenedImage{std::move(source), std::move(result).value(), std::move(warning), std::move(notice)};
+    return OpenedImage{std::move(source), std::move(result).value(), std::move(warning), std::move(notice),
+                       0};
 }
 
 // The size the user types when there is no descriptor; it is then written as
@@ -107,9 +109,16 @@ QString MismatchText(const QString& fileName, std::uint64_t fileBytes, kavel::Im
         .arg(QString::fromStdString(kavel::ByteSizeText(pixels)));
 }
 
-// The pixels of an opened source, band by band under a progress dialog.
+// The progress of one open: reading the lines the file holds, then making
+// the display of all of them.
+std::uint64_t OpenSteps(int linesRead, int lines) {
+    return static_cast<std::uint64_t>(linesRead) + static_cast<std::uint64_t>(lines);
+}
+
+// The pixels of an opened source, band by band under a progress dialog that
+// goes on for the display.
 OpenAttempt ReadPixels(kavel::LineSource& source, int linesInFile, const QString& fileName, QString warning,
-                       QString notice) {
+                       QString notice, std::optional<LongCommand>& progress) {
     const kavel::ImageSize size = source.Size();
     if (const std::optional<QString> refusal = OpenMemoryRefusal(size.Lines, size.Columns)) {
         return OpenFailure{Refusal::Reason, *refusal};
@@ -118,25 +127,27 @@ OpenAttempt ReadPixels(kavel::LineSource& source, int linesInFile, const QString
     if (!pixels) {
         return Failed(fileName, pixels.error());
     }
-    kavel::Expected<bool> read = true;
-    {
-        LongCommand command(MainForm, QStringLiteral("OPEN IMAGE"),
-                            QObject::tr("Reading %1...").arg(QFileInfo(fileName).fileName()));
-        const auto total = static_cast<std::uint64_t>(linesInFile);
-        read = ReadInBands(source, *pixels, linesInFile, [&command, total](int done) {
-            return command.Step(static_cast<std::uint64_t>(done), total);
-        });
-    }
+    LongCommand& command = progress.emplace(MainForm, QStringLiteral("OPEN IMAGE"),
+                                            QObject::tr("Reading %1...").arg(QFileInfo(fileName).fileName()));
+    const std::uint64_t total = OpenSteps(linesInFile, size.Lines);
+    const kavel::Expected<bool> read = ReadInBands(source, *pixels, linesInFile, [&command, total](int done) {
+        return command.Step(static_cast<std::uint64_t>(done), total);
+    });
     if (!read) {
         return Failed(fileName, read.error());
     }
     if (!*read) {
         return OpenFailure{Refusal::Stopped, {}};
     }
-    return WithResult(std::move(pixels).value(), fileName, std::move(warning), std::move(notice));
+    OpenAttempt attempt =
+        WithResult(std::move(pixels).value(), fileName, std::move(warning), std::move(notice));
+    if (auto* opened = std::get_if<OpenedImage>(&attempt)) {
+        opened->LinesRead = linesInFile;
+    }
+    return attempt;
 }
 
-OpenAttempt ReadRawImage(const TMainForm& main) {
+OpenAttempt ReadRawImage(const TMainForm& main, std::optional<LongCommand>& progress) {
     const QString& fileName = main.ImagePath;
     // Before anything else, so a pipe or a device never gets as far as the
     // size dialog or a read that would wait for ever.
@@ -197,10 +208,10 @@ OpenAttempt ReadRawImage(const TMainForm& main) {
     const std::uint64_t columns = std::max(size.Columns, 1);
     const auto linesInFile = static_cast<int>(std::min<std::uint64_t>(
         static_cast<std::uint64_t>(size.Lines), (std::min(fileBytes, pixels) + columns - 1) / columns));
-    return ReadPixels(*source, linesInFile, fileName, std::move(warning), std::move(notice));
+    return ReadPixels(*source, linesInFile, fileName, std::move(warning), std::move(notice), progress);
 }
 
-OpenAttempt ReadBitmapImage(const TMainForm& main) {
+OpenAttempt ReadBitmapImage(const TMainForm& main, std::optional<LongCommand>& progress) {
     const QString& fileName = main.ImagePath;
     // The depth is decided from the header, before any row is read: a 24-bit
     // file gets the CAUTION box whatever its header size or pixel offset.
@@ -211,7 +222,7 @@ OpenAttempt ReadBitmapImage(const TMainForm& main) {
         }
         return Failed(fileName, bitmap.error());
     }
-    return ReadPixels(*bitmap, bitmap->Size().Lines, fileName, {}, {});
+    return ReadPixels(*bitmap, bitmap->Size().Lines, fileName, {}, {}, progress);
 }
 
 // The files the image on show was read from; a save must not replace them.
@@ -245,28 +256,51 @@ void TMainForm::OpenImage() {
         ImageCaption = caption;
 
         SetScreenCursorHourglass();
+        std::optional<LongCommand> progress;
         OpenAttempt attempt;
         if (raw) {
             const std::string name = fileName.toStdString();
             ImageDirectory = QString::fromStdString(kavel::DirectoryPartOf(name));
             // NAME.txt, or the same name with "TXT" in other letter cases.
             DescriptorFileName = FromPath(kavel::FindDescriptor(ToPath(fileName)).Name);
-            attempt = ReadRawImage(*this);
+            attempt = ReadRawImage(*this, progress);
         } else {
-            attempt = ReadBitmapImage(*this);
+            attempt = ReadBitmapImage(*this, progress);
         }
 
         if (auto* opened = std::get_if<OpenedImage>(&attempt)) {
-            // Only now does the working state change, all of it at once.
-            SourceRows = std::move(opened->Source);
-            ResultRows = std::move(opened->Result);
+            // The working state changes all at once; the image it replaces is
+            // kept until the new one is on show, so a Cancel while the display
+            // is made gives it back.
+            kavel::ByteMatrix previousSource = std::exchange(SourceRows, std::move(opened->Source));
+            kavel::ByteMatrix previousResult = std::exchange(ResultRows, std::move(opened->Result));
+            const bool hadImage = ImageForm->DisplayBitmap() != nullptr;
+            const kavel::TRasterImage raster = CreateRasterImage(SourceRows);
+            LongCommand& command = *progress;
+            const std::uint64_t total = OpenSteps(opened->LinesRead, raster.Lines());
+            const int linesRead = opened->LinesRead;
+            const bool shown = ImageForm->SetImage(raster, [&command, total, linesRead](int done) {
+                return command.Step(static_cast<std::uint64_t>(linesRead + done), total);
+            });
+            if (command.Cancelled()) {
+                SourceRows = std::move(previousSource);
+                ResultRows = std::move(previousResult);
+                const kavel::TRasterImage previous = CreateRasterImage(SourceRows);
+                if (hadImage) {
+                    ImageForm->SetImage(previous);
+                }
+                progress.reset();
+                SetScreenCursorArrow();
+                return;
+            }
+            previousSource = {};
+            previousResult = {};
+            progress.reset();
             OpenImageFiles() = {ToPath(fileName)};
             if (raw) {
                 OpenImageFiles().push_back(ToPath(DescriptorFileName));
             }
-            const kavel::TRasterImage raster = CreateRasterImage(SourceRows);
             ImageForm->SetCaption(ImageForm->CaptionText);
-            const bool shown = ImageForm->SetImage(raster);
             ImageForm->BringToFront();
             SetScreenCursorArrow();
             if (!shown) {
@@ -283,6 +317,7 @@ void TMainForm::OpenImage() {
             return;
         }
 
+        progress.reset();
         SetScreenCursorArrow();
         const auto& failure = std::get<OpenFailure>(attempt);
         if (failure.Kind == Refusal::Stopped) {

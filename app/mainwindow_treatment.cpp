@@ -1,6 +1,8 @@
 // The treatment command's computation: the result of the dialog's parameters
 // over the source image, shown in the result window.
 #include <QMessageBox>
+#include <optional>
+#include <utility>
 
 #include "cursors.h"
 #include "diagkaveltreatment.h"
@@ -22,27 +24,42 @@ void ApplyTreatment() {
         QMessageBox::warning(&main, QObject::tr("Treatment"), ErrorText(fresh.error()));
         return;
     }
-    kavel::Expected<bool> finished = true;
-    {
-        LongCommand command(&main, QObject::tr("Treatment"), QObject::tr("Computing the result..."));
-        const auto lines = static_cast<std::uint64_t>(source.Lines());
-        finished = TreatInBands(
-            source, DiagKavelTreatForm->Parameters(), *fresh, BandLinesFor(source.Columns()),
-            [&command, lines](int done) { return command.Step(static_cast<std::uint64_t>(done), lines); });
-    }
+    const auto lines = static_cast<std::uint64_t>(source.Lines());
+    // Computing, then making the display: twice the lines.
+    std::optional<LongCommand> progress;
+    LongCommand& command =
+        progress.emplace(&main, QObject::tr("Treatment"), QObject::tr("Computing the result..."));
+    const kavel::Expected<bool> finished = TreatInBands(
+        source, DiagKavelTreatForm->Parameters(), *fresh, BandLinesFor(source.Columns()),
+        [&command, lines](int done) { return command.Step(static_cast<std::uint64_t>(done), 2 * lines); });
     if (!finished || !*finished) {
+        progress.reset();
         SetScreenCursorArrow();
         if (!finished) {
             QMessageBox::warning(&main, QObject::tr("Treatment"), ErrorText(finished.error()));
         }
         return;
     }
-    main.ResultRows = std::move(fresh).value();
-
+    // The result on show stays until the new one is displayed in full.
+    const bool hadResult = ResultImageForm->DisplayBitmap() != nullptr;
+    kavel::ByteMatrix previous = std::exchange(main.ResultRows, std::move(fresh).value());
     const kavel::TRasterImage raster = main.CreateRasterImage(main.ResultRows);
+    const bool shown = ResultImageForm->SetImage(raster, [&command, lines](int done) {
+        return command.Step(lines + static_cast<std::uint64_t>(done), 2 * lines);
+    });
+    if (command.Cancelled()) {
+        main.ResultRows = std::move(previous);
+        if (hadResult) {
+            ResultImageForm->SetImage(main.CreateRasterImage(main.ResultRows));
+        }
+        progress.reset();
+        SetScreenCursorArrow();
+        return;
+    }
+    previous = {};
+    progress.reset();
     main.ResultCaption = QStringLiteral("Resulting Binarized Image");
     ResultImageForm->SetCaption(main.ResultCaption);
-    const bool shown = ResultImageForm->SetImage(raster);
     ResultImageForm->BringToFront();
     SetScreenCursorArrow();
     if (!shown) {
