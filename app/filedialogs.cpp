@@ -131,6 +131,11 @@ void PrepareFileDialog(QFileDialog* dialog) {
     dialog->resize(900, 480);
 }
 
+QString ConvertedEntryFilter() {
+    const QString patterns = QString::fromLatin1(kConvertedEntryPatterns);
+    return QStringLiteral("%1 [%2] (%2)").arg(QString::fromLatin1(kConvertedEntryLabel), patterns);
+}
+
 qsizetype SelectedFilterIndex(const QFileDialog& dialog) {
     const QString selected = dialog.selectedNameFilter();
     const QStringList filters = dialog.nameFilters();

@@ -1,10 +1,12 @@
 // Opening a gray-tone image: a raw file sized by its descriptor (or by the size
 // dialog, after which the descriptor is written), or an 8-bit bitmap.
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <QTextStream>
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
@@ -18,9 +20,10 @@
 #include "filedialogs.h"
 #include "imagesize.h"
 #include "imagewindow.h"
+#include "kavel/convert.h"
 #include "kavel/imagefile.h"
 #include "kavel/memorybudget.h"
-#include "kavel/stream.h"
+#include "kavel/openplan.h"
 #include "longcommand.h"
 #include "mainwindow.h"
 #include "memorymessages.h"
@@ -115,83 +118,101 @@ std::uint64_t OpenSteps(int linesRead, int lines) {
     return static_cast<std::uint64_t>(linesRead) + static_cast<std::uint64_t>(lines);
 }
 
-// The pixels of an opened source, band by band under a progress dialog that
-// goes on for the display.
-OpenAttempt ReadPixels(kavel::LineSource& source, int linesInFile, const QString& fileName, QString warning,
-                       QString notice, std::optional<LongCommand>& progress) {
-    const kavel::ImageSize size = source.Size();
-    if (const std::optional<QString> refusal = OpenMemoryRefusal(size.Lines, size.Columns)) {
+// The pixels of a loadable plan, band by band under a progress dialog that
+// goes on for the display. Only the top linesInFile lines are read: below
+// them a short raw file holds nothing, and the new matrix is already 0.
+OpenAttempt LoadPlan(const kavel::OpenPlan& plan, int linesInFile, QString warning, QString notice,
+                     std::optional<LongCommand>& progress) {
+    const QString fileName = FromPath(plan.File);
+    if (const std::optional<QString> refusal = OpenMemoryRefusal(plan.Size.Lines, plan.Size.Columns)) {
         return OpenFailure{Refusal::Reason, *refusal};
     }
-    kavel::Expected<kavel::ByteMatrix> pixels = kavel::AllocateByteMatrix(size.Columns, size.Lines);
-    if (!pixels) {
-        return Failed(fileName, pixels.error());
+    kavel::Expected<kavel::ImageLoader> loader = kavel::ImageLoader::Start(plan);
+    if (!loader) {
+        return Failed(fileName, loader.error());
     }
     LongCommand& command = progress.emplace(MainForm, QStringLiteral("OPEN IMAGE"),
                                             QObject::tr("Reading %1...").arg(QFileInfo(fileName).fileName()));
-    const std::uint64_t total = OpenSteps(linesInFile, size.Lines);
-    const kavel::Expected<bool> read = ReadInBands(source, *pixels, linesInFile, [&command, total](int done) {
-        return command.Step(static_cast<std::uint64_t>(done), total);
-    });
-    if (!read) {
-        return Failed(fileName, read.error());
+    const std::uint64_t total = OpenSteps(linesInFile, plan.Size.Lines);
+    while (!loader->Done() && loader->LinesRead() < linesInFile) {
+        if (const kavel::Status read = loader->ReadBand(); !read) {
+            return Failed(fileName, read.error());
+        }
+        if (!command.Step(static_cast<std::uint64_t>(loader->LinesRead()), total)) {
+            return OpenFailure{Refusal::Stopped, {}};
+        }
     }
-    if (!*read) {
-        return OpenFailure{Refusal::Stopped, {}};
-    }
-    OpenAttempt attempt =
-        WithResult(std::move(pixels).value(), fileName, std::move(warning), std::move(notice));
+    OpenAttempt attempt = WithResult(loader->Take(), fileName, std::move(warning), std::move(notice));
     if (auto* opened = std::get_if<OpenedImage>(&attempt)) {
         opened->LinesRead = linesInFile;
     }
     return attempt;
 }
 
-OpenAttempt ReadRawImage(const TMainForm& main, std::optional<LongCommand>& progress) {
-    const QString& fileName = main.ImagePath;
-    // Before anything else, so a pipe or a device never gets as far as the
-    // size dialog or a read that would wait for ever.
-    if (const kavel::Status usable = kavel::CheckImageFile(ToPath(fileName)); !usable) {
-        return Failed(fileName, usable.error());
-    }
-    const QString& descriptorName = main.DescriptorFileName;
-    QString warning;
-    kavel::ImageSize size;
-    const QFileInfo descriptor(descriptorName);
-    if (descriptor.exists() && !descriptor.isFile() && !descriptor.isDir()) {
-        return Failed(descriptorName, kavel::CheckImageFile(ToPath(descriptorName)).error());
-    }
-    const bool described = descriptor.isFile() && descriptor.isReadable();
-    if (described) {
-        const kavel::Expected<kavel::ImageSize> read = kavel::ReadDescriptorFile(ToPath(descriptorName));
-        if (!read) {
-            return Failed(descriptorName, read.error());
+// A descriptor too large to be an image: the size and the memory it would
+// need, read the way the descriptor is read (two integers after white space
+// and a sign).
+QString DescriptorRefusalText(const kavel::OpenPlan& plan) {
+    const QString descriptor = FromPath(plan.Descriptor);
+    QFile file(descriptor);
+    if (file.open(QIODevice::ReadOnly) && file.size() < 4096) {
+        QTextStream text(&file);
+        qint64 lines = 0;
+        qint64 columns = 0;
+        text >> lines >> columns;
+        if (text.status() == QTextStream::Ok) {
+            if (const std::optional<QString> refusal = ImageSizeRefusal(lines, columns)) {
+                return QObject::tr("Cannot open %1:\n%2").arg(Native(descriptor), *refusal);
+            }
         }
-        size = *read;
-    } else {
+    }
+    return Failed(descriptor, plan.Refusal).Reason;
+}
+
+OpenAttempt ReadRawImage(TMainForm& main, std::optional<LongCommand>& progress) {
+    const QString& fileName = main.ImagePath;
+    // The file is looked at before anything else (a pipe or a device never
+    // gets as far as the size dialog or a read that would wait for ever),
+    // then its descriptor; nothing is allocated yet.
+    kavel::OpenPlan plan = kavel::PlanOpen(ToPath(fileName), kavel::OpenAs::RawBytes);
+    // NAME.txt, or the same name with "TXT" in other letter cases.
+    main.DescriptorFileName =
+        FromPath(plan.Descriptor.empty() ? kavel::FindDescriptor(ToPath(fileName)).Name : plan.Descriptor);
+    QString warning;
+    if (plan.Kind == kavel::OpenKind::Refused && plan.DescriptorRefused) {
+        const QFileInfo descriptor(FromPath(plan.Descriptor));
+        // A descriptor that is there but cannot be opened (a folder, no read
+        // permission) counts as none: the size is asked and a new one written.
+        if (!descriptor.isDir() && !(descriptor.isFile() && !descriptor.isReadable())) {
+            return OpenFailure{Refusal::Reason, DescriptorRefusalText(plan)};
+        }
+        plan.Kind = kavel::OpenKind::RawUnsized;
+    }
+    if (plan.Kind == kavel::OpenKind::Refused) {
+        return Failed(fileName, plan.Refusal);
+    }
+    const bool described = plan.Kind == kavel::OpenKind::RawDescribed;
+    if (plan.Kind == kavel::OpenKind::RawUnsized) {
         const kavel::Expected<kavel::ImageSize> typed =
-            TypedImageSize(descriptorName, {main.ImageLines, main.ImageColumns}, warning);
+            TypedImageSize(main.DescriptorFileName, {main.ImageLines, main.ImageColumns}, warning);
         if (!typed) {
             return Failed(fileName, typed.error());
         }
-        size = *typed;
+        plan = kavel::PlanOpen(ToPath(fileName), kavel::OpenAs::RawBytes, *typed);
+        if (plan.Kind == kavel::OpenKind::Refused) {
+            return Failed(fileName, plan.Refusal);
+        }
     }
-    if (const std::optional<QString> refusal = OpenMemoryRefusal(size.Lines, size.Columns)) {
+    if (const std::optional<QString> refusal = OpenMemoryRefusal(plan.Size.Lines, plan.Size.Columns)) {
         return OpenFailure{Refusal::Reason, *refusal};
-    }
-    kavel::Expected<kavel::LineSource> source = kavel::LineSource::OpenRaw(ToPath(fileName), size);
-    if (!source) {
-        return Failed(fileName, source.error());
     }
 
     // A file and its size that disagree are never passed over in silence:
     // too short, and the user decides before anything is allocated; too
     // long, and the status line says so.
-    const std::uint64_t fileBytes = source->FileBytes();
-    const auto pixels = static_cast<std::uint64_t>(size.Lines) * static_cast<std::uint64_t>(size.Columns);
     QString notice;
-    if (fileBytes < pixels) {
-        const QString mismatch = MismatchText(fileName, fileBytes, size, described);
+    const QString mismatch = MismatchText(fileName, plan.FileBytes, plan.Size, described);
+    if (plan.Mismatch() == kavel::SizeMismatch::Short) {
         SetScreenCursorArrow();
         const auto answer = QMessageBox::question(MainForm, QStringLiteral("OPEN IMAGE"),
                                                   mismatch + QObject::tr(". Open it anyway?"));
@@ -200,29 +221,59 @@ OpenAttempt ReadRawImage(const TMainForm& main, std::optional<LongCommand>& prog
         }
         SetScreenCursorHourglass();
         notice = mismatch + QObject::tr(": the missing pixels are black.");
-    } else if (fileBytes > pixels) {
-        notice = MismatchText(fileName, fileBytes, size, described) + QObject::tr(": the rest is not read.");
+    } else if (plan.Mismatch() == kavel::SizeMismatch::Long) {
+        notice = mismatch + QObject::tr(": the rest is not read.");
     }
-    // Only the lines the file holds are read; the others stay the zeros of a
-    // new matrix, which cost no memory.
-    const std::uint64_t columns = std::max(size.Columns, 1);
-    const auto linesInFile = static_cast<int>(std::min<std::uint64_t>(
-        static_cast<std::uint64_t>(size.Lines), (std::min(fileBytes, pixels) + columns - 1) / columns));
-    return ReadPixels(*source, linesInFile, fileName, std::move(warning), std::move(notice), progress);
+    const std::uint64_t columns = std::max(plan.Size.Columns, 1);
+    const auto linesInFile = static_cast<int>(
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(plan.Size.Lines),
+                                (std::min(plan.FileBytes, plan.PixelBytes()) + columns - 1) / columns));
+    return LoadPlan(plan, linesInFile, std::move(warning), std::move(notice), progress);
+}
+
+// How a file the bitmap entry does not read opens: the third entry.
+QString ThroughConversionText() {
+    return QObject::tr("It opens through \"%1\" in Files of type.")
+        .arg(QString::fromLatin1(kConvertedEntryLabel));
 }
 
 OpenAttempt ReadBitmapImage(const TMainForm& main, std::optional<LongCommand>& progress) {
     const QString& fileName = main.ImagePath;
     // The depth is decided from the header, before any row is read: a 24-bit
     // file gets the CAUTION box whatever its header size or pixel offset.
-    kavel::Expected<kavel::LineSource> bitmap = kavel::LineSource::OpenBitmap(ToPath(fileName));
-    if (!bitmap) {
-        if (kavel::IsColourBitmapRefusal(bitmap.error())) {
-            return OpenFailure{Refusal::TrueColourBitmap, {}};
-        }
-        return Failed(fileName, bitmap.error());
+    const kavel::OpenPlan plan = kavel::PlanOpen(ToPath(fileName), kavel::OpenAs::Bitmap);
+    if (plan.Kind == kavel::OpenKind::GrayBitmap) {
+        return LoadPlan(plan, plan.Size.Lines, {}, {}, progress);
     }
-    return ReadPixels(*bitmap, bitmap->Size().Lines, fileName, {}, {}, progress);
+    if (plan.Kind == kavel::OpenKind::Convert) {
+        const QString what = QString::fromStdString(plan.What);
+        const QString reason = what.isEmpty() ? ErrorText(plan.Refusal) : what;
+        return OpenFailure{plan.ColourBitmap ? Refusal::TrueColourBitmap : Refusal::Reason,
+                           QObject::tr("Cannot open %1 as a bitmap: %2.\n%3")
+                               .arg(Native(fileName), reason, ThroughConversionText())};
+    }
+    if (plan.ColourBitmap) {
+        return OpenFailure{Refusal::TrueColourBitmap, {}};
+    }
+    return Failed(fileName, plan.Refusal);
+}
+
+// Any image Qt's readers decode, converted to 8-bit gray as kavel-cli import
+// converts it, then opened as a bitmap is.
+OpenAttempt ReadConvertedImage(const TMainForm& main, std::optional<LongCommand>& progress) {
+    const QString& fileName = main.ImagePath;
+    progress.emplace(MainForm, QStringLiteral("OPEN IMAGE"),
+                     QObject::tr("Converting %1...").arg(QFileInfo(fileName).fileName()));
+    kavel::Expected<kavel::ConvertedImage> converted = kavel::ConvertImageFile(ToPath(fileName));
+    if (!converted) {
+        return Failed(fileName, converted.error());
+    }
+    QString notice = QObject::tr("%1: %2, converted to 8-bit gray")
+                         .arg(QFileInfo(fileName).fileName(), QString::fromStdString(converted->Description));
+    if (converted->ColourConverted) {
+        notice += QStringLiteral("; ") + QString::fromStdString(kavel::ColourNote());
+    }
+    return WithResult(std::move(converted->Gray), fileName, {}, notice);
 }
 
 // The files the image on show was read from; a save must not replace them.
@@ -249,7 +300,8 @@ void TMainForm::OpenImage() {
         }
         const QString fileName = OpenPictureDialog->selectedFiles().constFirst();
         ImageFileName = fileName;
-        const bool raw = SelectedFilterIndex(*OpenPictureDialog) == 0;
+        const qsizetype entry = SelectedFilterIndex(*OpenPictureDialog);
+        const bool raw = entry == 0;
         const QString caption = QStringLiteral(" 1.- ") + fileName;
         ImagePath = fileName;
         ImageForm->CaptionText = caption;
@@ -261,9 +313,9 @@ void TMainForm::OpenImage() {
         if (raw) {
             const std::string name = fileName.toStdString();
             ImageDirectory = QString::fromStdString(kavel::DirectoryPartOf(name));
-            // NAME.txt, or the same name with "TXT" in other letter cases.
-            DescriptorFileName = FromPath(kavel::FindDescriptor(ToPath(fileName)).Name);
             attempt = ReadRawImage(*this, progress);
+        } else if (entry == 2) {
+            attempt = ReadConvertedImage(*this, progress);
         } else {
             attempt = ReadBitmapImage(*this, progress);
         }
@@ -331,6 +383,10 @@ void TMainForm::OpenImage() {
                                 QStringLiteral("This program does not take into account RBV Bitmap"),
                                 QMessageBox::Ok);
             caution.exec();
+            // Then, for a file the conversion reads, the entry that opens it.
+            if (!failure.Reason.isEmpty()) {
+                QMessageBox::information(this, QStringLiteral("OPEN IMAGE"), failure.Reason);
+            }
         } else {
             QMessageBox::warning(this, QStringLiteral("OPEN IMAGE"), failure.Reason);
         }

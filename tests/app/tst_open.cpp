@@ -360,6 +360,7 @@ private Q_SLOTS:
         const QString image = dir_->filePath(QStringLiteral("colour.bmp"));
         QVERIFY(WriteBitmap24(image, 640, 480));
         SeenMessage caution;
+        SeenMessage named;  // after the box, the entry that opens the file
         Qt::CursorShape cursor = Qt::BitmapCursor;
         bool dialogAgain = false;
         QVERIFY(Open({ChooseFile(image, kBmp),
@@ -367,6 +368,7 @@ private Q_SLOTS:
                           cursor = ScreenCursor();
                           ReadMessage(caution)(w);
                       },
+                      ReadMessage(named),
                       [&](QWidget* w) {
                           dialogAgain = w == MainForm->OpenPictureDialog;
                           CancelDialog()(w);
@@ -375,6 +377,8 @@ private Q_SLOTS:
         QCOMPARE(caution.Text, QStringLiteral("This program does not take into account RBV Bitmap"));
         QCOMPARE(caution.Owner, nullptr);
         QCOMPARE(caution.Buttons, 1);
+        QVERIFY2(named.Text.contains(QStringLiteral("\"Other images (converted to 8-bit gray)\"")),
+                 qPrintable(named.Text));
         QCOMPARE(cursor, Qt::ArrowCursor);
         QVERIFY(dialogAgain);
         QCOMPARE(ScreenCursor(), Qt::ArrowCursor);
@@ -501,7 +505,10 @@ private Q_SLOTS:
         const QString colourName = dir_->filePath(QStringLiteral("colour.bmp"));
         QVERIFY(WriteBytes(colourName, colour));
         SeenMessage caution;
-        QVERIFY(Open({ChooseFile(colourName, kBmp), ReadMessage(caution), CancelDialog()}));
+        SeenMessage named;
+        QVERIFY(
+            Open({ChooseFile(colourName, kBmp), ReadMessage(caution), ReadMessage(named), CancelDialog()}));
+        QVERIFY(named.Text.contains(QStringLiteral("Other images")));
         QCOMPARE(caution.Title, QStringLiteral("CAUTION"));
         QCOMPARE(caution.Text, QStringLiteral("This program does not take into account RBV Bitmap"));
     }
