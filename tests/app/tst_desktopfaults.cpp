@@ -291,6 +291,16 @@ private Q_SLOTS:
         QCOMPARE(QSize(fromBitmap->Columns, fromBitmap->Lines), QSize(40, 30));
         QCOMPARE(fromBitmap->Thumbnail.pixel(39, 29), qRgb(200, 200, 200));
 
+        // What only the conversion reads shows as it will open: in gray.
+        QImage colour(30, 20, QImage::Format_RGB32);
+        colour.fill(qRgb(0, 0, 255));
+        const QString png = dir_->filePath(QStringLiteral("blue.png"));
+        QVERIFY(colour.save(png));
+        const std::optional<PreviewPicture> fromPng = ReadPreview(png);
+        QVERIFY(fromPng.has_value());
+        QCOMPARE(QSize(fromPng->Columns, fromPng->Lines), QSize(30, 20));
+        QCOMPARE(fromPng->Thumbnail.pixel(3, 3), qRgb(29, 29, 29));  // the luminance of pure blue
+
         // Nothing, and at once, for what cannot or must not be read.
         QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("alone.raw")), pixels));
         QVERIFY(!ReadPreview(dir_->filePath(QStringLiteral("alone.raw"))));

@@ -2,16 +2,21 @@
 // descriptor, bitmaps of both depths, and every way an open can fail.
 #include <sys/stat.h>
 
+#include <QBuffer>
 #include <QFile>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
 #include <optional>
+#include <tuple>
 
 #include "dialogdriver.h"
 #include "filedialogs.h"
@@ -27,6 +32,9 @@ namespace {
 
 const QString kRaw = QStringLiteral("Raw Image [*.raw]");
 const QString kBmp = QStringLiteral("Bitmap [*.bmp]");
+const QString kOther = QStringLiteral(
+    "Other images (converted to 8-bit gray) [*.png *.tif *.tiff *.jpg *.jpeg *.bmp "
+    "*.pgm *.pnm *.gif *.webp]");
 
 bool WriteBitmap8(const QString& fileName, int width, int height) {
     return kavel::WriteBitmapFile(ToPath(fileName), Pattern(width, height)).ok();
@@ -96,6 +104,59 @@ ModalScript::Step Answer(SeenMessage& seen, QMessageBox::StandardButton button) 
         seen.Text = box->text();
         box->button(button)->click();
     };
+}
+
+// An 8-bit bitmap as other programs write them: palette of `colours`
+// entries (gray i * step), rows bottom first, run-length compressed or not.
+QByteArray OtherBitmap(int columns, int lines, int colours, int step, bool runLength,
+                       const std::function<int(int column, int line)>& index) {
+    QByteArray pixels;
+    for (int line = lines - 1; line >= 0; --line) {
+        QByteArray row;
+        for (int column = 0; column < columns; ++column) {
+            row.append(static_cast<char>(index(column, line)));
+        }
+        if (!runLength) {
+            pixels += row + QByteArray((4 - columns % 4) % 4, '\0');
+            continue;
+        }
+        for (int at = 0; at < row.size();) {  // runs of one index, then end of line
+            int run = 1;
+            while (at + run < row.size() && run < 255 && row[at + run] == row[at]) {
+                ++run;
+            }
+            pixels.append(static_cast<char>(run)).append(row[at]);
+            at += run;
+        }
+        pixels.append('\0').append('\0');
+    }
+    if (runLength) {
+        pixels.append('\0').append('\1');
+    }
+    const auto le = [](QByteArray& out, quint32 value, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            out.append(static_cast<char>((value >> (8 * i)) & 0xFF));
+        }
+    };
+    const auto offset = static_cast<quint32>(54 + 4 * colours);
+    QByteArray file("BM");
+    le(file, offset + static_cast<quint32>(pixels.size()), 4);
+    le(file, 0, 4);
+    le(file, offset, 4);
+    for (const quint32 field : {40u, quint32(columns), quint32(lines)}) {
+        le(file, field, 4);
+    }
+    le(file, 1, 2);
+    le(file, 8, 2);
+    for (const quint32 field :
+         {runLength ? 1u : 0u, quint32(pixels.size()), 2835u, 2835u, quint32(colours), 0u}) {
+        le(file, field, 4);
+    }
+    for (int i = 0; i < colours; ++i) {
+        const auto gray = static_cast<quint32>(i * step);
+        le(file, gray | gray << 8 | gray << 16, 4);
+    }
+    return file + pixels;
 }
 
 Qt::CursorShape ScreenCursor() {
@@ -320,6 +381,96 @@ private Q_SLOTS:
             QCOMPARE(rows[line][column], k < fileBytes ? Tone(column, line) : 0);
         }
         QCOMPARE(ScreenCursor(), Qt::ArrowCursor);
+    }
+
+    // The third entry: files the two others refuse or do not take, converted
+    // in process to what kavel-cli import writes for them and to the tones
+    // they hold, then opened as a bitmap is; the bitmap entry's refusal of
+    // the same file names the third entry.
+    void otherImagesAreConverted_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("cautioned");  // by the bitmap entry, before it names the third one
+        const auto tone = [](int column, int line) { return int(Tone(column, line)); };
+        QTest::newRow("run-length 8-bit bitmap")
+            << "rle.bmp" << OtherBitmap(37, 23, 256, 1, true, tone) << false;
+        QTest::newRow("10-entry palette")
+            << "short.bmp" << OtherBitmap(37, 23, 10, 25, false, [](int c, int l) { return Tone(c, l) % 10; })
+            << false;
+        QImage gray(37, 23, QImage::Format_Grayscale8);
+        QImage deep(37, 23, QImage::Format_Grayscale16);
+        QImage colour(37, 23, QImage::Format_RGB32);
+        for (int line = 0; line < 23; ++line) {
+            for (int column = 0; column < 37; ++column) {
+                gray.scanLine(line)[column] = Tone(column, line);
+                reinterpret_cast<quint16*>(deep.scanLine(line))[column] = quint16(Tone(column, line) * 257);
+                colour.setPixel(column, line, qRgb(Tone(column, line), 0, 255 - Tone(column, line)));
+            }
+        }
+        for (const auto& [name, image, format] : {std::tuple{"gray.png", gray, "PNG"},
+                                                  {"deep.tif", deep, "TIFF"},
+                                                  {"colour.bmp", colour, "BMP"}}) {
+            QByteArray bytes;
+            QBuffer buffer(&bytes);
+            QVERIFY(buffer.open(QIODevice::WriteOnly) && image.save(&buffer, format));
+            QTest::newRow(name) << name << bytes << (QByteArrayView(format) == "BMP");
+        }
+    }
+
+    void otherImagesAreConverted() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(bool, cautioned);
+        const QString image = dir_->filePath(name);
+        QVERIFY(WriteBytes(image, content));
+        const QString imported = dir_->filePath(QStringLiteral("imported.raw"));
+        QProcess cli;
+        cli.start(QStringLiteral(KAVEL_CLI_PATH),
+                  {QStringLiteral("import"), image, QStringLiteral("-o"), imported});
+        QVERIFY(cli.waitForFinished(60000));
+        QVERIFY2(cli.exitCode() == 0, cli.readAllStandardError().constData());
+
+        QVERIFY(Open({ChooseFile(image, kOther)}));
+        const kavel::ByteMatrix& rows = MainForm->SourceRows;
+        QCOMPARE(QSize(rows.Columns(), rows.Lines()), QSize(37, 23));
+        QCOMPARE(QSize(MainForm->ImageColumns, MainForm->ImageLines), QSize(37, 23));
+        const QByteArray opened(reinterpret_cast<const char*>(rows.Bytes().data()),
+                                qsizetype(rows.PixelCount()));
+        QCOMPARE(opened, ReadAll(imported));
+        for (int line = 0; line < 23; ++line) {
+            for (int column = 0; column < 37; ++column) {
+                const int t = Tone(column, line);
+                int expected = t;
+                if (name == QStringLiteral("short.bmp")) {
+                    expected = t % 10 * 25;
+                } else if (name == QStringLiteral("colour.bmp")) {
+                    expected = (19595 * t + 7471 * (255 - t) + 32768) >> 16;  // luminance of (t, 0, 255 - t)
+                }
+                QCOMPARE(int(rows[line][column]), expected);
+            }
+        }
+        QCOMPARE(ImageForm->Caption(), QStringLiteral(" 1.- ") + image);
+        QVERIFY(ImageForm->DisplayBitmap() != nullptr);
+        QVERIFY(AllZero(MainForm->ResultRows) && MainForm->ResultRows.PixelCount() == rows.PixelCount());
+        QVERIFY2(MainForm->StatusBar->currentMessage().contains(QStringLiteral("converted to 8-bit gray")),
+                 qPrintable(MainForm->StatusBar->currentMessage()));
+
+        // The bitmap entry keeps its rules, and says where such a file opens.
+        if (!name.endsWith(QStringLiteral(".bmp"))) {
+            return;
+        }
+        SeenMessage caution;
+        SeenMessage named;
+        std::vector<ModalScript::Step> steps{ChooseFile(image, kBmp)};
+        if (cautioned) {
+            steps.push_back(ReadMessage(caution));
+        }
+        steps.push_back(ReadMessage(named));
+        steps.push_back(CancelDialog());
+        QVERIFY(Open(std::move(steps)));
+        QCOMPARE(caution.Title, cautioned ? QStringLiteral("CAUTION") : QString());
+        QVERIFY2(named.Text.contains(QStringLiteral("\"Other images (converted to 8-bit gray)\"")),
+                 qPrintable(named.Text));
     }
 
     // Bitmaps are judged by their depth: 8-bit ones open at any size, small
