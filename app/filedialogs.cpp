@@ -58,6 +58,9 @@ public:
     }
 
     void ClearChoice() {
+        if (auto* preview = dialog_->findChild<TFilePreview*>()) {
+            preview->ShowFile({});
+        }
         // The name first: clearing it makes the dialog select what it names.
         if (auto* nameBox = dialog_->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
             nameBox->clear();

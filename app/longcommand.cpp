@@ -35,6 +35,13 @@ QProgressDialog* LongCommand::Dialog() const noexcept {
     return dialog_.get();
 }
 
+void LongCommand::SetLabel(const QString& label) {
+    label_ = label;
+    if (dialog_) {
+        dialog_->setLabelText(label);
+    }
+}
+
 bool LongCommand::Step(std::uint64_t done, std::uint64_t total) {
     if (cancelled_) {
         return false;

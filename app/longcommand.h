@@ -36,6 +36,8 @@ public:
     // cancelled: the caller stops and releases what it was filling.
     bool Step(std::uint64_t done, std::uint64_t total);
     bool Cancelled() const noexcept { return cancelled_; }
+    // What the dialog says the command is doing, from now on.
+    void SetLabel(const QString& label);
     // The progress dialog, once it has been shown.
     QProgressDialog* Dialog() const noexcept;
 

@@ -329,6 +329,7 @@ void TMainForm::OpenImage() {
             const bool hadImage = ImageForm->DisplayBitmap() != nullptr;
             const kavel::TRasterImage raster = CreateRasterImage(SourceRows);
             LongCommand& command = *progress;
+            command.SetLabel(tr("Making the display of %1...").arg(QFileInfo(fileName).fileName()));
             const std::uint64_t total = OpenSteps(opened->LinesRead, raster.Lines());
             const int linesRead = opened->LinesRead;
             const bool shown = ImageForm->SetImage(raster, [&command, total, linesRead](int done) {

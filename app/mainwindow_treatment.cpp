@@ -42,6 +42,7 @@ void ApplyTreatment() {
     }
     // The result on show stays until the new one is displayed in full.
     const bool hadResult = ResultImageForm->DisplayBitmap() != nullptr;
+    command.SetLabel(QObject::tr("Making the display of the result..."));
     kavel::ByteMatrix previous = std::exchange(main.ResultRows, std::move(fresh).value());
     const kavel::TRasterImage raster = main.CreateRasterImage(main.ResultRows);
     const bool shown = ResultImageForm->SetImage(raster, [&command, lines](int done) {

@@ -173,6 +173,7 @@ private Q_SLOTS:
                 QString name = QStringLiteral("<not shown>");
                 QString folder;
                 qsizetype selectedRows = -1;
+                QString previewSays = QStringLiteral("<not shown>");
                 bool accepted = true;
                 ModalScript script({[&](QWidget* w) {
                     auto* shown = qobject_cast<QFileDialog*>(w);
@@ -182,6 +183,7 @@ private Q_SLOTS:
                                        ->selectionModel()
                                        ->selectedRows()
                                        .size();
+                    previewSays = w->findChild<TFilePreview*>()->SizeText()->text();
                     QTest::keyClick(w, Qt::Key_Return);  // Enter on the empty box takes nothing
                     accepted = !shown->isVisible();
                     CancelDialog()(w);
@@ -190,6 +192,7 @@ private Q_SLOTS:
                 QVERIFY(script.Done());
                 QCOMPARE(name, QString());
                 QCOMPARE(selectedRows, 0);
+                QCOMPARE(previewSays, QString());
                 QVERIFY(!accepted);
                 QVERIFY2(QFileInfo(folder).isDir(), qPrintable(folder));
             }
