@@ -12,9 +12,17 @@
 namespace {
 
 constexpr int kProgressSteps = 1000;
+int progressDelayMs = 500;
 constexpr int kBandBytes = 4 << 20;
 
 }  // namespace
+
+int ProgressDelayMs() noexcept {
+    return progressDelayMs;
+}
+void SetProgressDelayMs(int ms) noexcept {
+    progressDelayMs = ms;
+}
 
 int BandLinesFor(int columns) noexcept {
     return std::max(1, kBandBytes / std::max(columns, 1));

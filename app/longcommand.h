@@ -19,15 +19,17 @@
 class QProgressDialog;
 class QWidget;
 
-// How long a command runs before its progress dialog shows.
-inline constexpr int kProgressDelayMs = 500;
+// How long a command runs before its progress dialog shows: half a second,
+// unless a test asks for the dialog at once.
+int ProgressDelayMs() noexcept;
+void SetProgressDelayMs(int ms) noexcept;
 // Band height that keeps one band near 4 MB, so events are processed many
 // times a second whatever the width.
 int BandLinesFor(int columns) noexcept;
 
 class LongCommand {
 public:
-    LongCommand(QWidget* owner, QString title, QString label, int delayMs = kProgressDelayMs);
+    LongCommand(QWidget* owner, QString title, QString label, int delayMs = ProgressDelayMs());
     ~LongCommand();
     LongCommand(const LongCommand&) = delete;
     LongCommand& operator=(const LongCommand&) = delete;

@@ -1,5 +1,6 @@
 // Opening a gray-tone image: a raw file sized by its descriptor (or by the size
-// dialog, after which the descriptor is written), or an 8-bit bitmap.
+// dialog, after which the descriptor is written), an 8-bit bitmap, or any
+// other image once converted to 8-bit gray.
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -328,7 +329,8 @@ void TMainForm::OpenImage() {
             kavel::ByteMatrix previousResult = std::exchange(ResultRows, std::move(opened->Result));
             const bool hadImage = ImageForm->DisplayBitmap() != nullptr;
             const kavel::TRasterImage raster = CreateRasterImage(SourceRows);
-            LongCommand& command = *progress;
+            LongCommand& command =
+                progress ? *progress : progress.emplace(this, QStringLiteral("OPEN IMAGE"), QString());
             command.SetLabel(tr("Making the display of %1...").arg(QFileInfo(fileName).fileName()));
             const std::uint64_t total = OpenSteps(opened->LinesRead, raster.Lines());
             const int linesRead = opened->LinesRead;
@@ -338,6 +340,7 @@ void TMainForm::OpenImage() {
             if (command.Cancelled()) {
                 SourceRows = std::move(previousSource);
                 ResultRows = std::move(previousResult);
+                // Also puts the previous size back into ImageLines and ImageColumns.
                 const kavel::TRasterImage previous = CreateRasterImage(SourceRows);
                 if (hadImage) {
                     ImageForm->SetImage(previous);

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
@@ -20,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QtTest>
+#include <functional>
 #include <optional>
 
 #include "author.h"
@@ -42,6 +44,7 @@
 #include "mainwindow.h"
 #include "memorymessages.h"
 #include "qtconvert.h"
+#include "resultimage.h"
 #include "spanishinfo.h"
 #include "testimages.h"
 
@@ -84,6 +87,38 @@ public:
 
 private:
     rlimit saved_{};
+};
+
+// Types into the dialog's name box in folder until the completion list is
+// down (the folder's listing arrives in the background); false if it never is.
+bool DropCompletionList(QFileDialog* dialog, const QString& folder, const QString& typed) {
+    dialog->setDirectory(folder);
+    QCompleter* completer = NameBox(dialog)->completer();
+    NameBox(dialog)->setFocus();
+    QTest::keyClicks(NameBox(dialog), typed);
+    for (int i = 0; i < 100 && !completer->popup()->isVisible(); ++i) {
+        QTest::qWait(20);
+        completer->complete();
+    }
+    return completer->popup()->isVisible();
+}
+
+// Calls back when a progress dialog is shown.
+class ShowWatcher : public QObject {
+public:
+    ShowWatcher(QObject* parent, std::function<void(QProgressDialog*)> shown)
+        : QObject(parent), shown_(std::move(shown)) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            if (auto* dialog = qobject_cast<QProgressDialog*>(watched)) {
+                shown_(dialog);
+            }
+        }
+        return false;
+    }
+
+private:
+    std::function<void(QProgressDialog*)> shown_;
 };
 
 QList<QDialog*> FixedTextDialogs() {
@@ -210,15 +245,7 @@ private Q_SLOTS:
         bool listWasDown = false;
         ModalScript script({[&](QWidget* w) {
             auto* dialog = qobject_cast<QFileDialog*>(w);
-            dialog->setDirectory(dir_->path());
-            QCompleter* completer = NameBox(w)->completer();
-            NameBox(w)->setFocus();
-            QTest::keyClicks(NameBox(w), QStringLiteral("s"));
-            for (int i = 0; i < 100 && !completer->popup()->isVisible(); ++i) {
-                QTest::qWait(20);
-                completer->complete();
-            }
-            listWasDown = completer->popup()->isVisible();
+            listWasDown = DropCompletionList(dialog, dir_->path(), QStringLiteral("s"));
             auto* files = dialog->findChild<QAbstractItemView*>(QStringLiteral("listView"));
             const QModelIndex second =
                 files->model()->index(1, 0, files->rootIndex());  // sorted by name: scene, second
@@ -226,7 +253,9 @@ private Q_SLOTS:
             // Through the window, as the window system delivers it, so the
             // open list sees the press first.
             QTest::mouseClick(w->windowHandle(), Qt::LeftButton, {}, at);
-            QTest::qWait(50);
+            for (int i = 0; i < 100 && NameBox(w)->text() != QStringLiteral("second.raw"); ++i) {
+                QTest::qWait(10);
+            }
             named = NameBox(w)->text();
             CancelDialog()(w);
         }});
@@ -244,17 +273,8 @@ private Q_SLOTS:
         bool shownDuring = false;
         ModalScript script({[&](QWidget* w) {
             auto* dialog = qobject_cast<QFileDialog*>(w);
-            dialog->setDirectory(dir_->path());
-            QCompleter* completer = NameBox(w)->completer();
-            NameBox(w)->setFocus();
-            QTest::keyClicks(NameBox(w), QStringLiteral("sc"));
-            popup = completer->popup();
-            // The folder's listing arrives in the background.
-            for (int i = 0; i < 100 && !popup->isVisible(); ++i) {
-                QTest::qWait(20);
-                completer->complete();
-            }
-            shownDuring = popup->isVisible();
+            shownDuring = DropCompletionList(dialog, dir_->path(), QStringLiteral("sc"));
+            popup = NameBox(w)->completer()->popup();
             ChooseFile(dir_->filePath(QStringLiteral("scene.raw")), QStringLiteral("Raw Image [*.raw]"))(w);
         }});
         MainForm->OpenImage();
@@ -533,6 +553,76 @@ private Q_SLOTS:
         cancel->click();
         QVERIFY(!slow.Step(500, 1000));
         QVERIFY(slow.Cancelled());
+    }
+
+    // Cancel in the progress dialog, while the file is read, while the
+    // image is displayed, while the result is computed or displayed: what
+    // was on show stays, in the working state and in the windows.
+    void cancelKeepsWhatWasOnShow_data() {
+        QTest::addColumn<bool>("treatment");
+        QTest::addColumn<int>("cancelAbove");  // progress (of 1000) past which Cancel is pressed
+        QTest::newRow("open, reading") << false << -1;
+        QTest::newRow("open, making the display") << false << 500;
+        QTest::newRow("treatment, computing") << true << -1;
+        QTest::newRow("treatment, making the display") << true << 500;
+    }
+
+    void cancelKeepsWhatWasOnShow() {
+        QFETCH(bool, treatment);
+        QFETCH(int, cancelAbove);
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.raw")), PatternBytes(4, 3)));
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.txt")), "3 4"));
+        {
+            ModalScript script({ChooseFile(dir_->filePath(QStringLiteral("a.raw")), QStringLiteral("Raw"))});
+            MainForm->OpenImage();
+            QVERIFY(script.Done());
+        }
+        DiagKavelTreatForm->RadioButton1Click();
+        DiagKavelTreatForm->MinEditChange(QStringLiteral("0"));
+        DiagKavelTreatForm->MaxEditChange(QStringLiteral("100"));
+        DiagKavelTreatForm->ItemEdit1Change(QStringLiteral("200"));
+        ApplyTreatment();
+        const QByteArray result(reinterpret_cast<const char*>(MainForm->ResultRows.Bytes().data()), 12);
+        const std::uint8_t* source = MainForm->SourceRows.Bytes().data();
+        const QImage shownResult = *ResultImageForm->DisplayBitmap();
+
+        // Cancel as soon as the dialog shows progress past cancelAbove.
+        SetProgressDelayMs(0);
+        int cancels = 0;
+        QObject watcher;
+        auto* filter = new ShowWatcher(&watcher, [&](QProgressDialog* dialog) {
+            auto* bar = dialog->findChild<QProgressBar*>();
+            QObject::connect(
+                bar, &QProgressBar::valueChanged, dialog, [&cancels, dialog, cancelAbove](int value) {
+                    if (value > cancelAbove && !dialog->wasCanceled()) {
+                        ++cancels;
+                        QMetaObject::invokeMethod(dialog, &QProgressDialog::cancel, Qt::QueuedConnection);
+                    }
+                });
+        });
+        qApp->installEventFilter(filter);
+        if (treatment) {
+            DiagKavelTreatForm->ItemEdit1Change(QStringLiteral("50"));
+            ApplyTreatment();
+        } else {
+            QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("b.raw")), PatternBytes(8, 5)));
+            QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("b.txt")), "5 8"));
+            ModalScript script({ChooseFile(dir_->filePath(QStringLiteral("b.raw")), QStringLiteral("Raw"))});
+            MainForm->OpenImage();
+            QVERIFY(script.Done());
+        }
+        qApp->removeEventFilter(filter);
+        SetProgressDelayMs(500);
+
+        QCOMPARE(cancels, 1);
+        QCOMPARE(MainForm->SourceRows.Bytes().data(), source);
+        QCOMPARE(QSize(MainForm->ImageColumns, MainForm->ImageLines), QSize(4, 3));
+        QVERIFY(ImageForm->DisplayBitmap() != nullptr);
+        QCOMPARE(ImageForm->DisplayBitmap()->size(), QSize(4, 3));
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(MainForm->ResultRows.Bytes().data()), 12), result);
+        QVERIFY(ResultImageForm->DisplayBitmap() != nullptr);
+        QCOMPARE(*ResultImageForm->DisplayBitmap(), shownResult);
+        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::ArrowCursor);
     }
 
     // No display bitmap: the window says so instead of staying blank.
