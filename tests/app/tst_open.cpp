@@ -586,8 +586,9 @@ private Q_SLOTS:
         QVERIFY2(message.Text.contains(dir_->filePath(named)), qPrintable(message.Text));
         QVERIFY2(message.Text.section(QLatin1Char('\n'), 1).trimmed().size() > 0, qPrintable(message.Text));
         if (name == QStringLiteral("big.raw")) {  // what such a size would need
-            QVERIFY2(message.Text.contains(QStringLiteral("100000 lines and 100000 columns would need 27.9 GB")),
-                     qPrintable(message.Text));
+            QVERIFY2(
+                message.Text.contains(QStringLiteral("100000 lines and 100000 columns would need 27.9 GB")),
+                qPrintable(message.Text));
         }
         QCOMPARE(MainForm->ImageLines, before.lines);
         QCOMPARE(MainForm->ImageColumns, before.columns);
