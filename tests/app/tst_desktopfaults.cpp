@@ -247,8 +247,20 @@ private Q_SLOTS:
             auto* dialog = qobject_cast<QFileDialog*>(w);
             listWasDown = DropCompletionList(dialog, dir_->path(), QStringLiteral("s"));
             auto* files = dialog->findChild<QAbstractItemView*>(QStringLiteral("listView"));
-            const QModelIndex second =
-                files->model()->index(1, 0, files->rootIndex());  // sorted by name: scene, second
+            // The row of second.raw, wherever the listing has put it so far.
+            QModelIndex second;
+            for (int i = 0; i < 200 && !second.isValid(); ++i) {
+                const QAbstractItemModel* model = files->model();
+                for (int row = 0; row < model->rowCount(files->rootIndex()); ++row) {
+                    const QModelIndex index = model->index(row, 0, files->rootIndex());
+                    if (index.data().toString() == QStringLiteral("second.raw")) {
+                        second = index;
+                    }
+                }
+                if (!second.isValid()) {
+                    QTest::qWait(10);
+                }
+            }
             const QPoint at = files->viewport()->mapTo(w, files->visualRect(second).center());
             // Through the window, as the window system delivers it, so the
             // open list sees the press first.
