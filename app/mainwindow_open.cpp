@@ -335,7 +335,7 @@ void TMainForm::OpenImage() {
             const std::uint64_t total = OpenSteps(opened->LinesRead, raster.Lines());
             const int linesRead = opened->LinesRead;
             const bool shown = ImageForm->SetImage(raster, [&command, total, linesRead](int done) {
-                return command.Step(static_cast<std::uint64_t>(linesRead + done), total);
+                return command.Step(OpenSteps(linesRead, done), total);
             });
             if (command.Cancelled()) {
                 SourceRows = std::move(previousSource);
