@@ -1,5 +1,7 @@
 #include "filedialogs.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QCompleter>
 #include <QCoreApplication>
 #include <QDir>
@@ -7,13 +9,94 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QStandardPaths>
 #include <QTreeView>
+#include <QWindow>
 
 #include "filepreview.h"
 
+namespace {
+
+// Keeps two habits of Qt's file dialog from the user: the name (and the row)
+// of the last choice waiting in the next showing, where Enter would take it
+// again without a word, and the completion list swallowing the click that
+// closes it.
+class FileDialogGuard : public QObject {
+public:
+    explicit FileDialogGuard(QFileDialog* dialog) : QObject(dialog), dialog_(dialog) {
+        dialog->installEventFilter(this);
+        // Also once the caller has taken the choice: what the dialog's folder
+        // listing still selects in the background is gone before the next
+        // showing too.
+        connect(dialog, &QDialog::finished, this, &FileDialogGuard::ClearChoice, Qt::QueuedConnection);
+        if (auto* nameBox = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            nameBox != nullptr && nameBox->completer() != nullptr) {
+            popup_ = nameBox->completer()->popup();
+            // Installed after the completer's own filter, so it runs first.
+            popup_->installEventFilter(this);
+            // Qt may replay the press itself on some platforms; it would then
+            // come twice, and two presses make a double click that accepts.
+            popup_->setAttribute(Qt::WA_NoMouseReplay);
+        }
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == dialog_ && event->type() == QEvent::Show) {
+            ClearChoice();
+        } else if (watched == popup_ && event->type() == QEvent::MouseButtonPress) {
+            const auto* press = static_cast<QMouseEvent*>(event);
+            if (!popup_->rect().contains(press->position().toPoint())) {
+                popup_->hide();
+                Replay(*press);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    void ClearChoice() {
+        if (auto* preview = dialog_->findChild<TFilePreview*>()) {
+            preview->ShowFile({});
+        }
+        // The name first: clearing it makes the dialog select what it names.
+        if (auto* nameBox = dialog_->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+            nameBox->clear();
+        }
+        for (const QString& name : {QStringLiteral("listView"), QStringLiteral("treeView")}) {
+            if (auto* view = dialog_->findChild<QAbstractItemView*>(name);
+                view != nullptr && view->selectionModel() != nullptr) {
+                view->selectionModel()->clear();
+            }
+        }
+    }
+
+private:
+    // The press that closed the list goes on to what lies under it in the
+    // dialog, as if the list had not been there.
+    void Replay(const QMouseEvent& press) {
+        const QPoint global = press.globalPosition().toPoint();
+        QWidget* under = QApplication::widgetAt(global);
+        QWindow* window = dialog_->windowHandle();
+        if (under == nullptr || under->window() != dialog_ || window == nullptr) {
+            return;
+        }
+        const QPointF local = window->mapFromGlobal(press.globalPosition());
+        QMouseEvent again(QEvent::MouseButtonPress, local, local, press.globalPosition(), press.button(),
+                          press.buttons(), press.modifiers(), press.pointingDevice());
+        QCoreApplication::sendEvent(window, &again);
+    }
+
+    QFileDialog* dialog_;
+    QAbstractItemView* popup_ = nullptr;
+};
+
+}  // namespace
+
 void PrepareFileDialog(QFileDialog* dialog) {
+    new FileDialogGuard(dialog);
     // The name completion's list is a popup of its own: left open, it stays
     // on screen after the dialog and takes the next click.
     QObject::connect(dialog, &QDialog::finished, dialog, [dialog] {
@@ -49,6 +132,11 @@ void PrepareFileDialog(QFileDialog* dialog) {
         }
     }
     dialog->resize(900, 480);
+}
+
+QString ConvertedEntryFilter() {
+    const QString patterns = QString::fromLatin1(kConvertedEntryPatterns);
+    return QStringLiteral("%1 [%2] (%2)").arg(QString::fromLatin1(kConvertedEntryLabel), patterns);
 }
 
 qsizetype SelectedFilterIndex(const QFileDialog& dialog) {

@@ -13,6 +13,15 @@ class QFileDialog;
 // that shows the columns in full.
 void PrepareFileDialog(QFileDialog* dialog);
 
+// The open dialog's third entry, after the raw and bitmap ones: any image
+// the conversion reads, opened as a bitmap once it is 8-bit gray.
+inline constexpr char kConvertedEntryLabel[] = "Other images (converted to 8-bit gray)";
+inline constexpr char kConvertedEntryPatterns[] =
+    "*.png *.tif *.tiff *.jpg *.jpeg *.bmp *.pgm *.pnm *.gif *.webp";
+// The entry as the dialog lists it: the label with its patterns in brackets,
+// then the same patterns in parentheses for Qt, hidden from the user.
+QString ConvertedEntryFilter();
+
 // Position (from 0) of the chosen filter in the dialog's list, or -1. With
 // hidden filter details Qt gives back only the label, so both forms are matched.
 qsizetype SelectedFilterIndex(const QFileDialog& dialog);

@@ -1,18 +1,36 @@
 #include "filepreview.h"
 
+#include <QFileInfo>
 #include <QLabel>
+#include <QStringList>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
 
+#include "filedialogs.h"
 #include "kavel/bitmap.h"
+#include "kavel/convert.h"
 #include "kavel/rawimage.h"
 #include "qtconvert.h"
 
 namespace {
 
 constexpr std::uint64_t kPreviewMaxPixels = kPreviewMaxFileBytes;
+// What Qt may allocate to decode a file for its preview.
+constexpr int kPreviewDecodeMegabytes = 64;
+
+// "png", "tif", ... from the third entry of the open dialog.
+const QStringList& ConvertedSuffixes() {
+    static const QStringList suffixes = [] {
+        QStringList list;
+        for (const QString& pattern : QString::fromLatin1(kConvertedEntryPatterns).split(QLatin1Char(' '))) {
+            list << pattern.mid(2);
+        }
+        return list;
+    }();
+    return suffixes;
+}
 
 bool SmallRegularFile(const std::filesystem::path& path) {
     std::error_code error;
@@ -60,12 +78,17 @@ std::optional<PreviewPicture> ReadPreview(const QString& fileName) {
     if (!SmallRegularFile(path)) {
         return std::nullopt;
     }
-    if (fileName.endsWith(QStringLiteral(".bmp"), Qt::CaseInsensitive)) {
-        const kavel::Expected<kavel::BitmapData> bitmap = kavel::ReadBitmapFile(path);
-        if (!bitmap) {
-            return std::nullopt;
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (suffix == QStringLiteral("bmp")) {
+        if (const kavel::Expected<kavel::BitmapData> bitmap = kavel::ReadBitmapFile(path)) {
+            return Picture(bitmap->Rows, bitmap->BitsPerPixel / 8);
         }
-        return Picture(bitmap->Rows, bitmap->BitsPerPixel / 8);
+    }
+    // What only the conversion reads is shown as it would open: in gray.
+    if (ConvertedSuffixes().contains(suffix)) {
+        const kavel::Expected<kavel::ConvertedImage> converted =
+            kavel::ConvertImageFile(path, kPreviewDecodeMegabytes);
+        return converted ? Picture(converted->Gray, 1) : std::nullopt;
     }
     const std::filesystem::path descriptor =
         ToPath(QString::fromStdString(kavel::DescriptorNameFor(fileName.toStdString())));

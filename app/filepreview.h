@@ -1,5 +1,6 @@
 // The picture preview pane of the file dialogs: a thumbnail of the selected
-// raw image (sized by its descriptor) or bitmap, with its size.
+// raw image (sized by its descriptor), bitmap or any image the conversion
+// reads, with its size.
 #pragma once
 
 #include <QImage>

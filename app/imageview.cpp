@@ -68,7 +68,8 @@ TImageViewForm::~TImageViewForm() {
     FormDestroy();
 }
 
-std::optional<QImage> TImageViewForm::CreateBitmap(const kavel::TRasterImage& image) {
+std::optional<QImage> TImageViewForm::CreateBitmap(const kavel::TRasterImage& image,
+                                                   const std::function<bool(int)>& step) {
     const int columns = image.Columns();
     const int lines = image.Lines();
     if (columns < 0 || lines < 0) {
@@ -115,27 +116,35 @@ std::optional<QImage> TImageViewForm::CreateBitmap(const kavel::TRasterImage& im
         }
         bitmap.setColorTable(colours);
     }
-    FillBitmap(image, bitmap);
+    if (!FillBitmap(image, bitmap, step)) {
+        return std::nullopt;
+    }
     return bitmap;
 }
 
-void TImageViewForm::FillBitmap(const kavel::TRasterImage& image, QImage& bitmap) {
+bool TImageViewForm::FillBitmap(const kavel::TRasterImage& image, QImage& bitmap,
+                                const std::function<bool(int)>& step) {
     const int columns = image.Columns();
     const int lines = image.Lines();
-    if (image.Kind() == kavel::PixelKind::Rgb) {
-        for (int y = 0; y < lines; ++y) {
+    const auto rowBytes = static_cast<std::size_t>(columns);
+    // A step every 4 MB of display lines.
+    const int stepLines =
+        std::max(1, static_cast<int>((std::size_t{4} << 20) / std::max<std::size_t>(rowBytes, 1)));
+    for (int y = 0; y < lines; ++y) {
+        if (image.Kind() == kavel::PixelKind::Rgb) {
             auto* row = reinterpret_cast<std::uint32_t*>(bitmap.scanLine(y));
             image.ToDisplayRow(y, std::span<std::uint32_t>(row, static_cast<std::size_t>(columns)));
+        } else {
+            std::memcpy(bitmap.scanLine(y), image.Rows(y), rowBytes);
         }
-        return;
+        if (step && ((y + 1) % stepLines == 0 || y + 1 == lines) && !step(y + 1)) {
+            return false;
+        }
     }
-    const auto rowBytes = static_cast<std::size_t>(columns);
-    for (int y = 0; y < lines; ++y) {
-        std::memcpy(bitmap.scanLine(y), image.Rows(y), rowBytes);
-    }
+    return true;
 }
 
-bool TImageViewForm::SetImage(const kavel::TRasterImage& image) {
+bool TImageViewForm::SetImage(const kavel::TRasterImage& image, const std::function<bool(int)>& step) {
     const bool newSize = !displayBitmap_ || displayBitmap_->size() != QSize(image.Columns(), image.Lines());
     // A gray bitmap of the same size is refilled in place: every treatment
     // gives the result window one, and a fresh 100-megapixel allocation costs
@@ -144,10 +153,12 @@ bool TImageViewForm::SetImage(const kavel::TRasterImage& image) {
     if (displayBitmap_ && image.Kind() == kavel::PixelKind::Gray &&
         displayBitmap_->format() == QImage::Format_Grayscale8 &&
         displayBitmap_->size() == QSize(image.Columns(), image.Lines()) && !displayBitmap_->isNull()) {
-        FillBitmap(image, *displayBitmap_);
+        if (!FillBitmap(image, *displayBitmap_, step)) {
+            displayBitmap_.reset();
+        }
     } else {
         displayBitmap_.reset();
-        displayBitmap_ = CreateBitmap(image);
+        displayBitmap_ = CreateBitmap(image, step);
     }
     // A new image starts at 1:1, whatever the previous one was left at.
     zoomLevel_ = 1;

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -31,14 +32,19 @@ public:
     // Makes the display bitmap from the raster (the raster is not kept),
     // returns to 1:1, sizes the window to the image and draws it. False when
     // no bitmap could be made for a raster of a valid size (no memory).
-    bool SetImage(const kavel::TRasterImage& image);
+    // step, when given, is called every few megabytes with the lines copied
+    // so far; when it gives false the copy stops, the bitmap is dropped and
+    // SetImage gives false.
+    bool SetImage(const kavel::TRasterImage& image, const std::function<bool(int)>& step = {});
 
     // Turns a raster into a display bitmap: row copies, no per-pixel calls.
     // Nothing for a negative size or when memory runs out.
-    static std::optional<QImage> CreateBitmap(const kavel::TRasterImage& image);
+    static std::optional<QImage> CreateBitmap(const kavel::TRasterImage& image,
+                                              const std::function<bool(int)>& step = {});
     // Copies the raster's rows into a bitmap of its size and format (as
-    // CreateBitmap makes it).
-    static void FillBitmap(const kavel::TRasterImage& image, QImage& bitmap);
+    // CreateBitmap makes it). False when step stopped it.
+    static bool FillBitmap(const kavel::TRasterImage& image, QImage& bitmap,
+                           const std::function<bool(int)>& step = {});
 
     const QImage* DisplayBitmap() const noexcept { return displayBitmap_ ? &*displayBitmap_ : nullptr; }
     int ZoomLevel() const noexcept { return zoomLevel_; }

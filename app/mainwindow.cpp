@@ -206,8 +206,8 @@ void TMainForm::CreateFileDialogs() {
     // The labels carry their patterns in brackets, which Qt does not read as
     // patterns: the real ones follow in parentheses, hidden from the user.
     OpenPictureDialog->setOption(QFileDialog::HideNameFilterDetails, true);
-    OpenPictureDialog->setNameFilters(
-        {QStringLiteral("Raw Image [*.raw] (*.raw)"), QStringLiteral("Bitmap [*.bmp] (*.bmp)")});
+    OpenPictureDialog->setNameFilters({QStringLiteral("Raw Image [*.raw] (*.raw)"),
+                                       QStringLiteral("Bitmap [*.bmp] (*.bmp)"), ConvertedEntryFilter()});
     OpenPictureDialog->selectNameFilter(OpenPictureDialog->nameFilters().constFirst());
     OpenPictureDialog->setSizeGripEnabled(true);
     PrepareFileDialog(OpenPictureDialog);

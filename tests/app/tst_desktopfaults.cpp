@@ -1,7 +1,7 @@
 // What a person meets on the desktop and the offscreen tests once missed: the
 // magnifier's pixels, the file dialogs' name box, completion list and preview,
 // text that fits its boxes, the keyboard in the Info dialogs, the standard
-// glyphs, where saves start, and opens the memory cannot hold.
+// glyphs, where saves start, opens the memory cannot hold, and long commands.
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -13,12 +13,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QtTest>
+#include <functional>
 #include <optional>
 
 #include "author.h"
@@ -37,9 +40,11 @@
 #include "kavel/bitmap.h"
 #include "kavel/rawimage.h"
 #include "kavelapplication.h"
+#include "longcommand.h"
 #include "mainwindow.h"
 #include "memorymessages.h"
 #include "qtconvert.h"
+#include "resultimage.h"
 #include "spanishinfo.h"
 #include "testimages.h"
 
@@ -82,6 +87,38 @@ public:
 
 private:
     rlimit saved_{};
+};
+
+// Types into the dialog's name box in folder until the completion list is
+// down (the folder's listing arrives in the background); false if it never is.
+bool DropCompletionList(QFileDialog* dialog, const QString& folder, const QString& typed) {
+    dialog->setDirectory(folder);
+    QCompleter* completer = NameBox(dialog)->completer();
+    NameBox(dialog)->setFocus();
+    QTest::keyClicks(NameBox(dialog), typed);
+    for (int i = 0; i < 100 && !completer->popup()->isVisible(); ++i) {
+        QTest::qWait(20);
+        completer->complete();
+    }
+    return completer->popup()->isVisible();
+}
+
+// Calls back when a progress dialog is shown.
+class ShowWatcher : public QObject {
+public:
+    ShowWatcher(QObject* parent, std::function<void(QProgressDialog*)> shown)
+        : QObject(parent), shown_(std::move(shown)) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            if (auto* dialog = qobject_cast<QProgressDialog*>(watched)) {
+                shown_(dialog);
+            }
+        }
+        return false;
+    }
+
+private:
+    std::function<void(QProgressDialog*)> shown_;
 };
 
 QList<QDialog*> FixedTextDialogs() {
@@ -141,29 +178,103 @@ private Q_SLOTS:
         QVERIFY(opaque(30, 30));                                     // the handle
     }
 
-    // No name the user did not type, and the folder shown exists.
+    // No name the user did not type, and the folder shown exists: on every
+    // showing, also after a name was chosen, so Enter cannot take the last
+    // choice again unseen.
     void fileDialogsOpenWithAnEmptyNameBox() {
+        const QString chosen = dir_->filePath(QStringLiteral("last"));
+        QVERIFY(WriteBytes(chosen + QStringLiteral(".raw"), QByteArray(4, '\1')));
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("last.txt")), "2 2"));
         for (QFileDialog* dialog :
              {MainForm->OpenPictureDialog, MainForm->SavePictureDialog1, HistoGrisForm->SaveDialog1}) {
-            QString name = QStringLiteral("<not shown>");
-            QString folder;
-            ModalScript script({[&](QWidget* w) {
-                name = NameBox(w)->text();
-                folder = qobject_cast<QFileDialog*>(w)->directory().absolutePath();
-                CancelDialog()(w);
-            }});
-            if (dialog == MainForm->OpenPictureDialog) {
-                MainForm->OpenImage();
-            } else if (dialog == MainForm->SavePictureDialog1) {
-                MainForm->SaveResult();
-            } else {
-                HistoGrisForm->BitBtnSaveClick();
+            const auto run = [dialog] {
+                if (dialog == MainForm->OpenPictureDialog) {
+                    MainForm->OpenImage();
+                } else if (dialog == MainForm->SavePictureDialog1) {
+                    MainForm->SaveResult();
+                } else {
+                    HistoGrisForm->BitBtnSaveClick();
+                }
+            };
+            {
+                const QString name = dialog == MainForm->OpenPictureDialog
+                                         ? chosen + QStringLiteral(".raw")
+                                         : dir_->filePath(QStringLiteral("saved"));
+                ModalScript script({ChooseFile(name, dialog->nameFilters().constFirst().section(' ', 0, 0))});
+                run();
+                QVERIFY(script.Done());
             }
-            QVERIFY(script.Done());
-            QCOMPARE(name, QString());
-            QVERIFY2(QFileInfo(folder).isDir(), qPrintable(folder));
+            for (int showing = 0; showing < 2; ++showing) {
+                QString name = QStringLiteral("<not shown>");
+                QString folder;
+                qsizetype selectedRows = -1;
+                QString previewSays = QStringLiteral("<not shown>");
+                bool accepted = true;
+                ModalScript script({[&](QWidget* w) {
+                    auto* shown = qobject_cast<QFileDialog*>(w);
+                    name = NameBox(w)->text();
+                    folder = shown->directory().absolutePath();
+                    selectedRows = shown->findChild<QAbstractItemView*>(QStringLiteral("listView"))
+                                       ->selectionModel()
+                                       ->selectedRows()
+                                       .size();
+                    previewSays = w->findChild<TFilePreview*>()->SizeText()->text();
+                    QTest::keyClick(w, Qt::Key_Return);  // Enter on the empty box takes nothing
+                    accepted = !shown->isVisible();
+                    CancelDialog()(w);
+                }});
+                run();
+                QVERIFY(script.Done());
+                QCOMPARE(name, QString());
+                QCOMPARE(selectedRows, 0);
+                QCOMPARE(previewSays, QString());
+                QVERIFY(!accepted);
+                QVERIFY2(QFileInfo(folder).isDir(), qPrintable(folder));
+            }
             QVERIFY(dialog->findChild<TFilePreview*>() != nullptr);
         }
+    }
+
+    // A click on the file list while the completion list is down selects the
+    // row at once; the list does not swallow it.
+    void completionListGivesTheClickOn() {
+        for (const char* name : {"scene.raw", "second.raw"}) {
+            QVERIFY(WriteBytes(dir_->filePath(QString::fromLatin1(name)), QByteArray(4, '\1')));
+        }
+        QString named;
+        bool listWasDown = false;
+        ModalScript script({[&](QWidget* w) {
+            auto* dialog = qobject_cast<QFileDialog*>(w);
+            listWasDown = DropCompletionList(dialog, dir_->path(), QStringLiteral("s"));
+            auto* files = dialog->findChild<QAbstractItemView*>(QStringLiteral("listView"));
+            // The row of second.raw, wherever the listing has put it so far.
+            QModelIndex second;
+            for (int i = 0; i < 200 && !second.isValid(); ++i) {
+                const QAbstractItemModel* model = files->model();
+                for (int row = 0; row < model->rowCount(files->rootIndex()); ++row) {
+                    const QModelIndex index = model->index(row, 0, files->rootIndex());
+                    if (index.data().toString() == QStringLiteral("second.raw")) {
+                        second = index;
+                    }
+                }
+                if (!second.isValid()) {
+                    QTest::qWait(10);
+                }
+            }
+            const QPoint at = files->viewport()->mapTo(w, files->visualRect(second).center());
+            // Through the window, as the window system delivers it, so the
+            // open list sees the press first.
+            QTest::mouseClick(w->windowHandle(), Qt::LeftButton, {}, at);
+            for (int i = 0; i < 100 && NameBox(w)->text() != QStringLiteral("second.raw"); ++i) {
+                QTest::qWait(10);
+            }
+            named = NameBox(w)->text();
+            CancelDialog()(w);
+        }});
+        MainForm->OpenImage();
+        QVERIFY(script.Done());
+        QVERIFY(listWasDown);
+        QCOMPARE(named, QStringLiteral("second.raw"));
     }
 
     // The list must not outlive its dialog: it would take the next click.
@@ -174,17 +285,8 @@ private Q_SLOTS:
         bool shownDuring = false;
         ModalScript script({[&](QWidget* w) {
             auto* dialog = qobject_cast<QFileDialog*>(w);
-            dialog->setDirectory(dir_->path());
-            QCompleter* completer = NameBox(w)->completer();
-            NameBox(w)->setFocus();
-            QTest::keyClicks(NameBox(w), QStringLiteral("sc"));
-            popup = completer->popup();
-            // The folder's listing arrives in the background.
-            for (int i = 0; i < 100 && !popup->isVisible(); ++i) {
-                QTest::qWait(20);
-                completer->complete();
-            }
-            shownDuring = popup->isVisible();
+            shownDuring = DropCompletionList(dialog, dir_->path(), QStringLiteral("sc"));
+            popup = NameBox(w)->completer()->popup();
             ChooseFile(dir_->filePath(QStringLiteral("scene.raw")), QStringLiteral("Raw Image [*.raw]"))(w);
         }});
         MainForm->OpenImage();
@@ -223,6 +325,16 @@ private Q_SLOTS:
         QVERIFY(fromBitmap.has_value());
         QCOMPARE(QSize(fromBitmap->Columns, fromBitmap->Lines), QSize(40, 30));
         QCOMPARE(fromBitmap->Thumbnail.pixel(39, 29), qRgb(200, 200, 200));
+
+        // What only the conversion reads shows as it will open: in gray.
+        QImage colour(30, 20, QImage::Format_RGB32);
+        colour.fill(qRgb(0, 0, 255));
+        const QString png = dir_->filePath(QStringLiteral("blue.png"));
+        QVERIFY(colour.save(png));
+        const std::optional<PreviewPicture> fromPng = ReadPreview(png);
+        QVERIFY(fromPng.has_value());
+        QCOMPARE(QSize(fromPng->Columns, fromPng->Lines), QSize(30, 20));
+        QCOMPARE(fromPng->Thumbnail.pixel(3, 3), qRgb(29, 29, 29));  // the luminance of pure blue
 
         // Nothing, and at once, for what cannot or must not be read.
         QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("alone.raw")), pixels));
@@ -416,6 +528,115 @@ private Q_SLOTS:
 #endif
     }
 
+    // Sizes read as a person writes them, and a size beyond what KAVEL
+    // holds says what it would need.
+    void sizeMessages() {
+        QCOMPARE(LinesAndColumnsText(1, 1), QStringLiteral("1 line and 1 column"));
+        QCOMPARE(LinesAndColumnsText(2147483647, 1), QStringLiteral("2147483647 lines and 1 column"));
+        QCOMPARE(LinesAndColumnsText(0, 2), QStringLiteral("0 lines and 2 columns"));
+        QVERIFY(!ImageSizeRefusal(65536, 65536).has_value());  // the largest that is held
+        QCOMPARE(ImageSizeRefusal(-5, 1).value_or(QString()),
+                 QStringLiteral("-5 lines and 1 column is not an image size."));
+        const QString huge = ImageSizeRefusal(200000, 200000).value_or(QString());
+        QVERIFY2(
+            huge.contains(QStringLiteral("200000 lines and 200000 columns would need 111.8 GB of memory")),
+            qPrintable(huge));
+        QVERIFY(huge.contains(QStringLiteral("at most 4294967296 pixels")));
+    }
+
+    // The busy cursor at once; the progress dialog only after the delay,
+    // modal, with a Cancel that stops the command.
+    void longCommandShowsProgressAndCancels() {
+        {
+            LongCommand quick(MainForm, QStringLiteral("T"), QStringLiteral("L"), 60 * 60 * 1000);
+            QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+            QVERIFY(quick.Step(1, 2));
+            QVERIFY(quick.Dialog() == nullptr);
+        }
+        LongCommand slow(MainForm, QStringLiteral("OPEN IMAGE"), QStringLiteral("Reading"), 0);
+        QVERIFY(slow.Step(250, 1000));
+        QProgressDialog* dialog = slow.Dialog();
+        QVERIFY(dialog != nullptr && dialog->isVisible());
+        QCOMPARE(dialog->windowModality(), Qt::ApplicationModal);
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("OPEN IMAGE"));
+        QCOMPARE(dialog->value(), 250);
+        auto* cancel = dialog->findChild<QPushButton*>();
+        QVERIFY(cancel != nullptr && cancel->text() == QStringLiteral("Cancel"));
+        cancel->click();
+        QVERIFY(!slow.Step(500, 1000));
+        QVERIFY(slow.Cancelled());
+    }
+
+    // Cancel in the progress dialog, while the file is read, while the
+    // image is displayed, while the result is computed or displayed: what
+    // was on show stays, in the working state and in the windows.
+    void cancelKeepsWhatWasOnShow_data() {
+        QTest::addColumn<bool>("treatment");
+        QTest::addColumn<int>("cancelAbove");  // progress (of 1000) past which Cancel is pressed
+        QTest::newRow("open, reading") << false << -1;
+        QTest::newRow("open, making the display") << false << 500;
+        QTest::newRow("treatment, computing") << true << -1;
+        QTest::newRow("treatment, making the display") << true << 500;
+    }
+
+    void cancelKeepsWhatWasOnShow() {
+        QFETCH(bool, treatment);
+        QFETCH(int, cancelAbove);
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.raw")), PatternBytes(4, 3)));
+        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("a.txt")), "3 4"));
+        {
+            ModalScript script({ChooseFile(dir_->filePath(QStringLiteral("a.raw")), QStringLiteral("Raw"))});
+            MainForm->OpenImage();
+            QVERIFY(script.Done());
+        }
+        DiagKavelTreatForm->RadioButton1Click();
+        DiagKavelTreatForm->MinEditChange(QStringLiteral("0"));
+        DiagKavelTreatForm->MaxEditChange(QStringLiteral("100"));
+        DiagKavelTreatForm->ItemEdit1Change(QStringLiteral("200"));
+        ApplyTreatment();
+        const QByteArray result(reinterpret_cast<const char*>(MainForm->ResultRows.Bytes().data()), 12);
+        const std::uint8_t* source = MainForm->SourceRows.Bytes().data();
+        const QImage shownResult = *ResultImageForm->DisplayBitmap();
+
+        // Cancel as soon as the dialog shows progress past cancelAbove.
+        SetProgressDelayMs(0);
+        int cancels = 0;
+        QObject watcher;
+        auto* filter = new ShowWatcher(&watcher, [&](QProgressDialog* dialog) {
+            auto* bar = dialog->findChild<QProgressBar*>();
+            QObject::connect(
+                bar, &QProgressBar::valueChanged, dialog, [&cancels, dialog, cancelAbove](int value) {
+                    if (value > cancelAbove && !dialog->wasCanceled()) {
+                        ++cancels;
+                        QMetaObject::invokeMethod(dialog, &QProgressDialog::cancel, Qt::QueuedConnection);
+                    }
+                });
+        });
+        qApp->installEventFilter(filter);
+        if (treatment) {
+            DiagKavelTreatForm->ItemEdit1Change(QStringLiteral("50"));
+            ApplyTreatment();
+        } else {
+            QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("b.raw")), PatternBytes(8, 5)));
+            QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("b.txt")), "5 8"));
+            ModalScript script({ChooseFile(dir_->filePath(QStringLiteral("b.raw")), QStringLiteral("Raw"))});
+            MainForm->OpenImage();
+            QVERIFY(script.Done());
+        }
+        qApp->removeEventFilter(filter);
+        SetProgressDelayMs(500);
+
+        QCOMPARE(cancels, 1);
+        QCOMPARE(MainForm->SourceRows.Bytes().data(), source);
+        QCOMPARE(QSize(MainForm->ImageColumns, MainForm->ImageLines), QSize(4, 3));
+        QVERIFY(ImageForm->DisplayBitmap() != nullptr);
+        QCOMPARE(ImageForm->DisplayBitmap()->size(), QSize(4, 3));
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(MainForm->ResultRows.Bytes().data()), 12), result);
+        QVERIFY(ResultImageForm->DisplayBitmap() != nullptr);
+        QCOMPARE(*ResultImageForm->DisplayBitmap(), shownResult);
+        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::ArrowCursor);
+    }
+
     // No display bitmap: the window says so instead of staying blank.
     void displayBitmapFailureIsReported() {
 #ifdef KAVEL_NO_ADDRESS_LIMIT
@@ -430,7 +651,7 @@ private Q_SLOTS:
         QVERIFY(!shown);
         QVERIFY(ImageForm->DisplayBitmap() == nullptr);
         QVERIFY(DisplayFailureText(MainForm->CreateRasterImage(rows))
-                    .contains(QStringLiteral("67108864 lines and 1 columns")));
+                    .contains(QStringLiteral("67108864 lines and 1 column ")));
         QVERIFY(ImageForm->SetImage(MainForm->CreateRasterImage(rows)));  // with the memory back
 #endif
     }

@@ -248,8 +248,13 @@ private Q_SLOTS:
 
     void fileDialogs() {
         QCOMPARE(MainForm->OpenPictureDialog->windowTitle(), QStringLiteral("OPEN IMAGE"));
-        QCOMPARE(MainForm->OpenPictureDialog->nameFilters(),
-                 (QStringList{"Raw Image [*.raw] (*.raw)", "Bitmap [*.bmp] (*.bmp)"}));
+        QCOMPARE(
+            MainForm->OpenPictureDialog->nameFilters(),
+            (QStringList{
+                "Raw Image [*.raw] (*.raw)", "Bitmap [*.bmp] (*.bmp)",
+                "Other images (converted to 8-bit gray) [*.png *.tif *.tiff *.jpg *.jpeg *.bmp *.pgm "
+                "*.pnm *.gif *.webp] (*.png *.tif *.tiff *.jpg *.jpeg *.bmp *.pgm *.pnm *.gif *.webp)"}));
+        QCOMPARE(MainForm->OpenPictureDialog->selectedNameFilter(), QStringLiteral("Raw Image [*.raw]"));
         QVERIFY(MainForm->OpenPictureDialog->testOption(QFileDialog::HideNameFilterDetails));
         QCOMPARE(MainForm->OpenPictureDialog->fileMode(), QFileDialog::ExistingFile);
         QCOMPARE(MainForm->SavePictureDialog1->windowTitle(), QStringLiteral("SAVE RESULT"));

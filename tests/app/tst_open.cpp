@@ -2,14 +2,21 @@
 // descriptor, bitmaps of both depths, and every way an open can fail.
 #include <sys/stat.h>
 
+#include <QBuffer>
 #include <QFile>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
 #include <optional>
+#include <tuple>
 
 #include "dialogdriver.h"
 #include "filedialogs.h"
@@ -25,6 +32,9 @@ namespace {
 
 const QString kRaw = QStringLiteral("Raw Image [*.raw]");
 const QString kBmp = QStringLiteral("Bitmap [*.bmp]");
+const QString kOther = QStringLiteral(
+    "Other images (converted to 8-bit gray) [*.png *.tif *.tiff *.jpg *.jpeg *.bmp "
+    "*.pgm *.pnm *.gif *.webp]");
 
 bool WriteBitmap8(const QString& fileName, int width, int height) {
     return kavel::WriteBitmapFile(ToPath(fileName), Pattern(width, height)).ok();
@@ -81,6 +91,72 @@ ModalScript::Step TypeSize(const QString& lines, const QString& columns) {
         }
         form->findChild<QPushButton*>(QStringLiteral("BitBtn1"))->click();
     };
+}
+
+// Records a question box and answers it with the given button.
+ModalScript::Step Answer(SeenMessage& seen, QMessageBox::StandardButton button) {
+    return [&seen, button](QWidget* window) {
+        auto* box = qobject_cast<QMessageBox*>(window);
+        if (box == nullptr || box->button(button) == nullptr) {
+            return;
+        }
+        seen.Seen = true;
+        seen.Text = box->text();
+        box->button(button)->click();
+    };
+}
+
+// An 8-bit bitmap as other programs write them: palette of `colours`
+// entries (gray i * step), rows bottom first, run-length compressed or not.
+QByteArray OtherBitmap(int columns, int lines, int colours, int step, bool runLength,
+                       const std::function<int(int column, int line)>& index) {
+    QByteArray pixels;
+    for (int line = lines - 1; line >= 0; --line) {
+        QByteArray row;
+        for (int column = 0; column < columns; ++column) {
+            row.append(static_cast<char>(index(column, line)));
+        }
+        if (!runLength) {
+            pixels += row + QByteArray((4 - columns % 4) % 4, '\0');
+            continue;
+        }
+        for (int at = 0; at < row.size();) {  // runs of one index, then end of line
+            int run = 1;
+            while (at + run < row.size() && run < 255 && row[at + run] == row[at]) {
+                ++run;
+            }
+            pixels.append(static_cast<char>(run)).append(row[at]);
+            at += run;
+        }
+        pixels.append('\0').append('\0');
+    }
+    if (runLength) {
+        pixels.append('\0').append('\1');
+    }
+    const auto le = [](QByteArray& out, quint32 value, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            out.append(static_cast<char>((value >> (8 * i)) & 0xFF));
+        }
+    };
+    const auto offset = static_cast<quint32>(54 + 4 * colours);
+    QByteArray file("BM");
+    le(file, offset + static_cast<quint32>(pixels.size()), 4);
+    le(file, 0, 4);
+    le(file, offset, 4);
+    for (const quint32 field : {40u, quint32(columns), quint32(lines)}) {
+        le(file, field, 4);
+    }
+    le(file, 1, 2);
+    le(file, 8, 2);
+    for (const quint32 field :
+         {runLength ? 1u : 0u, quint32(pixels.size()), 2835u, 2835u, quint32(colours), 0u}) {
+        le(file, field, 4);
+    }
+    for (int i = 0; i < colours; ++i) {
+        const auto gray = static_cast<quint32>(i * step);
+        le(file, gray | gray << 8 | gray << 16, 4);
+    }
+    return file + pixels;
 }
 
 Qt::CursorShape ScreenCursor() {
@@ -236,14 +312,165 @@ private Q_SLOTS:
         QCOMPARE(shownColumns, QStringLiteral("2"));
     }
 
-    void shortRawFileLeavesTheRestBlack() {
-        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("s.raw")), PatternBytes(4, 4).left(5)));
-        QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("s.txt")), "4 4"));
-        QVERIFY(Open({ChooseFile(dir_->filePath(QStringLiteral("s.raw")), kRaw)}));
-        QCOMPARE(MainForm->ImageLines, 4);
-        QCOMPARE(MainForm->SourceRows[1][0], Tone(0, 1));
-        QCOMPARE(MainForm->SourceRows[1][1], 0);
-        QCOMPARE(MainForm->SourceRows[3][3], 0);
+    // A file and its size that disagree: a short file is asked about before
+    // anything is allocated, a long one (or an empty size) is named in the
+    // status line, and a file that fits says nothing.
+    void fileAndSizeThatDisagree_data() {
+        QTest::addColumn<int>("fileBytes");
+        QTest::addColumn<QByteArray>("descriptor");
+        QTest::addColumn<int>("answer");  // the button pressed, 0 when nothing is asked
+        QTest::addColumn<QString>("said");
+        QTest::newRow("short, opened")
+            << 5 << QByteArray("4 4") << int(QMessageBox::Yes)
+            << "s.raw holds 5 bytes; its descriptor describes 4 \u00d7 4 (16 bytes)";
+        QTest::newRow("one byte") << 1 << QByteArray("4 4") << int(QMessageBox::Yes)
+                                  << "s.raw holds 1 byte; its descriptor";
+        QTest::newRow("empty file") << 0 << QByteArray("4 4") << int(QMessageBox::Yes) << "holds 0 bytes";
+        QTest::newRow("short, declined") << 5 << QByteArray("4 4") << int(QMessageBox::No) << "holds 5 bytes";
+        QTest::newRow("typed size") << 5 << QByteArray() << int(QMessageBox::Yes)
+                                    << "s.raw holds 5 bytes; the size typed describes 4 \u00d7 4";
+        QTest::newRow("long")
+            << 20 << QByteArray("4 4") << 0
+            << "s.raw holds 20 bytes; its descriptor describes 4 \u00d7 4 (16 bytes): the rest";
+        QTest::newRow("0 0 beside a full file")
+            << 16 << QByteArray("0 0") << 0 << "holds 16 bytes; its descriptor describes 0 \u00d7 0";
+        QTest::newRow("exact") << 16 << QByteArray("4 4") << 0 << QString();
+    }
+
+    void fileAndSizeThatDisagree() {
+        QFETCH(int, fileBytes);
+        QFETCH(QByteArray, descriptor);
+        QFETCH(int, answer);
+        QFETCH(QString, said);
+        const QString image = dir_->filePath(QStringLiteral("s.raw"));
+        QVERIFY(WriteBytes(image, PatternBytes(4, 5).left(fileBytes)));
+        if (!descriptor.isNull()) {
+            QVERIFY(WriteBytes(dir_->filePath(QStringLiteral("s.txt")), descriptor));
+        }
+        std::vector<ModalScript::Step> steps{ChooseFile(image, kRaw)};
+        if (descriptor.isNull()) {
+            steps.push_back(TypeSize(QStringLiteral("4"), QStringLiteral("4")));
+        }
+        SeenMessage question;
+        if (answer != 0) {
+            steps.push_back(Answer(question, QMessageBox::StandardButton(answer)));
+        }
+        if (answer == QMessageBox::No) {
+            steps.push_back(CancelDialog());  // declined: the open dialog comes back
+        }
+        QVERIFY(Open(std::move(steps)));
+        QCOMPARE(question.Seen, answer != 0);
+        if (answer == QMessageBox::No) {
+            QVERIFY(question.Text.contains(said));
+            QVERIFY(MainForm->SourceRows.Empty());
+            QVERIFY(ImageForm->DisplayBitmap() == nullptr);
+            return;
+        }
+        const QString status = MainForm->StatusBar->currentMessage();
+        QVERIFY2(said.isEmpty() ? status.isEmpty() : status.contains(said), qPrintable(status));
+        if (answer != 0) {
+            QVERIFY2(
+                question.Text.contains(said) && question.Text.endsWith(QStringLiteral("Open it anyway?")),
+                qPrintable(question.Text));
+            QVERIFY(status.endsWith(QStringLiteral("the missing pixels are black.")));
+        }
+        const kavel::ByteMatrix& rows = MainForm->SourceRows;
+        for (int k = 0; k < static_cast<int>(rows.PixelCount()); ++k) {
+            const int line = k / std::max(rows.Columns(), 1);
+            const int column = k % std::max(rows.Columns(), 1);
+            QCOMPARE(rows[line][column], k < fileBytes ? Tone(column, line) : 0);
+        }
+        QCOMPARE(ScreenCursor(), Qt::ArrowCursor);
+    }
+
+    // The third entry: files the two others refuse or do not take, converted
+    // in process to what kavel-cli import writes for them and to the tones
+    // they hold, then opened as a bitmap is; the bitmap entry's refusal of
+    // the same file names the third entry.
+    void otherImagesAreConverted_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("cautioned");  // by the bitmap entry, before it names the third one
+        const auto tone = [](int column, int line) { return int(Tone(column, line)); };
+        QTest::newRow("run-length 8-bit bitmap")
+            << "rle.bmp" << OtherBitmap(37, 23, 256, 1, true, tone) << false;
+        QTest::newRow("10-entry palette")
+            << "short.bmp" << OtherBitmap(37, 23, 10, 25, false, [](int c, int l) { return Tone(c, l) % 10; })
+            << false;
+        QImage gray(37, 23, QImage::Format_Grayscale8);
+        QImage deep(37, 23, QImage::Format_Grayscale16);
+        QImage colour(37, 23, QImage::Format_RGB32);
+        for (int line = 0; line < 23; ++line) {
+            for (int column = 0; column < 37; ++column) {
+                gray.scanLine(line)[column] = Tone(column, line);
+                reinterpret_cast<quint16*>(deep.scanLine(line))[column] = quint16(Tone(column, line) * 257);
+                colour.setPixel(column, line, qRgb(Tone(column, line), 0, 255 - Tone(column, line)));
+            }
+        }
+        for (const auto& [name, image, format] : {std::tuple{"gray.png", gray, "PNG"},
+                                                  {"deep.tif", deep, "TIFF"},
+                                                  {"colour.bmp", colour, "BMP"}}) {
+            QByteArray bytes;
+            QBuffer buffer(&bytes);
+            QVERIFY(buffer.open(QIODevice::WriteOnly) && image.save(&buffer, format));
+            QTest::newRow(name) << name << bytes << (QByteArrayView(format) == "BMP");
+        }
+    }
+
+    void otherImagesAreConverted() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(bool, cautioned);
+        const QString image = dir_->filePath(name);
+        QVERIFY(WriteBytes(image, content));
+        const QString imported = dir_->filePath(QStringLiteral("imported.raw"));
+        QProcess cli;
+        cli.start(QStringLiteral(KAVEL_CLI_PATH),
+                  {QStringLiteral("import"), image, QStringLiteral("-o"), imported});
+        QVERIFY(cli.waitForFinished(60000));
+        QVERIFY2(cli.exitCode() == 0, cli.readAllStandardError().constData());
+
+        QVERIFY(Open({ChooseFile(image, kOther)}));
+        const kavel::ByteMatrix& rows = MainForm->SourceRows;
+        QCOMPARE(QSize(rows.Columns(), rows.Lines()), QSize(37, 23));
+        QCOMPARE(QSize(MainForm->ImageColumns, MainForm->ImageLines), QSize(37, 23));
+        const QByteArray opened(reinterpret_cast<const char*>(rows.Bytes().data()),
+                                qsizetype(rows.PixelCount()));
+        QCOMPARE(opened, ReadAll(imported));
+        for (int line = 0; line < 23; ++line) {
+            for (int column = 0; column < 37; ++column) {
+                const int t = Tone(column, line);
+                int expected = t;
+                if (name == QStringLiteral("short.bmp")) {
+                    expected = t % 10 * 25;
+                } else if (name == QStringLiteral("colour.bmp")) {
+                    expected = (19595 * t + 7471 * (255 - t) + 32768) >> 16;  // luminance of (t, 0, 255 - t)
+                }
+                QCOMPARE(int(rows[line][column]), expected);
+            }
+        }
+        QCOMPARE(ImageForm->Caption(), QStringLiteral(" 1.- ") + image);
+        QVERIFY(ImageForm->DisplayBitmap() != nullptr);
+        QVERIFY(AllZero(MainForm->ResultRows) && MainForm->ResultRows.PixelCount() == rows.PixelCount());
+        QVERIFY2(MainForm->StatusBar->currentMessage().contains(QStringLiteral("converted to 8-bit gray")),
+                 qPrintable(MainForm->StatusBar->currentMessage()));
+
+        // The bitmap entry keeps its rules, and says where such a file opens.
+        if (!name.endsWith(QStringLiteral(".bmp"))) {
+            return;
+        }
+        SeenMessage caution;
+        SeenMessage named;
+        std::vector<ModalScript::Step> steps{ChooseFile(image, kBmp)};
+        if (cautioned) {
+            steps.push_back(ReadMessage(caution));
+        }
+        steps.push_back(ReadMessage(named));
+        steps.push_back(CancelDialog());
+        QVERIFY(Open(std::move(steps)));
+        QCOMPARE(caution.Title, cautioned ? QStringLiteral("CAUTION") : QString());
+        QVERIFY2(named.Text.contains(QStringLiteral("\"Other images (converted to 8-bit gray)\"")),
+                 qPrintable(named.Text));
     }
 
     // Bitmaps are judged by their depth: 8-bit ones open at any size, small
@@ -284,6 +511,7 @@ private Q_SLOTS:
         const QString image = dir_->filePath(QStringLiteral("colour.bmp"));
         QVERIFY(WriteBitmap24(image, 640, 480));
         SeenMessage caution;
+        SeenMessage named;  // after the box, the entry that opens the file
         Qt::CursorShape cursor = Qt::BitmapCursor;
         bool dialogAgain = false;
         QVERIFY(Open({ChooseFile(image, kBmp),
@@ -291,6 +519,7 @@ private Q_SLOTS:
                           cursor = ScreenCursor();
                           ReadMessage(caution)(w);
                       },
+                      ReadMessage(named),
                       [&](QWidget* w) {
                           dialogAgain = w == MainForm->OpenPictureDialog;
                           CancelDialog()(w);
@@ -299,6 +528,8 @@ private Q_SLOTS:
         QCOMPARE(caution.Text, QStringLiteral("This program does not take into account RBV Bitmap"));
         QCOMPARE(caution.Owner, nullptr);
         QCOMPARE(caution.Buttons, 1);
+        QVERIFY2(named.Text.contains(QStringLiteral("\"Other images (converted to 8-bit gray)\"")),
+                 qPrintable(named.Text));
         QCOMPARE(cursor, Qt::ArrowCursor);
         QVERIFY(dialogAgain);
         QCOMPARE(ScreenCursor(), Qt::ArrowCursor);
@@ -354,6 +585,11 @@ private Q_SLOTS:
         QVERIFY(Open({ChooseFile(image, filter), ReadMessage(message), CancelDialog()}));
         QVERIFY2(message.Text.contains(dir_->filePath(named)), qPrintable(message.Text));
         QVERIFY2(message.Text.section(QLatin1Char('\n'), 1).trimmed().size() > 0, qPrintable(message.Text));
+        if (name == QStringLiteral("big.raw")) {  // what such a size would need
+            QVERIFY2(
+                message.Text.contains(QStringLiteral("100000 lines and 100000 columns would need 27.9 GB")),
+                qPrintable(message.Text));
+        }
         QCOMPARE(MainForm->ImageLines, before.lines);
         QCOMPARE(MainForm->ImageColumns, before.columns);
         QCOMPARE(MainForm->SourceRows.Bytes().data(), before.source);
@@ -425,7 +661,10 @@ private Q_SLOTS:
         const QString colourName = dir_->filePath(QStringLiteral("colour.bmp"));
         QVERIFY(WriteBytes(colourName, colour));
         SeenMessage caution;
-        QVERIFY(Open({ChooseFile(colourName, kBmp), ReadMessage(caution), CancelDialog()}));
+        SeenMessage named;
+        QVERIFY(
+            Open({ChooseFile(colourName, kBmp), ReadMessage(caution), ReadMessage(named), CancelDialog()}));
+        QVERIFY(named.Text.contains(QStringLiteral("Other images")));
         QCOMPARE(caution.Title, QStringLiteral("CAUTION"));
         QCOMPARE(caution.Text, QStringLiteral("This program does not take into account RBV Bitmap"));
     }

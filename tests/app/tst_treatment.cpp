@@ -7,13 +7,16 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QToolButton>
+#include <algorithm>
 #include <optional>
 #include <vector>
 
 #include "diagkaveltreatment.h"
 #include "dialogdriver.h"
 #include "imagewindow.h"
+#include "kavel/treatment.h"
 #include "kavelapplication.h"
+#include "longcommand.h"
 #include "mainwindow.h"
 #include "resultimage.h"
 
@@ -343,6 +346,49 @@ private Q_SLOTS:
         QCOMPARE(ResultImageForm->Caption(), QStringLiteral("Resulting Binarized Image"));
         QCOMPARE(qGray(ResultImageForm->DisplayBitmap()->pixel(2, 2)), 10);
         QCOMPARE(ImageForm->ZoomLevel(), 1);
+    }
+
+    // Bands of any height give the whole-image result, with the band edges
+    // falling on the item's border, inside it and outside it; a step that
+    // says stop ends the work after its band.
+    void bandsGiveTheWholeResult() {
+        kavel::ByteMatrix source = kavel::AllocateByteMatrix(13, 29).value();
+        std::uint32_t state = 12345;
+        for (std::uint8_t& tone : source.Bytes()) {
+            state = state * 1103515245u + 12345u;
+            tone = static_cast<std::uint8_t>((state >> 16) % 3 == 0 ? 200 : 40);
+        }
+        for (const kavel::TreatmentKind kind : {kavel::TreatmentKind::WholeItem, kavel::TreatmentKind::Border,
+                                                kavel::TreatmentKind::ItemAndBorder}) {
+            const kavel::TreatmentParameters parameters{kind, 100, 255, 255, 128, 7};
+            kavel::ByteMatrix whole = kavel::AllocateByteMatrix(13, 29).value();
+            QVERIFY(kavel::ComputeTreatment(source, parameters, whole).ok());
+            for (const int band : {1, 2, 3, 7, 28, 29, 100}) {
+                kavel::ByteMatrix banded = kavel::AllocateByteMatrix(13, 29).value();
+                std::vector<int> steps;
+                const kavel::Expected<bool> done =
+                    TreatInBands(source, parameters, banded, band, [&](int lines) {
+                        steps.push_back(lines);
+                        return true;
+                    });
+                QVERIFY(done.ok() && *done);
+                QVERIFY2(std::equal(whole.Bytes().begin(), whole.Bytes().end(), banded.Bytes().begin()),
+                         qPrintable(QStringLiteral("band of %1 lines").arg(band)));
+                QCOMPARE(steps.back(), 29);
+                QCOMPARE(static_cast<int>(steps.size()), (29 + band - 1) / band);
+            }
+        }
+        kavel::ByteMatrix stopped = kavel::AllocateByteMatrix(13, 29).value();
+        int calls = 0;
+        const kavel::Expected<bool> done =
+            TreatInBands(source, {kavel::TreatmentKind::WholeItem, 0, 255, 1, 1, 1}, stopped, 5, [&](int) {
+                ++calls;
+                return false;
+            });
+        QVERIFY(done.ok() && !*done);
+        QCOMPARE(calls, 1);
+        QCOMPARE(stopped[4][12], 1);
+        QCOMPARE(stopped[5][0], 0);  // the second band was never computed
     }
 
     void withoutAnImageTheResultIsEmpty() {
