@@ -15,6 +15,13 @@ cmake --preset ci
 cmake --build --preset ci
 ctest --preset ci -j2
 
+echo "== Python package: pip install . in a fresh virtual environment, then pytest"
+rm -rf build/python-venv
+/usr/bin/python3 -m venv --system-site-packages build/python-venv
+build/python-venv/bin/python -m pip install --no-index --disable-pip-version-check \
+  --config-settings build-dir=build/python .
+KAVEL_CLI=build/ci/cli/kavel-cli build/python-venv/bin/python -m pytest -q -p no:cacheprovider tests/python
+
 echo "== format check and clang-tidy"
 bash scripts/lint.sh build/ci
 

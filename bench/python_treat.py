@@ -1,0 +1,80 @@
+#!/usr/bin/env python3
+"""kavel.treat on a large array against the C++ kernel alone (the binding's
+cost) and against the numpy/scipy expression a user would otherwise write for
+the same border. The three are measured in turns, round after round, and the
+medians compared, so that a busy machine slows all of them alike.
+
+    python3 bench/python_treat.py [--lines 10000] [--columns 10000] [--rounds 7]
+"""
+
+import argparse
+import statistics
+import time
+
+import numpy as np
+from scipy import ndimage
+
+import kavel
+from kavel import _kavel
+
+MIN, MAX, BORDER, BACKGROUND = 150, 255, 255, 0
+
+
+def blobs(lines: int, columns: int) -> np.ndarray:
+    """Light blobs on a dark ground: borders everywhere, as in a micrograph."""
+    rng = np.random.default_rng(1)
+    coarse = rng.random((lines // 8 + 1, columns // 8 + 1)) < 0.45
+    light = np.repeat(np.repeat(coarse, 8, axis=0), 8, axis=1)[:lines, :columns]
+    return (light * 180 + rng.integers(0, 60, (lines, columns), dtype=np.uint8)).astype(np.uint8)
+
+
+def numpy_border(image: np.ndarray) -> np.ndarray:
+    """The border rule written with numpy and scipy: selected pixels with an
+    unselected side neighbour; outside the image counts as selected."""
+    selected = (image >= MIN) & (image <= MAX)
+    inside = ndimage.binary_erosion(selected, structure=ndimage.generate_binary_structure(2, 1), border_value=1)
+    return np.where(selected & ~inside, np.uint8(BORDER), np.uint8(BACKGROUND))
+
+
+def timed(call) -> float:
+    start = time.perf_counter()
+    call()
+    return time.perf_counter() - start
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--lines", type=int, default=10000)
+    parser.add_argument("--columns", type=int, default=10000)
+    parser.add_argument("--rounds", type=int, default=7)
+    args = parser.parse_args()
+
+    image = blobs(args.lines, args.columns)
+    out = np.empty_like(image)
+    kernel_out = np.empty_like(image)
+    border = dict(kind="border", border=BORDER, background=BACKGROUND)
+    # Same bytes from all three before anything is timed.
+    kavel.treat(image, MIN, MAX, out=out, **border)
+    _kavel.kernel_seconds(image, kernel_out, 2, MIN, MAX, 0, BORDER, BACKGROUND, 1)
+    assert np.array_equal(out, kernel_out) and np.array_equal(out, numpy_border(image))
+
+    times = {"kavel.treat (out=)": [], "kavel.treat (new array)": [], "C++ kernel": [], "numpy/scipy": []}
+    for _ in range(args.rounds):
+        times["kavel.treat (out=)"].append(timed(lambda: kavel.treat(image, MIN, MAX, out=out, **border)))
+        times["kavel.treat (new array)"].append(timed(lambda: kavel.treat(image, MIN, MAX, **border)))
+        times["C++ kernel"] += _kavel.kernel_seconds(image, kernel_out, 2, MIN, MAX, 0, BORDER, BACKGROUND, 1)
+        times["numpy/scipy"].append(timed(lambda: numpy_border(image)))
+
+    medians = {name: statistics.median(values) for name, values in times.items()}
+    megapixels = image.size / 1e6
+    print(f"border treatment of {args.lines} x {args.columns} ({megapixels:.0f} MP), medians of {args.rounds} rounds")
+    for name, median in medians.items():
+        print(f"  {name:24s} {median * 1e3:9.1f} ms  {megapixels / median:8.0f} MP/s")
+    kernel = medians["C++ kernel"]
+    print(f"  binding / kernel:   {medians['kavel.treat (out=)'] / kernel:.2f} (out=), "
+          f"{medians['kavel.treat (new array)'] / kernel:.2f} (new array)")
+    print(f"  numpy/scipy / kavel.treat: {medians['numpy/scipy'] / medians['kavel.treat (out=)']:.1f}x")
+
+
+if __name__ == "__main__":
+    main()
