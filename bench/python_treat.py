@@ -9,6 +9,7 @@ medians compared, so that a busy machine slows all of them alike.
 
 import argparse
 import statistics
+import threading
 import time
 
 import numpy as np
@@ -37,9 +38,21 @@ def numpy_border(image: np.ndarray) -> np.ndarray:
 
 
 def timed(call) -> float:
+    """Seconds of the call; its result is freed after the clock stops."""
     start = time.perf_counter()
-    call()
-    return time.perf_counter() - start
+    result = call()
+    elapsed = time.perf_counter() - start
+    del result
+    return elapsed
+
+
+def two_threads(image: np.ndarray, outs: list, border: dict) -> None:
+    """Two treatments of the image at once, one per thread."""
+    threads = [threading.Thread(target=kavel.treat, args=(image, MIN, MAX), kwargs=dict(out=o, **border)) for o in outs]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
 
 
 def main() -> None:
@@ -57,13 +70,21 @@ def main() -> None:
     kavel.treat(image, MIN, MAX, out=out, **border)
     _kavel.kernel_seconds(image, kernel_out, 2, MIN, MAX, 0, BORDER, BACKGROUND, 1)
     assert np.array_equal(out, kernel_out) and np.array_equal(out, numpy_border(image))
+    outs = [np.empty_like(image), np.empty_like(image)]
+    two_threads(image, outs, border)
+    assert all(np.array_equal(out, o) for o in outs)
 
-    times = {"kavel.treat (out=)": [], "kavel.treat (new array)": [], "C++ kernel": [], "numpy/scipy": []}
+    times = {"kavel.treat (out=)": [], "C++ kernel": [], "kavel.treat (new array)": [],
+             "C++ kernel + allocation": [], "numpy/scipy": [],
+             "two at once, two threads": []}
     for _ in range(args.rounds):
         times["kavel.treat (out=)"].append(timed(lambda: kavel.treat(image, MIN, MAX, out=out, **border)))
         times["kavel.treat (new array)"].append(timed(lambda: kavel.treat(image, MIN, MAX, **border)))
-        times["C++ kernel"] += _kavel.kernel_seconds(image, kernel_out, 2, MIN, MAX, 0, BORDER, BACKGROUND, 1)
+        kernel, allocated = _kavel.kernel_seconds(image, kernel_out, 2, MIN, MAX, 0, BORDER, BACKGROUND, 1)
+        times["C++ kernel"] += kernel
+        times["C++ kernel + allocation"] += allocated
         times["numpy/scipy"].append(timed(lambda: numpy_border(image)))
+        times["two at once, two threads"].append(timed(lambda: two_threads(image, outs, border)))
 
     medians = {name: statistics.median(values) for name, values in times.items()}
     megapixels = image.size / 1e6
@@ -72,8 +93,11 @@ def main() -> None:
         print(f"  {name:24s} {median * 1e3:9.1f} ms  {megapixels / median:8.0f} MP/s")
     kernel = medians["C++ kernel"]
     print(f"  binding / kernel:   {medians['kavel.treat (out=)'] / kernel:.2f} (out=), "
-          f"{medians['kavel.treat (new array)'] / kernel:.2f} (new array)")
+          f"{medians['kavel.treat (new array)'] / medians['C++ kernel + allocation']:.2f} (new array, "
+          "against the kernel with its allocation)")
     print(f"  numpy/scipy / kavel.treat: {medians['numpy/scipy'] / medians['kavel.treat (out=)']:.1f}x")
+    print(f"  two treatments one after the other / two at once in threads: "
+          f"{2 * medians['kavel.treat (out=)'] / medians['two at once, two threads']:.2f}")
 
 
 if __name__ == "__main__":
