@@ -48,9 +48,7 @@ struct PixelView {
     py::ssize_t ColumnStride = 0;
 
     std::uint8_t* Line(int line) const noexcept { return Data + LineStride * line; }
-    bool Contiguous() const noexcept {
-        return ColumnStride == 1 && (LineStride == Columns || Lines <= 1);
-    }
+    bool Contiguous() const noexcept { return ColumnStride == 1 && (LineStride == Columns || Lines <= 1); }
 };
 
 PixelView ViewOf(const py::handle& object, const char* what, bool writable) {
@@ -61,7 +59,8 @@ PixelView ViewOf(const py::handle& object, const char* what, bool writable) {
     auto array = py::reinterpret_borrow<py::array>(object);
     const py::dtype dtype = array.dtype();
     if (dtype.kind() != 'u' || dtype.itemsize() != 1) {
-        throw py::type_error(std::string(what) + " must have dtype uint8, not " + std::string(py::str(dtype.attr("name"))));
+        throw py::type_error(std::string(what) + " must have dtype uint8, not " +
+                             std::string(py::str(dtype.attr("name"))));
     }
     if (array.ndim() != 2) {
         throw py::value_error(std::string(what) + " must be 2-D (lines, columns), not " +
@@ -159,7 +158,7 @@ void TreatBands(const PixelView& source, const PixelView& out, const kavel::Trea
     }
     const auto columns = static_cast<std::size_t>(source.Columns);
     const int band = static_cast<int>(std::clamp<std::size_t>(kavel::kStreamBandBytes / columns, 1,
-                                                               static_cast<std::size_t>(source.Lines)));
+                                                              static_cast<std::size_t>(source.Lines)));
     const int windowLines = band + 2;
     ByteMatrix window = Allocate(source.Columns, windowLines);
     ByteMatrix result = Allocate(source.Columns, windowLines);
@@ -204,8 +203,8 @@ void TreatBands(const PixelView& source, const PixelView& out, const kavel::Trea
 
 kavel::TreatmentParameters ParametersOf(int kind, std::int32_t minimum, std::int32_t maximum,
                                         std::int32_t item, std::int32_t border, std::int32_t background) {
-    return kavel::TreatmentParameters{static_cast<kavel::TreatmentKind>(kind), minimum, maximum, item, border,
-                                      background};
+    return kavel::TreatmentParameters{
+        static_cast<kavel::TreatmentKind>(kind), minimum, maximum, item, border, background};
 }
 
 // An uninitialised C-contiguous image in memory the core allocates, with
@@ -225,8 +224,8 @@ py::array NewImage(int lines, int columns) {
 }
 
 // Into out, or a new array when out is None; gives the array written.
-py::object Treat(const py::handle& image, py::object out, int kind, std::int32_t minimum, std::int32_t maximum,
-                 std::int32_t item, std::int32_t border, std::int32_t background) {
+py::object Treat(const py::handle& image, py::object out, int kind, std::int32_t minimum,
+                 std::int32_t maximum, std::int32_t item, std::int32_t border, std::int32_t background) {
     const PixelView source = ViewOf(image, "image", false);
     if (out.is_none()) {
         out = NewImage(source.Lines, source.Columns);
@@ -234,8 +233,8 @@ py::object Treat(const py::handle& image, py::object out, int kind, std::int32_t
     const PixelView target = ViewOf(out, "out", true);
     if (source.Lines != target.Lines || source.Columns != target.Columns) {
         throw py::value_error("out has shape (" + std::to_string(target.Lines) + ", " +
-                              std::to_string(target.Columns) + "), the image (" + std::to_string(source.Lines) +
-                              ", " + std::to_string(source.Columns) + ")");
+                              std::to_string(target.Columns) + "), the image (" +
+                              std::to_string(source.Lines) + ", " + std::to_string(source.Columns) + ")");
     }
     const auto parameters = ParametersOf(kind, minimum, maximum, item, border, background);
     {
@@ -249,11 +248,11 @@ py::object Treat(const py::handle& image, py::object out, int kind, std::int32_t
 // the seconds of ComputeTreatment over the whole matrix into a result
 // allocated before, and of allocating a result and treating into it. The
 // last result is copied into out.
-std::tuple<std::vector<double>, std::vector<double>> KernelSeconds(const py::handle& image, const py::handle& out,
-                                                                   int kind, std::int32_t minimum,
-                                                                   std::int32_t maximum, std::int32_t item,
-                                                                   std::int32_t border, std::int32_t background,
-                                                                   int repeats) {
+std::tuple<std::vector<double>, std::vector<double>> KernelSeconds(const py::handle& image,
+                                                                   const py::handle& out, int kind,
+                                                                   std::int32_t minimum, std::int32_t maximum,
+                                                                   std::int32_t item, std::int32_t border,
+                                                                   std::int32_t background, int repeats) {
     const PixelView source = ViewOf(image, "image", false);
     const PixelView target = ViewOf(out, "out", true);
     if (source.Lines != target.Lines || source.Columns != target.Columns) {
@@ -462,9 +461,10 @@ std::tuple<py::array, std::vector<std::string>> Read(const std::string& file,
     }
     const auto input = kavel::cli::DescribeInput(file, given);
     if (input.Kind == kavel::cli::ImageFormat::Raw && !input.Size && !input.Descriptor) {
-        RaiseOsError(ENOENT,
-                     "no descriptor " + kavel::DescriptorNameFor(file) + "; give the size with size=(lines, columns)",
-                     file);
+        RaiseOsError(
+            ENOENT,
+            "no descriptor " + kavel::DescriptorNameFor(file) + "; give the size with size=(lines, columns)",
+            file);
     }
     std::string warnings;
     std::optional<kavel::Expected<ByteMatrix>> loaded;
@@ -500,7 +500,8 @@ std::tuple<py::array, std::vector<std::string>> Read(const std::string& file,
     if (data == nullptr) {
         return {py::array_t<std::uint8_t>({lines_count, columns}), lines};
     }
-    return {py::array_t<std::uint8_t>({lines_count, columns}, {columns, py::ssize_t{1}}, data, keeper), lines};
+    return {py::array_t<std::uint8_t>({lines_count, columns}, {columns, py::ssize_t{1}}, data, keeper),
+            lines};
 }
 
 void Write(const std::string& file, const py::handle& image) {
