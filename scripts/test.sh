@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the release build with warnings as
-# errors, the format check and clang-tidy, the same tests under
+# errors, the Python package installed in a fresh virtual environment and its
+# tests, the format check and clang-tidy, the same tests under
 # AddressSanitizer + UndefinedBehaviorSanitizer, then each fuzz target for a
 # bounded time.
 set -euo pipefail

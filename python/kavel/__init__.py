@@ -17,9 +17,10 @@ from __future__ import annotations
 import os
 import warnings
 from dataclasses import dataclass
-from typing import Optional, Sequence, Tuple, Union
+from typing import Literal, Optional, Sequence, Tuple, Union
 
 import numpy as np
+import numpy.typing as npt
 
 from . import _kavel
 
@@ -37,6 +38,11 @@ __all__ = [
     "treat",
     "write",
 ]
+
+#: A 2-D uint8 array, line 0 at the top.
+Image = npt.NDArray[np.uint8]
+Kind = Literal["whole", "border", "item-border", "none"]
+Counts = Union[npt.NDArray[np.integer], Sequence[int]]
 
 #: The sixteen threshold methods, in the order ``kavel-cli suggest`` lists them.
 METHODS: Tuple[str, ...] = tuple(_kavel.METHODS)
@@ -111,15 +117,15 @@ def _image(image: object) -> np.ndarray:
 
 
 def treat(
-    image: np.ndarray,
+    image: Image,
     min: int,
     max: int,
-    kind: str = "whole",
+    kind: Kind = "whole",
     item: int = 255,
     border: int = 255,
     background: int = 0,
-    out: Optional[np.ndarray] = None,
-) -> np.ndarray:
+    out: Optional[Image] = None,
+) -> Image:
     """The result image of the treatment, byte for byte what ``kavel-cli treat`` writes.
 
     A pixel is selected when ``min <= tone <= max``. ``kind`` is ``"whole"``
@@ -143,17 +149,17 @@ def treat(
     return _kavel.treat(image, out, code, lo, hi, *tones)
 
 
-def histogram(image: np.ndarray) -> np.ndarray:
+def histogram(image: Image) -> npt.NDArray[np.uint64]:
     """The 256 tone counts of the image (uint64), count k of tone k."""
     return _kavel.histogram(_image(image))
 
 
-def tones(image: np.ndarray) -> int:
+def tones(image: Image) -> int:
     """The number of distinct tones in the image."""
     return _kavel.tones(_image(image))
 
 
-def _counts(image_or_histogram: np.ndarray) -> np.ndarray:
+def _counts(image_or_histogram: object) -> np.ndarray:
     data = image_or_histogram
     if isinstance(data, np.ndarray) and data.ndim == 1:
         if data.shape != (256,):
@@ -168,7 +174,7 @@ def _counts(image_or_histogram: np.ndarray) -> np.ndarray:
     return histogram(data)
 
 
-def threshold(image_or_histogram: Union[np.ndarray, Sequence[int]], method: str = "Default") -> int:
+def threshold(image_or_histogram: Union[Image, Counts], method: str = "Default") -> int:
     """The threshold t of a method for an image or its 256-count histogram.
 
     The dark class is [0, t], the light class [t + 1, 255]. ``method`` is one
@@ -184,7 +190,7 @@ def threshold(image_or_histogram: Union[np.ndarray, Sequence[int]], method: str 
     return t
 
 
-def suggest(image_or_histogram: Union[np.ndarray, Sequence[int]]) -> list[Suggestion]:
+def suggest(image_or_histogram: Union[Image, Counts]) -> list[Suggestion]:
     """The threshold of every one of the sixteen methods, in the order of :data:`METHODS`."""
     rows = _kavel.suggest(_counts(image_or_histogram), list(METHODS))
     return [
@@ -194,7 +200,7 @@ def suggest(image_or_histogram: Union[np.ndarray, Sequence[int]]) -> list[Sugges
     ]
 
 
-def measure(image: np.ndarray, min: int, max: int, connectivity: int = 8) -> Measurements:
+def measure(image: Image, min: int, max: int, connectivity: Literal[4, 8] = 8) -> Measurements:
     """Measurements of the item [min, max] selects; see :class:`Measurements`.
 
     ``connectivity`` 8 counts pixels touching at a corner as one region, 4
@@ -207,7 +213,7 @@ def measure(image: np.ndarray, min: int, max: int, connectivity: int = 8) -> Mea
     return Measurements(min=lo, max=hi, **fields)
 
 
-def read(path: Union[str, os.PathLike], size: Optional[Tuple[int, int]] = None) -> np.ndarray:
+def read(path: Union[str, os.PathLike], size: Optional[Tuple[int, int]] = None) -> Image:
     """An image file as kavel-cli reads it: ``.bmp`` an 8-bit bitmap, any other
     name raw bytes sized by the descriptor beside it (NAME.txt), or by
     ``size=(lines, columns)``.
@@ -225,7 +231,7 @@ def read(path: Union[str, os.PathLike], size: Optional[Tuple[int, int]] = None) 
     return image
 
 
-def write(path: Union[str, os.PathLike], image: np.ndarray) -> None:
+def write(path: Union[str, os.PathLike], image: Image) -> None:
     """Writes the image as kavel-cli writes a result: a name ending in ``.raw``
     gives the raw bytes and the five-line descriptor (out.raw: out.txt), one
     ending in ``.bmp`` an 8-bit bitmap with the gray ramp. Each file is

@@ -9,14 +9,16 @@ A numpy array is taken as one chunk.
 
 from __future__ import annotations
 
-from typing import Optional, Sequence, Union
+from typing import Union
 
 import dask
 import dask.array as da
 import numpy as np
 
 import kavel
-from kavel import Measurements, Suggestion, _kind, _tone
+from kavel import Counts, Kind, Measurements, Suggestion, _kind, _tone
+
+Source = Union[da.Array, np.ndarray]
 
 __all__ = ["histogram", "measure", "suggest", "threshold", "tones", "treat"]
 
@@ -51,10 +53,10 @@ def _edge(minimum: int) -> dict:
 
 
 def treat(
-    image: da.Array,
+    image: Source,
     min: int,
     max: int,
-    kind: str = "whole",
+    kind: Kind = "whole",
     item: int = 255,
     border: int = 255,
     background: int = 0,
@@ -77,7 +79,7 @@ def _block_histogram(block: np.ndarray) -> np.ndarray:
     return kavel.histogram(block).reshape(1, 1, 256)
 
 
-def histogram(image: da.Array) -> np.ndarray:
+def histogram(image: Source) -> np.ndarray:
     """The 256 tone counts (uint64), summed over the chunks."""
     image = _as_dask(image)
     parts = image.map_blocks(
@@ -95,17 +97,17 @@ def _counts_of(image_or_histogram: object) -> object:
     return image_or_histogram
 
 
-def tones(image: da.Array) -> int:
+def tones(image: Source) -> int:
     """The number of distinct tones in the image."""
     return int(np.count_nonzero(histogram(image)))
 
 
-def threshold(image_or_histogram: Union[da.Array, np.ndarray, Sequence[int]], method: str = "Default") -> int:
+def threshold(image_or_histogram: Union[Source, Counts], method: str = "Default") -> int:
     """:func:`kavel.threshold` of the image's histogram."""
     return kavel.threshold(_counts_of(image_or_histogram), method)
 
 
-def suggest(image_or_histogram: Union[da.Array, np.ndarray, Sequence[int]]) -> list[Suggestion]:
+def suggest(image_or_histogram: Union[Source, Counts]) -> list[Suggestion]:
     """:func:`kavel.suggest` of the image's histogram."""
     return kavel.suggest(_counts_of(image_or_histogram))
 
@@ -223,7 +225,7 @@ def _summary(counts: np.ndarray, minimum: int, maximum: int, pixels: int, border
     )
 
 
-def measure(image: da.Array, min: int, max: int, connectivity: int = 8) -> Measurements:
+def measure(image: Source, min: int, max: int, connectivity: int = 8) -> Measurements:
     """:func:`kavel.measure` over the chunks, in one pass over the pixels;
     regions that cross chunk edges are counted once."""
     image = _as_dask(image)
