@@ -67,7 +67,7 @@ def treat(
     lo, hi = _tone("min", min), _tone("max", max)
     _kind(kind)
     tones = dict(item=_tone("item", item), border=_tone("border", border), background=_tone("background", background))
-    if kind in ("whole", "none"):
+    if kind in ("whole", "none") or 0 in image.shape:
         # No neighbour is looked at: no halo needed.
         return image.map_blocks(kavel.treat, lo, hi, kind=kind, dtype=np.uint8, **tones)
     halo = _with_halo(image, lo)

@@ -75,6 +75,13 @@ def test_threaded_scheduler_and_numpy_input():
     assert kd.threshold(image, "Otsu") == kavel.threshold(image, "Otsu")
 
 
+def test_empty_images():
+    for shape in [(0, 5), (5, 0)]:
+        lazy = da.zeros(shape, dtype=np.uint8, chunks=2)
+        assert kd.treat(lazy, 0, 9, kind="border").compute().shape == shape
+        assert kd.tones(lazy) == 0 and kd.measure(lazy, 0, 9) == kavel.measure(np.zeros(shape, np.uint8), 0, 9)
+
+
 def test_dask_bad_input():
     cases = [
         (lambda: kd.treat(da.zeros((4, 4), dtype=np.float32), 0, 9), TypeError),
