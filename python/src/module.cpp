@@ -434,6 +434,20 @@ py::dict Measure(const py::handle& image, std::int32_t minimum, std::int32_t max
     return fields;
 }
 
+// The system error a core message ends with ("cannot write F: Permission
+// denied"), so that Python raises its own subclass (PermissionError); EIO
+// when none is named.
+int ErrorNumberOf(const std::string& message) {
+    for (int error = 1; error < 200; ++error) {
+        const std::string reason = std::generic_category().message(error);
+        if (message.size() > reason.size() &&
+            message.compare(message.size() - reason.size(), reason.size(), reason) == 0) {
+            return error;
+        }
+    }
+    return EIO;
+}
+
 [[noreturn]] void RaiseOsError(int error, const std::string& message, const std::string& file) {
     py::object oserror = py::module_::import("builtins").attr("OSError");
     PyErr_SetObject(oserror.ptr(), py::make_tuple(error, message, file).ptr());
@@ -475,7 +489,7 @@ std::tuple<py::array, std::vector<std::string>> Read(const std::string& file,
     if (!*loaded) {
         const std::string& reason = loaded->error().message;
         if (reason.rfind("cannot read ", 0) == 0) {
-            RaiseOsError(EIO, reason, file);
+            RaiseOsError(ErrorNumberOf(reason), reason, file);
         }
         throw py::value_error(file + ": " + reason);
     }
@@ -517,7 +531,7 @@ void Write(const std::string& file, const py::handle& image) {
         saved = kavel::cli::SaveImage(file, matrix, *format);
     }
     if (!saved) {
-        RaiseOsError(0, saved.error().message, file);
+        RaiseOsError(ErrorNumberOf(saved.error().message), saved.error().message, file);
     }
 }
 

@@ -170,7 +170,7 @@ def test_write_problems(tmp_path):
     with pytest.raises(ValueError, match="must end in .raw or .bmp"):
         kavel.write(tmp_path / "out.png", SCENE)
     missing = tmp_path / "no" / "such" / "out.bmp"
-    with pytest.raises(OSError) as raised:
+    with pytest.raises(FileNotFoundError) as raised:
         kavel.write(missing, SCENE)
     assert raised.value.filename == str(missing)
 
