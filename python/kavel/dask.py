@@ -35,21 +35,20 @@ def _as_dask(image: object) -> da.Array:
     return image
 
 
-def _with_halo(image: da.Array, minimum: int) -> da.Array:
-    """Each block with one line and column of its neighbours around it.
-
-    Around the image goes the tone ``minimum``, which is selected whenever
-    anything is: a selected neighbour is what the edge of the image counts
-    as, so every block's border is the whole image's border.
-    """
-    return da.overlap.overlap(image, depth=_DEPTH, boundary=_edge(minimum))
-
-
 _DEPTH = {0: 1, 1: 1}
 
 
 def _edge(minimum: int) -> dict:
+    """What goes around the image when a block borders it: the tone
+    ``minimum``, which is selected whenever anything is. A selected neighbour
+    is what the edge of the image counts as, so every block's border is the
+    whole image's border."""
     return {0: minimum, 1: minimum}
+
+
+def _with_halo(image: da.Array, minimum: int) -> da.Array:
+    """Each block with one line and column of its neighbours around it."""
+    return da.overlap.overlap(image, depth=_DEPTH, boundary=_edge(minimum))
 
 
 def treat(
@@ -69,10 +68,10 @@ def treat(
     tones = dict(item=_tone("item", item), border=_tone("border", border), background=_tone("background", background))
     if kind in ("whole", "none") or 0 in image.shape:
         # No neighbour is looked at: no halo needed.
-        return image.map_blocks(kavel.treat, lo, hi, kind=kind, dtype=np.uint8, **tones)
-    halo = _with_halo(image, lo)
-    treated = halo.map_blocks(kavel.treat, lo, hi, kind=kind, dtype=np.uint8, **tones)
-    return da.overlap.trim_internal(treated, _DEPTH, boundary=_edge(lo))
+        return image.map_blocks(kavel.treat, min=lo, max=hi, kind=kind, dtype=np.uint8, **tones)
+    return image.map_overlap(
+        kavel.treat, depth=_DEPTH, boundary=_edge(lo), min=lo, max=hi, kind=kind, dtype=np.uint8, **tones
+    )
 
 
 def _block_histogram(block: np.ndarray) -> np.ndarray:
