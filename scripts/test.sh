@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the release build with warnings as
-# errors, the format check and clang-tidy, the same tests under
+# errors, the Python package installed in a fresh virtual environment and its
+# tests, the format check and clang-tidy, the same tests under
 # AddressSanitizer + UndefinedBehaviorSanitizer, then each fuzz target for a
 # bounded time.
 set -euo pipefail
@@ -14,6 +15,13 @@ echo "== release build, warnings as errors"
 cmake --preset ci
 cmake --build --preset ci
 ctest --preset ci -j2
+
+echo "== Python package: pip install . in a fresh virtual environment, then pytest"
+rm -rf build/python-venv
+/usr/bin/python3 -m venv --system-site-packages build/python-venv
+build/python-venv/bin/python -m pip install --no-index --disable-pip-version-check \
+  --config-settings build-dir=build/python .
+KAVEL_CLI=build/ci/cli/kavel-cli build/python-venv/bin/python -m pytest -q -p no:cacheprovider tests/python
 
 echo "== format check and clang-tidy"
 bash scripts/lint.sh build/ci
