@@ -28,6 +28,7 @@
 #include "args.h"
 #include "imagefiles.h"
 #include "kavel/measure.h"
+#include "kavel/openplan.h"
 #include "kavel/statistics.h"
 #include "kavel/stream.h"
 #include "kavel/threshold.h"
@@ -473,7 +474,12 @@ std::tuple<py::array, std::vector<std::string>> Read(const std::string& file,
         }
         given = kavel::ImageSize{lines, columns};
     }
-    const auto input = kavel::cli::DescribeInput(file, given);
+    // What only the Qt conversion reads is refused with the command line's
+    // --strict words, since the module carries no kavel-import helper; a raw
+    // size mismatch stays a warning, as on the command line.
+    const bool converted =
+        kavel::PlanOpen(file, kavel::OpenAs::ByName, given).Kind == kavel::OpenKind::Convert;
+    const auto input = kavel::cli::DescribeInput(file, given, /*strict=*/converted);
     if (input.Kind == kavel::cli::ImageFormat::Raw && !input.Size && !input.Descriptor) {
         RaiseOsError(
             ENOENT,
