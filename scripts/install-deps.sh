@@ -11,7 +11,7 @@ PACKAGES=(
   xvfb xauth xdotool x11-utils imagemagick openbox
   fonts-wine qt6-image-formats-plugins
   python3 python3-pil python3-numpy python3-scipy python3-skimage
-  dpkg-dev file lintian help2man desktop-file-utils bash-completion
+  dpkg-dev file lintian help2man desktop-file-utils bash-completion strace
 )
 
 missing=()
