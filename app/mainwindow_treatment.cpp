@@ -2,6 +2,8 @@
 // over the source image, shown in the result window.
 #include <QMessageBox>
 
+#include <cassert>
+
 #include "cursors.h"
 #include "diagkaveltreatment.h"
 #include "kavel/treatment.h"
@@ -12,19 +14,10 @@
 
 void ApplyTreatment() {
     TMainForm& main = *MainForm;
-    // The result matrix was made with the source at the open; should it ever
-    // differ in size, a fresh one keeps the kernel within bounds.
-    if (main.ResultRows.Lines() != main.SourceRows.Lines() ||
-        main.ResultRows.Columns() != main.SourceRows.Columns()) {
-        kavel::Expected<kavel::ByteMatrix> fresh =
-            kavel::AllocateByteMatrix(main.SourceRows.Columns(), main.SourceRows.Lines());
-        if (!fresh) {
-            SetScreenCursorArrow();
-            QMessageBox::warning(&main, QObject::tr("Treatment"), ErrorText(fresh.error()));
-            return;
-        }
-        main.ResultRows = std::move(fresh).value();
-    }
+    // The open makes the result matrix with the source, and nothing else
+    // replaces either.
+    assert(main.ResultRows.Lines() == main.SourceRows.Lines() &&
+           main.ResultRows.Columns() == main.SourceRows.Columns());
     const kavel::Status done =
         kavel::ComputeTreatment(main.SourceRows, DiagKavelTreatForm->Parameters(), main.ResultRows);
     if (!done) {
