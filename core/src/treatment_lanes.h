@@ -16,7 +16,7 @@
 #endif
 
 namespace kavel::kernels {
-namespace {  // NOLINT(cert-dcl59-cpp,google-build-namespaces): one copy per target, on purpose
+namespace {  // internal: one copy per including file, compiled for its target
 
 // L gives the vector type V, its width kBytes and Load, Store, Stream (a
 // streaming store at a kBytes boundary), Splat, Sub, Min (unsigned), Equal,
