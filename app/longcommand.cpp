@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QProgressDialog>
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <utility>
 
@@ -82,6 +83,8 @@ kavel::Expected<bool> TreatInBands(const kavel::ByteMatrix& source,
                                    int bandLines, const BandStep& step) {
     const int lines = source.Lines();
     const int columns = source.Columns();
+    // The caller makes the result with the source's size; nothing else does.
+    assert(result.Lines() == lines && result.Columns() == columns);
     if (lines <= bandLines || source.Empty()) {
         if (const kavel::Status done = kavel::ComputeTreatment(source, parameters, result); !done) {
             return done.error();

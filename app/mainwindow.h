@@ -5,7 +5,9 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
+#include <filesystem>
 #include <memory>
+#include <vector>
 
 #include "kavel/guitools.h"
 
@@ -122,6 +124,10 @@ private:
 };
 
 void ApplyTreatment();
+
+// Kept by the open (mainwindow_open.cpp): the image file on show and, for a
+// raw image, its descriptor; a save must not replace them.
+const std::vector<std::filesystem::path>& FilesOfOpenImage();
 
 // Null once the window is destroyed.
 extern QPointer<TMainForm> MainForm;

@@ -13,10 +13,6 @@
 #include "mainwindow.h"
 #include "qtconvert.h"
 
-// Kept by the open (mainwindow_open.cpp): the image file on show and, for a
-// raw image, its descriptor.
-const std::vector<std::filesystem::path>& FilesOfOpenImage();
-
 void TMainForm::SaveResult() {
     if (!ImageDirectory.isEmpty()) {
         SavePictureDialog1->setDirectory(ImageDirectory);

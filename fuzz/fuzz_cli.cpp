@@ -14,23 +14,24 @@
 
 namespace {
 
-// Whole signed decimal within 32 bits, computed in 128-bit arithmetic.
+// Whole signed decimal within 32 bits, computed in 64-bit arithmetic: the
+// magnitude stops growing past 2^40, far below where it could overflow.
 std::optional<std::int32_t> ReferenceInt32(std::string_view text) {
     std::size_t i = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
     if (i == text.size()) {
         return std::nullopt;
     }
-    __int128 magnitude = 0;
+    std::int64_t magnitude = 0;
     for (; i < text.size(); ++i) {
         if (text[i] < '0' || text[i] > '9') {
             return std::nullopt;
         }
         magnitude = magnitude * 10 + (text[i] - '0');
-        if (magnitude > (__int128{1} << 40)) {
+        if (magnitude > (std::int64_t{1} << 40)) {
             return std::nullopt;
         }
     }
-    const __int128 value = text[0] == '-' ? -magnitude : magnitude;
+    const std::int64_t value = text[0] == '-' ? -magnitude : magnitude;
     if (value < INT32_MIN || value > INT32_MAX) {
         return std::nullopt;
     }

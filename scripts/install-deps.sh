@@ -12,7 +12,7 @@ PACKAGES=(
   fonts-wine qt6-image-formats-plugins
   python3 python3-pil python3-numpy python3-scipy python3-skimage python3-opencv
   python3-dev python3-venv python3-pytest pybind11-dev python3-dask python3-distributed python3-zarr
-  dpkg-dev file lintian help2man desktop-file-utils bash-completion
+  dpkg-dev file lintian help2man desktop-file-utils bash-completion strace
 )
 
 missing=()

@@ -21,6 +21,14 @@ Status CheckImageFile(const fs::path& image) {
     return {};
 }
 
+std::string SpecialFileKind(const fs::path& name) {
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0) {
+        return {};
+    }
+    return detail::KindOfMode(info.st_mode);
+}
+
 DescriptorLocation FindDescriptor(const fs::path& image) {
     const fs::path named(DescriptorNameFor(image.string()));
     std::error_code ec;

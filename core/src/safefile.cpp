@@ -504,14 +504,6 @@ fs::path ResolveLinks(const fs::path& name) {
     return current;  // a loop of links: the rename will say so
 }
 
-std::string SpecialFileKind(const fs::path& name) {
-    struct stat info {};
-    if (::stat(name.c_str(), &info) != 0) {
-        return {};
-    }
-    return detail::KindOfMode(info.st_mode);
-}
-
 Status WriteFilesSafely(std::span<const FileToWrite> files) {
     SurviveFileSizeLimit();
     RemoveTemporariesOnInterrupt();

@@ -5,10 +5,14 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
+#include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <ostream>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -416,6 +420,21 @@ Expected<int> StreamDistinctTones(LineSource& source) {
         return counted.error();
     }
     return tones.Count();
+}
+
+std::size_t StreamBandBytes() noexcept {
+    static const std::size_t bytes = [] {
+        const char* value = std::getenv("KAVEL_BAND_BYTES");
+        if (value == nullptr) {
+            return kStreamBandBytes;
+        }
+        const std::string_view text(value);
+        std::size_t parsed = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed);
+        return error == std::errc{} && end == text.data() + text.size() && parsed > 0 ? parsed
+                                                                                      : kStreamBandBytes;
+    }();
+    return bytes;
 }
 
 }  // namespace kavel

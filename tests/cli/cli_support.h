@@ -18,6 +18,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "file_size_limit.h"
@@ -54,6 +55,7 @@ struct RunOptions {
     bool StderrOnTerminal = false;            // stderr on a pseudo terminal
     std::optional<std::string> Stdin;         // the bytes on standard input (default: none)
     std::optional<fs::path> Program;          // another copy of kavel-cli (default: the one built)
+    std::vector<std::pair<std::string, std::string>> Environment;  // set for the child only
 };
 
 inline std::string ReadText(const fs::path& path) {
@@ -175,6 +177,9 @@ protected:
             if (options.AddressSpaceLimit) {
                 const rlimit limit{*options.AddressSpaceLimit, *options.AddressSpaceLimit};
                 setrlimit(RLIMIT_AS, &limit);
+            }
+            for (const auto& [name, value] : options.Environment) {
+                setenv(name.c_str(), value.c_str(), 1);
             }
             execv(argv[0], argv.data());
             _exit(127);

@@ -6,12 +6,15 @@
 #include <array>
 #include <cstdint>
 #include <random>
+#include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli_images.h"
 #include "cli_support.h"
 #include "kavel/bitmap.h"
+#include "kavel/safefile.h"
 
 namespace kavel::clitest {
 namespace {
@@ -39,6 +42,46 @@ TEST_F(CliTest, TreatWritesTheExpectedBytesForEveryTypeAndInRawOutput) {
         EXPECT_EQ(ReadBytes(Path("out.raw")), ExpectedTreatment(image, p));
         EXPECT_EQ(ReadText(Path("out.txt")), "7\r\n9\r\n1\r\n0\r\n255\r\n");
     }
+}
+
+// Named files are treated a band of lines at a time; the lines at a band's
+// edges must see their neighbours in the next band. KAVEL_BAND_BYTES makes
+// bands of 1 to all 13 lines of a small image (raw lines are 37 bytes,
+// bitmap lines 40), bitmaps being read bottom line first.
+TEST_F(CliTest, TreatGivesTheSameBytesInBandsOfEverySize) {
+    const Image image = RandomImage(13, 37, 21);
+    WriteRawImage(Path("in.raw"), image);
+    WriteBytes(Path("in.bmp"), BitmapBytes(image));
+    for (const char* band : {"1", "80", "111", "200", "481", "100000"}) {
+        RunOptions options;
+        options.Environment = {{"KAVEL_BAND_BYTES", band}};
+        for (const Parameters& p : kParameterSets) {
+            for (const char* format : {"raw", "bmp"}) {
+                SCOPED_TRACE(std::string(band) + " bytes a band, " + format + ", " + p.Type + " " +
+                             std::to_string(p.Min) + ".." + std::to_string(p.Max));
+                auto words = TreatWords(p);
+                const std::string in = P(std::string("in.") + format);
+                const std::string out = P(std::string("out.") + format);
+                words.insert(words.begin(), {"treat", in, "-o", out});
+                const RunResult run = Run(words, options);
+                ASSERT_EQ(run.ExitCode, 0) << run.Err;
+                const Bytes expected = ExpectedTreatment(image, p);
+                EXPECT_EQ(ReadBytes(out), std::string(format) == "raw"
+                                              ? expected
+                                              : BitmapBytes({image.Lines, image.Columns, expected}));
+            }
+        }
+        ASSERT_EQ(Run({"convert", P("in.bmp"), P("back.raw")}, options).ExitCode, 0);
+        EXPECT_EQ(ReadBytes(Path("back.raw")), image.Pixels);
+    }
+    // With the default band, an image of more than a band's bytes.
+    const Image large = RandomImage(1100, 1000, 22);
+    WriteRawImage(Path("large.raw"), large);
+    const Parameters border{"item-border", 80, 160, 255, 128, 7};
+    auto words = TreatWords(border);
+    words.insert(words.begin(), {"treat", P("large.raw"), "-o", P("large-out.raw")});
+    ASSERT_EQ(Run(words).ExitCode, 0);
+    EXPECT_EQ(ReadBytes(Path("large-out.raw")), ExpectedTreatment(large, border));
 }
 
 TEST_F(CliTest, TreatOfTheBlockExampleGivesItsBorderAndCentre) {
@@ -429,6 +472,83 @@ TEST_F(CliTest, FailedWriteLeavesTheExistingOutputIntact) {
         EXPECT_EQ(SplitLines(run.Err).size(), 1u) << run.Err;
     }
     EXPECT_EQ(ReadText(Path("plain")), "keep me");
+}
+
+// The system calls of a save that order it, as strace saw them: fsync of a
+// file ("sync", its path), rename ("rename", from, to).
+struct SaveCall {
+    std::string What;
+    std::string Path;
+    std::string To;
+};
+
+std::vector<SaveCall> SaveCalls(const std::string& trace) {
+    static const std::regex kSync(R"re(f(?:data)?sync\(\d+<([^>]*)>\)\s+= 0)re");
+    static const std::regex kRename(
+        R"re(rename(?:at2?)?\((?:AT_FDCWD<[^>]*>, )?"([^"]*)", (?:AT_FDCWD<[^>]*>, )?"([^"]*)".*\)\s+= 0)re");
+    std::vector<SaveCall> calls;
+    for (const std::string& line : SplitLines(trace)) {
+        std::smatch match;
+        if (std::regex_search(line, match, kSync)) {
+            calls.push_back({"sync", match[1], ""});
+        } else if (std::regex_search(line, match, kRename)) {
+            calls.push_back({"rename", match[1], match[2]});
+        }
+    }
+    return calls;
+}
+
+// A save reaches the disk before it replaces anything: each new file is
+// synced before the rename that puts it in place, and the folder after the
+// last rename, so that the new names survive a crash too. Checked on the
+// program's own system calls for a new bitmap and for a raw image and
+// descriptor that replace existing ones.
+TEST_F(CliTest, ASaveSyncsEachFileBeforeItsRenameAndThenTheFolder) {
+    const fs::path strace = "/usr/bin/strace";
+    if (!fs::exists(strace)) {
+        GTEST_SKIP() << "strace is not installed (scripts/install-deps.sh installs it)";
+    }
+    WriteRawImage(Path("in.raw"), RandomImage(6, 5, 23));
+    WriteBytes(Path("old.raw"), Bytes(30, 1));
+    WriteText(Path("old.txt"), "6\r\n5\r\n");
+    const fs::path folder = fs::canonical(Path("."));
+    for (const auto& [output, renames] : {std::pair{"new.bmp", 1}, std::pair{"old.raw", 2}}) {
+        SCOPED_TRACE(output);
+        RunOptions traced;
+        traced.Program = strace;
+        const RunResult run =
+            Run({"-f", "-qq", "-y", "-o", P("trace"), "-e", "trace=fsync,fdatasync,rename,renameat,renameat2",
+                 KAVEL_CLI_PATH, "treat", P("in.raw"), "-o", P(output), "--type", "border"},
+                traced);
+        if (run.ExitCode != 0 && run.Err.find("ptrace") != std::string::npos) {
+            GTEST_SKIP() << "strace cannot trace here: " << run.Err;
+        }
+        ASSERT_EQ(run.ExitCode, 0) << run.Err;
+        const std::vector<SaveCall> calls = SaveCalls(ReadText(Path("trace")));
+        int renamed = 0;
+        std::size_t lastRename = 0;
+        for (std::size_t k = 0; k < calls.size(); ++k) {
+            if (calls[k].What != "rename") {
+                continue;
+            }
+            const std::string temporary = fs::path(calls[k].Path).filename().string();
+            EXPECT_TRUE(IsKavelTemporaryName(temporary)) << calls[k].Path;
+            EXPECT_TRUE(std::any_of(calls.begin(), calls.begin() + static_cast<std::ptrdiff_t>(k),
+                                    [&](const SaveCall& c) {
+                                        return c.What == "sync" && fs::path(c.Path).filename() == temporary;
+                                    }))
+                << calls[k].Path << " renamed before it was synced";
+            ++renamed;
+            lastRename = k;
+        }
+        EXPECT_EQ(renamed, renames);
+        EXPECT_TRUE(
+            std::any_of(calls.begin() + static_cast<std::ptrdiff_t>(lastRename), calls.end(),
+                        [&](const SaveCall& c) { return c.What == "sync" && c.Path == folder.string(); }))
+            << "the folder is not synced after the renames";
+        fs::remove(Path("trace"));
+    }
+    EXPECT_EQ(ReadText(Path("old.txt")), "6\r\n5\r\n1\r\n0\r\n255\r\n");
 }
 
 TEST_F(CliTest, ProgressLineOnlyWhenStderrIsATerminal) {

@@ -171,25 +171,5 @@ TEST(ByteMatrix, HugePageAdviceKeepsContents) {
     detail::AdviseLargePages(nullptr, 0);  // nothing to do, and no failure
 }
 
-#ifndef NDEBUG
-// Where assertions are on, an index outside the image stops the program
-// before anything is read: a drift between a window's size and its
-// matrix shows up as a failed test.
-TEST(PreconditionsDeathTest, OutOfRangeIndicesStop) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    ByteMatrix matrix = AllocateByteMatrix(3, 2).value();
-    const TRasterImage raster = TRasterImage::Create(3, 2, PixelKind::Rgb).value();
-    std::uint8_t bgr[3];
-    EXPECT_DEATH((void)matrix[2], "");
-    EXPECT_DEATH((void)matrix[-1], "");
-    EXPECT_DEATH((void)matrix.Row(2), "");
-    EXPECT_DEATH((void)raster.Rows(2), "");
-    EXPECT_DEATH(raster.GetPixel(3, 0, bgr), "");
-    // The last valid indices pass.
-    EXPECT_EQ(matrix.Row(1).size(), 3U);
-    raster.GetPixel(2, 1, bgr);
-}
-#endif
-
 }  // namespace
 }  // namespace kavel

@@ -134,7 +134,9 @@ TEST(WriteFileSafely, KeepsTheModeAndWritesThroughLinks) {
     test::ScratchFolder folder;
     const auto real = folder / "real.raw";
     test::WriteWholeFile(real, "old");
-    fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write);
+    // Not 0600, which the temporary has anyway: the save must set the mode.
+    constexpr fs::perms kMode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    fs::permissions(real, kMode, fs::perm_options::replace);
     fs::create_directory(folder / "sub");
     fs::create_symlink("../real.raw", folder / "sub" / "hop");  // relative, two links
     fs::create_symlink("sub/hop", folder / "link.raw");
@@ -142,8 +144,7 @@ TEST(WriteFileSafely, KeepsTheModeAndWritesThroughLinks) {
     EXPECT_TRUE(fs::is_symlink(folder / "link.raw"));
     EXPECT_TRUE(fs::is_symlink(folder / "sub" / "hop"));
     EXPECT_EQ(test::ReadWholeFile(real), "new");
-    EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
-              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(real).permissions() & fs::perms::all, kMode);
 
     // A dangling link gets its target made.
     fs::create_symlink("made.raw", folder / "dangling.raw");

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "kavel/bitmap.h"
@@ -21,6 +22,10 @@ namespace kavel {
 // An existing regular file, or the reason it cannot be an image ("... is a
 // named pipe (FIFO), not a regular file"). Never waits on a pipe or a device.
 Status CheckImageFile(const std::filesystem::path& image);
+
+// What a non-regular file is, in words ("a named pipe (FIFO)"), or empty for
+// a regular file or a name that does not exist. Links are followed.
+std::string SpecialFileKind(const std::filesystem::path& name);
 
 // The descriptor a raw image is read with: NAME.txt beside it, or, when that
 // does not exist, the one name that differs from it only in the letter case

@@ -15,7 +15,6 @@
 #include <functional>
 #include <iosfwd>
 #include <span>
-#include <string>
 #include <string_view>
 
 #include "kavel/expected.h"
@@ -59,9 +58,5 @@ void SurviveFileSizeLimit() noexcept;
 // The file a name finally leads to, following symbolic links (the last one may
 // dangle: the name it points to is given back).
 std::filesystem::path ResolveLinks(const std::filesystem::path& name);
-
-// What a non-regular file is, in words ("a named pipe (FIFO)"), or empty for
-// a regular file or a name that does not exist. Links are followed.
-std::string SpecialFileKind(const std::filesystem::path& name);
 
 }  // namespace kavel

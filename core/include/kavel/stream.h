@@ -29,6 +29,10 @@ struct OpenPlan;
 // Default band: large enough that one system call moves many lines, small
 // enough to stay in the processor's cache between reading and writing.
 inline constexpr std::size_t kStreamBandBytes = std::size_t{1} << 20;
+// kStreamBandBytes, or, for tests only, the positive number of bytes that
+// KAVEL_BAND_BYTES in the environment gives (1 makes every band one line):
+// whole programs can then be run on small images in many bands.
+std::size_t StreamBandBytes() noexcept;
 
 // Takes count lines (count * columns bytes, in the order asked for). Gives
 // false to stop the producer early.
@@ -49,11 +53,11 @@ public:
     // Raw bytes of the given size; a file shorter than that reads as 0 past
     // its end. Refuses what the whole-image reader refuses.
     static Expected<LineSource> OpenRaw(const std::filesystem::path& file, ImageSize size,
-                                        std::size_t bandBytes = kStreamBandBytes);
+                                        std::size_t bandBytes = StreamBandBytes());
     // An 8-bit bitmap, decided from its header as the whole-image reader
     // decides, tones read through a gray palette.
     static Expected<LineSource> OpenBitmap(const std::filesystem::path& file,
-                                           std::size_t bandBytes = kStreamBandBytes);
+                                           std::size_t bandBytes = StreamBandBytes());
 
     LineSource(LineSource&& other) noexcept;
     LineSource& operator=(LineSource&& other) noexcept;

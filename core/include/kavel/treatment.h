@@ -41,6 +41,9 @@ namespace detail {
 // stores; ComputeTreatment takes the widest loops the processor has and
 // chooses the stores by size. These entries force either choice, so that
 // tests and benchmarks can check that all give the same results.
+// KAVEL_KERNEL=baseline|avx2|avx512 in the environment makes
+// ComputeTreatment take that path where the processor has it, so that
+// tests can run whole programs on each.
 enum class KernelPath { Best, Baseline, Avx2, Avx512 };
 enum class ResultStores { BySize, Cached, Streaming };
 bool KernelPathAvailable(KernelPath path) noexcept;
