@@ -130,7 +130,7 @@ private:
 Expected<ByteMatrix> LoadPlannedImage(const OpenPlan& plan);
 
 // The planned image's lines a band at a time, for the streaming commands.
-Expected<LineSource> OpenPlannedLines(const OpenPlan& plan, std::size_t bandBytes = kStreamBandBytes);
+Expected<LineSource> OpenPlannedLines(const OpenPlan& plan, std::size_t bandBytes = StreamBandBytes());
 
 // What the first bytes of a file say it is when that is a known format KAVEL
 // does not read as it is ("a PNG image"), or empty. fileSize is the whole
