@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <istream>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <system_error>
@@ -330,35 +331,21 @@ std::optional<Error> BitmapConversionProblem(const BitmapHeader& h, std::uint64_
     return std::nullopt;
 }
 
-Expected<BitmapLayout> InspectBitmapHeader(std::span<const std::uint8_t> start, std::uint64_t fileSize,
-                                           BitmapDepths accepted) {
-    auto parsed = ParseBitmapHeader(start);
-    if (!parsed) {
-        return parsed.error();
-    }
-    const BitmapHeader& h = *parsed;
-    const std::size_t have = start.size();
-    const bool os2 = h.Os2;
-    const std::int64_t width = h.Width;
-    const std::int64_t height = h.Height;
+namespace {
+
+// Why a bitmap that is not one of the two kinds read here is not opened, or
+// none when it is one of them.
+std::optional<Error> KindRefusal(const BitmapHeader& h, BitmapDepths accepted) {
     const std::uint32_t bits = h.BitsPerPixel;
     const std::uint32_t compression = h.Compression;
-    const std::uint32_t coloursUsed = h.ColoursUsed;
-    const std::uint32_t entryBytes = h.PaletteEntryBytes;
-    const std::uint32_t offset = h.PixelOffset;
-    const std::uint64_t paletteStart = 14 + std::uint64_t{h.InfoHeaderSize};
-
-    // What the file is, when it is not one of the two kinds read here.
-    if (compression == 4 || compression == 5) {
-        if (!os2 || compression == 5) {
-            return Error{BitmapNotOpenedBecause("bitmap with " + CompressionName(compression, os2))};
-        }
+    if ((compression == 4 || compression == 5) && (!h.Os2 || compression == 5)) {
+        return Error{BitmapNotOpenedBecause("bitmap with " + CompressionName(compression, h.Os2))};
     }
     if (bits == 1 || bits == 2 || bits == 4) {
         if (bits == 4 && compression == 2) {
             return Error{BitmapNotOpenedBecause("4-bit bitmap with run-length compression (RLE4)")};
         }
-        const std::uint64_t colours = coloursUsed != 0 ? coloursUsed : (std::uint64_t{1} << bits);
+        const std::uint64_t colours = h.ColoursUsed != 0 ? h.ColoursUsed : (std::uint64_t{1} << bits);
         return Error{BitmapNotOpenedBecause(std::to_string(bits) + "-bit bitmap (" + std::to_string(colours) +
                                             " colours)")};
     }
@@ -370,14 +357,57 @@ Expected<BitmapLayout> InspectBitmapHeader(std::span<const std::uint8_t> start, 
     }
     if (compression != 0) {
         return Error{BitmapNotOpenedBecause(std::to_string(bits) + "-bit bitmap with " +
-                                            CompressionName(compression, os2))};
+                                            CompressionName(compression, h.Os2))};
     }
-
     if (bits == 24 && accepted == BitmapDepths::GrayOnly) {
         return Error{std::string(kColourBitmapRefusal)};
     }
+    return std::nullopt;
+}
+
+// The 256-entry palette of an 8-bit file into layout; whether it is all gray.
+Status ReadPalette(const BitmapHeader& h, std::span<const std::uint8_t> start, std::uint64_t fileSize,
+                   BitmapLayout& layout) {
+    const std::uint64_t paletteStart = 14 + std::uint64_t{h.InfoHeaderSize};
+    const std::uint32_t entryBytes = h.PaletteEntryBytes;
+    if (h.PaletteEntries != 256) {
+        return Error{BitmapNotOpenedBecause("8-bit bitmap with a " + std::to_string(h.PaletteEntries) +
+                                            "-colour palette (pixels at offset " +
+                                            std::to_string(h.PixelOffset) + ")")};
+    }
+    if (fileSize < paletteStart + 256 * entryBytes || start.size() < paletteStart + 256 * entryBytes) {
+        return Error{"file ends inside the palette"};
+    }
+    layout.GrayPalette = true;
+    for (std::size_t i = 0; i < 256; ++i) {
+        const std::size_t at = paletteStart + i * entryBytes;
+        const std::uint32_t blue = start[at];
+        const std::uint32_t green = start[at + 1];
+        const std::uint32_t red = start[at + 2];
+        const std::uint32_t fourth = entryBytes == 4 ? start[at + 3] : 0;
+        layout.FilePalette[i] = blue | (green << 8) | (red << 16) | (fourth << 24);
+        layout.GrayPalette = layout.GrayPalette && blue == green && green == red;
+    }
+    return {};
+}
+
+}  // namespace
+
+Expected<BitmapLayout> InspectBitmapHeader(std::span<const std::uint8_t> start, std::uint64_t fileSize,
+                                           BitmapDepths accepted) {
+    auto parsed = ParseBitmapHeader(start);
+    if (!parsed) {
+        return parsed.error();
+    }
+    const BitmapHeader& h = *parsed;
+    if (auto refusal = KindRefusal(h, accepted)) {
+        return *refusal;
+    }
 
     // One of ours: now the fields must make sense together.
+    const std::int64_t width = h.Width;
+    const std::int64_t height = h.Height;
+    const std::uint32_t offset = h.PixelOffset;
     if (width < 0) {
         return Error{"the header gives a negative width (" + std::to_string(width) + ")"};
     }
@@ -386,7 +416,7 @@ Expected<BitmapLayout> InspectBitmapHeader(std::span<const std::uint8_t> start, 
     }
     const bool topDown = height < 0;
     const std::int64_t lines = topDown ? -height : height;
-    const int bytesPerPixel = static_cast<int>(bits / 8);
+    const int bytesPerPixel = static_cast<int>(h.BitsPerPixel / 8);
     const std::uint64_t rowBytes =
         static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bytesPerPixel);
     if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(lines) > kMaxImagePixels ||
@@ -394,7 +424,7 @@ Expected<BitmapLayout> InspectBitmapHeader(std::span<const std::uint8_t> start, 
         return Error{"image of " + std::to_string(width) + " x " + std::to_string(lines) +
                      " pixels is too large"};
     }
-    if (offset < paletteStart) {
+    if (offset < 14 + std::uint64_t{h.InfoHeaderSize}) {
         return Error{"the pixel data offset " + std::to_string(offset) + " lies inside the header"};
     }
 
@@ -403,29 +433,12 @@ Expected<BitmapLayout> InspectBitmapHeader(std::span<const std::uint8_t> start, 
     layout.Width = static_cast<int>(width);
     layout.Lines = static_cast<int>(lines);
     layout.TopDown = topDown;
-    layout.BitsPerPixel = static_cast<int>(bits);
+    layout.BitsPerPixel = static_cast<int>(h.BitsPerPixel);
     layout.PixelOffset = offset;
     layout.Stride = BitmapStride(width, bytesPerPixel);
-
-    if (bits == 8) {
-        const std::uint64_t entries = h.PaletteEntries;
-        if (entries != 256) {
-            return Error{BitmapNotOpenedBecause("8-bit bitmap with a " + std::to_string(entries) +
-                                                "-colour palette (pixels at offset " +
-                                                std::to_string(offset) + ")")};
-        }
-        if (fileSize < paletteStart + 256 * entryBytes || have < paletteStart + 256 * entryBytes) {
-            return Error{"file ends inside the palette"};
-        }
-        layout.GrayPalette = true;
-        for (std::size_t i = 0; i < 256; ++i) {
-            const std::size_t at = paletteStart + i * entryBytes;
-            const std::uint32_t blue = start[at];
-            const std::uint32_t green = start[at + 1];
-            const std::uint32_t red = start[at + 2];
-            const std::uint32_t fourth = entryBytes == 4 ? start[at + 3] : 0;
-            layout.FilePalette[i] = blue | (green << 8) | (red << 16) | (fourth << 24);
-            layout.GrayPalette = layout.GrayPalette && blue == green && green == red;
+    if (h.BitsPerPixel == 8) {
+        if (const Status palette = ReadPalette(h, start, fileSize, layout); !palette) {
+            return palette.error();
         }
     }
     if (offset > fileSize) {
