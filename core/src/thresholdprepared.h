@@ -11,7 +11,7 @@
 
 namespace kavel::detail {
 
-constexpr int kTones = 256;
+inline constexpr int kTones = 256;
 
 // The histogram with its prefix sums. Index k of a prefix array holds the sum
 // over tones 0 .. k-1, so the dark class of threshold t is [0, t + 1).
