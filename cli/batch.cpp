@@ -124,13 +124,17 @@ std::optional<int> Batch::Start(const std::string& outDir) {
     if (outDir.empty()) {
         return std::nullopt;
     }
+    return MakeOutputFolder(outDir);
+}
+
+std::optional<int> MakeOutputFolder(const std::string& outDir) {
     std::error_code ec;
     if (fs::exists(outDir, ec) && !fs::is_directory(outDir, ec)) {
-        return Refuse(outDir, "the output folder is a file, not a folder");
+        return Batch::Refuse(outDir, "the output folder is a file, not a folder");
     }
     fs::create_directories(outDir, ec);
     if (ec) {
-        return Refuse(outDir, "cannot create the output folder: " + ec.message());
+        return Batch::Refuse(outDir, "cannot create the output folder: " + ec.message());
     }
     return std::nullopt;
 }

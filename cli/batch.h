@@ -71,6 +71,10 @@ private:
     std::chrono::steady_clock::time_point start_;
 };
 
+// Makes the output folder outDir when it is missing: an exit status when it
+// is a file or cannot be made, the reason said on stderr.
+std::optional<int> MakeOutputFolder(const std::string& outDir);
+
 // Number of threads for a run of inputs inputs with --jobs jobs.
 unsigned ThreadsFor(unsigned jobs, std::size_t inputs);
 

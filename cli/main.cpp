@@ -15,10 +15,11 @@
 #include <variant>
 #include <vector>
 
-#include "analysis.h"
 #include "args.h"
 #include "commands.h"
 #include "kavel/safefile.h"
+#include "measure.h"
+#include "suggest.h"
 
 namespace {
 
@@ -53,7 +54,8 @@ int RunImportHelper(std::span<const std::string_view> args) {
     }
     if (!helper) {
         std::cerr << "kavel-cli: import needs its helper kavel-import, which is in neither "
-                  << folders[0].string() << " nor " << folders[1].string() << '\n';
+                  << folders[0].string() << " nor " << folders[1].string()
+                  << "; install the package kavel-import (apt install kavel-import)\n";
         return kExitFailure;
     }
     std::vector<std::string> words{"kavel-import"};
@@ -80,6 +82,17 @@ int ReportUsageError(const UsageError& error) {
     return kExitUsage;
 }
 
+// Help and version go to standard output, which may refuse them (a full
+// disk, /dev/full): that is a failure with a message, not a success.
+int PrintText(std::string_view text) {
+    std::cout << text << std::flush;
+    if (!std::cout) {
+        std::cerr << "kavel-cli: cannot write to standard output: " << std::strerror(errno) << '\n';
+        return kExitFailure;
+    }
+    return kExitSuccess;
+}
+
 int Run(const ParsedCommandLine& parsed, std::span<const std::string_view> args) {
     return std::visit(
         [args](const auto& what) -> int {
@@ -87,11 +100,9 @@ int Run(const ParsedCommandLine& parsed, std::span<const std::string_view> args)
             if constexpr (std::is_same_v<T, UsageError>) {
                 return ReportUsageError(what);
             } else if constexpr (std::is_same_v<T, ShowHelp>) {
-                std::cout << HelpText(what.Command);
-                return kExitSuccess;
+                return PrintText(HelpText(what.Command));
             } else if constexpr (std::is_same_v<T, ShowVersion>) {
-                std::cout << "kavel-cli " KAVEL_VERSION "\n";
-                return kExitSuccess;
+                return PrintText("kavel-cli " KAVEL_VERSION "\n");
             } else if constexpr (std::is_same_v<T, TreatOptions>) {
                 return RunTreat(what);
             } else if constexpr (std::is_same_v<T, HistogramOptions>) {
@@ -100,6 +111,10 @@ int Run(const ParsedCommandLine& parsed, std::span<const std::string_view> args)
                 return RunTones(what);
             } else if constexpr (std::is_same_v<T, ImportOptions>) {
                 return RunImportHelper(args);
+            } else if constexpr (std::is_same_v<T, SuggestOptions>) {
+                return RunSuggest(what);
+            } else if constexpr (std::is_same_v<T, MeasureOptions>) {
+                return RunMeasure(what);
             } else {
                 return RunConvert(what);
             }
@@ -115,9 +130,6 @@ int main(int argc, char** argv) {
     kavel::SurviveFileSizeLimit();
     try {
         const std::vector<std::string_view> args(argv + 1, argv + argc);
-        if (const auto analysed = RunAnalysisCommand(args)) {  // suggest and measure
-            return *analysed;
-        }
         return Run(ParseCommandLine(args), args);
     } catch (const std::exception& e) {
         // The core reports its failures as values; this is only memory running

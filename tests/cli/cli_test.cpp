@@ -21,7 +21,7 @@ const std::array<Parameters, 7> kParameterSets{{
     {"border", 80, 160, 255, 128, 0},
     {"item-border", 80, 160, 255, 128, 7},
     {"none", 80, 160, 255, 128, 33},
-    {"item-border", -5, 300, 300, -1, 256},  // all selected; tones 44, 255 and 0
+    {"item-border", 0, 255, 300, -1, 256},   // all selected; tones 44, 255 and 0
     {"border", 200, 100, 1, 2, 3},           // min above max: nothing selected
     {"item-border", 120, 120, 90, 200, 10},  // a one-tone interval
 }};
@@ -83,7 +83,8 @@ TEST_F(CliTest, BitmapInAndOutIsTheEightBitGrayLayout) {
 
 TEST_F(CliTest, TwentyFourBitBitmapIsRefusedLikeTheApplicationDoes) {
     WriteBytes(Path("colour.bmp"), BitmapBytes(RandomImage(4, 3, 3), 24));
-    const RunResult run = Run({"treat", P("colour.bmp"), "-o", P("out.bmp"), "--type", "whole"});
+    const RunResult run =
+        Run({"treat", P("colour.bmp"), "-o", P("out.bmp"), "--type", "whole", "--min", "0", "--max", "0"});
     EXPECT_EQ(run.ExitCode, 1);
     EXPECT_EQ(run.Err,
               "kavel-cli: " + P("colour.bmp") +
@@ -124,7 +125,8 @@ TEST_F(CliTest, NoResultReplacesADescriptorTheRunReads) {
     fs::create_directory(Path("d"));
     WriteRawImage(Path("d/a.dat"), RandomImage(2, 3, 31));  // read with d/a.txt
     const std::string before = ReadText(Path("d/a.txt"));
-    const RunResult single = Run({"treat", P("d/a.dat"), "-o", P("d/a.raw"), "--type", "whole"});
+    const RunResult single =
+        Run({"treat", P("d/a.dat"), "-o", P("d/a.raw"), "--type", "whole", "--min", "0", "--max", "0"});
     EXPECT_EQ(single.ExitCode, 1);
     EXPECT_NE(single.Err.find("would replace " + P("d/a.txt")), std::string::npos) << single.Err;
     EXPECT_FALSE(fs::exists(Path("d/a.raw")));
@@ -134,8 +136,8 @@ TEST_F(CliTest, NoResultReplacesADescriptorTheRunReads) {
     fs::create_directory(Path("out"));
     WriteRawImage(Path("b.raw"), RandomImage(2, 2, 32));
     WriteRawImage(Path("out/b.dat"), RandomImage(4, 4, 33));
-    const RunResult batch = Run(
-        {"treat", P("b.raw"), P("out/b.dat"), "--out-dir", P("out"), "--format", "raw", "--type", "whole"});
+    const RunResult batch = Run({"treat", P("b.raw"), P("out/b.dat"), "--out-dir", P("out"), "--format",
+                                 "raw", "--type", "whole", "--min", "0", "--max", "0"});
     EXPECT_EQ(batch.ExitCode, 1);
     EXPECT_EQ(ReadText(Path("out/b.txt")), "4\r\n4\r\n");
     EXPECT_EQ(ReadText(Path("d/a.txt")), before);
@@ -186,7 +188,7 @@ TEST_F(CliTest, OutDirWithFormatAndCollidingNames) {
     // --format raw makes both inputs x.raw: the second must not replace the
     // first. The folder out/ is made for the run.
     const RunResult run = Run({"treat", P("x.bmp"), P("x.raw"), "--out-dir", P("out/sub"), "--format", "raw",
-                               "--type", "whole", "--max", "255", "--item", "9"});
+                               "--type", "whole", "--min", "0", "--max", "255", "--item", "9"});
     EXPECT_EQ(run.ExitCode, 1);
     const auto lines = SplitLines(run.Err);
     ASSERT_EQ(lines.size(), 2u) << run.Err;
@@ -256,7 +258,8 @@ TEST_F(CliTest, BadInputsAreRefusedWithAReasonAndWriteNothing) {
     for (const char* name : {"huge.bmp", "truncated.bmp", "text.bmp", "words.raw", "negative.raw",
                              "folder.raw", "missing.raw"}) {
         SCOPED_TRACE(name);
-        const RunResult run = Run({"treat", P(name), "-o", P("out.bmp"), "--type", "whole"}, bounded);
+        const RunResult run = Run(
+            {"treat", P(name), "-o", P("out.bmp"), "--type", "whole", "--min", "0", "--max", "0"}, bounded);
         EXPECT_EQ(run.Err.find("memory"), std::string::npos) << run.Err;
         EXPECT_EQ(run.ExitCode, 1);
         const auto lines = SplitLines(run.Err);
@@ -275,7 +278,9 @@ TEST_F(CliTest, BadInputsAreRefusedWithAReasonAndWriteNothing) {
         EXPECT_EQ(vast.ExitCode, 0) << vast.Err;
         EXPECT_EQ(vast.Out, "2\n");
         EXPECT_EQ(SplitLines(vast.Err).size(), 1u) << vast.Err;
-        const RunResult wide = Run({"treat", P("wide.raw"), "-o", P("out.bmp"), "--type", "whole"}, bounded);
+        const RunResult wide =
+            Run({"treat", P("wide.raw"), "-o", P("out.bmp"), "--type", "whole", "--min", "0", "--max", "0"},
+                bounded);
         EXPECT_EQ(wide.ExitCode, 1);
         const auto lines = SplitLines(wide.Err);
         ASSERT_EQ(lines.size(), 2u) << wide.Err;
@@ -295,23 +300,26 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndPointToHelp) {
         {"--frobnicate"},
         {"treat", in, "-o", out, "--type", "whole", "--min", "12a"},
         {"treat", in, "-o", out, "--type", "whole", "--max", ""},
-        {"treat", in, "-o", out, "--type", "whole", "--item", "2147483648"},
-        {"treat", in, "-o", out, "--type", "whole", "--background", "-2147483649"},
-        {"treat", in, "-o", out, "--type", "whole", "--colour", "3"},
-        {"treat", in, "--type", "whole"},
-        {"treat", in, in, "-o", out, "--type", "whole"},
+        {"treat", in, "-o", out, "--type", "whole", "--min", "0", "--max", "0", "--item", "2147483648"},
+        {"treat", in, "-o", out, "--type", "whole", "--min", "0", "--max", "0", "--background",
+         "-2147483649"},
+        {"treat", in, "-o", out, "--type", "whole", "--min", "0", "--max", "0", "--colour", "3"},
+        {"treat", in, "--type", "whole", "--min", "0", "--max", "0"},
+        {"treat", in, in, "-o", out, "--type", "whole", "--min", "0", "--max", "0"},
         {"treat", in, "-o", out},
         {"treat", in, "-o", out, "--type", "edges"},
-        {"treat", in, "-o", P("out.png"), "--type", "whole"},
-        {"treat", in, "-o", out, "--out-dir", P(""), "--type", "whole"},
-        {"treat", in, "-o", out, "--type", "whole", "--format", "raw"},
-        {"treat", in, "-o", out, "--type", "whole", "--size", "2y2"},
+        {"treat", in, "-o", P("out.png"), "--type", "whole", "--min", "0", "--max", "0"},
+        {"treat", in, "-o", out, "--out-dir", P(""), "--type", "whole", "--min", "0", "--max", "0"},
+        {"treat", in, "-o", out, "--type", "whole", "--min", "0", "--max", "0", "--format", "raw"},
+        {"treat", in, "-o", out, "--type", "whole", "--min", "0", "--max", "0", "--size", "2y2"},
         {"treat", in, "-o", out, "--type", "whole", "--min"},
         {"histogram", in, in, "-o", out},
         {"tones", in, "-", "-"},
-        {"treat", in, P("b.raw"), "--out-dir", P("o"), "--name", "all.bmp", "--type", "whole"},
-        {"treat", in, "--out-dir", P("o"), "--name", "{size}.bmp", "--type", "whole"},
-        {"treat", in, "-o", "-", "--type", "whole"},
+        {"treat", in, P("b.raw"), "--out-dir", P("o"), "--name", "all.bmp", "--type", "whole", "--min", "0",
+         "--max", "0"},
+        {"treat", in, "--out-dir", P("o"), "--name", "{size}.bmp", "--type", "whole", "--min", "0", "--max",
+         "0"},
+        {"treat", in, "-o", "-", "--type", "whole", "--min", "0", "--max", "0"},
         {"tones"},
         {"convert", in},
         {"convert", in, P("out.jpg")},
@@ -413,7 +421,8 @@ TEST_F(CliTest, FailedWriteLeavesTheExistingOutputIntact) {
         // The file size limit makes the write fail part way through.
         RunOptions limited;
         limited.FileSizeLimit = 2000;
-        const RunResult run = Run({"treat", P("in.raw"), "-o", P(name), "--type", "whole"}, limited);
+        const RunResult run = Run(
+            {"treat", P("in.raw"), "-o", P(name), "--type", "whole", "--min", "0", "--max", "0"}, limited);
         EXPECT_EQ(run.ExitCode, 1);
         EXPECT_EQ(SplitLines(run.Err).size(), 1u) << run.Err;
         EXPECT_EQ(ReadBytes(Path(name)), old);
@@ -424,7 +433,8 @@ TEST_F(CliTest, FailedWriteLeavesTheExistingOutputIntact) {
     // Into a folder that does not exist, or through a regular file.
     WriteText(Path("plain"), "keep me");
     for (const std::string& target : {P("nowhere/r.raw"), P("plain/r.bmp")}) {
-        const RunResult run = Run({"treat", P("in.raw"), "-o", target, "--type", "whole"});
+        const RunResult run =
+            Run({"treat", P("in.raw"), "-o", target, "--type", "whole", "--min", "0", "--max", "0"});
         EXPECT_EQ(run.ExitCode, 1) << target;
         EXPECT_EQ(SplitLines(run.Err).size(), 1u) << run.Err;
     }
@@ -436,7 +446,7 @@ TEST_F(CliTest, ProgressLineOnlyWhenStderrIsATerminal) {
     WriteRawImage(Path("two.raw"), RandomImage(2, 2, 16));
     fs::create_directory(Path("out"));
     const std::vector<std::string> words{"treat",  P("one.raw"), P("two.raw"), "--out-dir",
-                                         P("out"), "--type",     "whole"};
+                                         P("out"), "--type",     "none"};
     RunOptions terminal;
     terminal.StderrOnTerminal = true;
     const RunResult shown = Run(words, terminal);
