@@ -1,5 +1,7 @@
 #include "commands.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -37,10 +39,22 @@ fs::path Canonical(const fs::path& file) {
     return ec ? file : canonical;
 }
 
-// Everything the inputs read, as described at the start of the run.
+// A file as the system knows it, whatever name leads to it.
+using FileId = std::pair<dev_t, ino_t>;
+
+std::optional<FileId> IdOf(const fs::path& file) {
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0) {
+        return std::nullopt;
+    }
+    return FileId{status.st_dev, status.st_ino};
+}
+
+// Everything the inputs read, as described at the start of the run. Each
+// file is looked at once, so that planning N outputs costs N log N.
 struct RunInputs {
     std::vector<ImageInput> Inputs;
-    std::vector<fs::path> ReadFiles;             // inputs and descriptors, set-aside ones included
+    std::map<FileId, fs::path> ReadFiles;        // inputs and descriptors, set-aside ones included
     std::map<fs::path, std::size_t> InputNames;  // canonical names, existing or not
 };
 
@@ -50,7 +64,9 @@ RunInputs DescribeInputs(const Batch& batch, const std::optional<ImageSize>& siz
         const std::string& name = batch.Inputs()[i];
         run.Inputs.push_back(DescribeInput(name, size));
         for (auto& file : FilesReadFor(run.Inputs.back())) {
-            run.ReadFiles.push_back(std::move(file));
+            if (const auto id = IdOf(file)) {
+                run.ReadFiles.emplace(*id, std::move(file));
+            }
         }
         if (name != kStandardStream) {
             run.InputNames.emplace(Canonical(name), i);
@@ -59,11 +75,33 @@ RunInputs DescribeInputs(const Batch& batch, const std::optional<ImageSize>& siz
     return run;
 }
 
+// What keeps one file of a plan from being written, if anything.
+std::optional<std::string> FileProblem(const Batch& batch, const RunInputs& run, const fs::path& file,
+                                       const fs::path& canonical,
+                                       const std::map<fs::path, std::size_t>& claimed, bool force) {
+    if (const auto id = IdOf(file)) {
+        if (const auto read = run.ReadFiles.find(*id); read != run.ReadFiles.end()) {
+            return "the output " + file.string() + " would replace " + read->second.string() +
+                   ", which this run reads";
+        }
+    }
+    if (const auto input = run.InputNames.find(canonical); input != run.InputNames.end()) {
+        return "the output " + file.string() + " would replace " + batch.Inputs()[input->second] +
+               ", which this run reads";
+    }
+    if (const auto earlier = claimed.find(canonical); earlier != claimed.end()) {
+        return "the output " + file.string() + " is also the result of " + batch.Inputs()[earlier->second] +
+               ", an earlier input";
+    }
+    return ReplaceProblem(file, force);
+}
+
 // A result never replaces a file the run reads (an input or the descriptor
 // an input is read with), nor the result of an earlier input (a.raw and
-// a.bmp both give a.raw with --format raw).
+// a.bmp both give a.raw with --format raw), nor a read-only file unless
+// force.
 void CheckPlans(const Batch& batch, const RunInputs& run, std::vector<PlannedOutput>& plans,
-                bool withDescriptors) {
+                bool withDescriptors, bool force) {
     std::map<fs::path, std::size_t> claimed;
     for (std::size_t i = 0; i < plans.size(); ++i) {
         PlannedOutput& plan = plans[i];
@@ -72,31 +110,17 @@ void CheckPlans(const Batch& batch, const RunInputs& run, std::vector<PlannedOut
         }
         const auto files =
             withDescriptors ? FilesWrittenFor(plan.File, plan.Format) : std::vector<fs::path>{plan.File};
+        std::vector<fs::path> canonical;
         for (const auto& file : files) {
-            for (const auto& read : run.ReadFiles) {
-                if (SameFile(file, read)) {
-                    plan.Problem = "the output " + file.string() + " would replace " + read.string() +
-                                   ", which this run reads";
-                    break;
-                }
-            }
-            const fs::path canonical = Canonical(file);
-            if (const auto input = run.InputNames.find(canonical);
-                !plan.Problem && input != run.InputNames.end()) {
-                plan.Problem = "the output " + file.string() + " would replace " +
-                               batch.Inputs()[input->second] + ", which this run reads";
-            }
-            if (const auto earlier = claimed.find(canonical); !plan.Problem && earlier != claimed.end()) {
-                plan.Problem = "the output " + file.string() + " is also the result of " +
-                               batch.Inputs()[earlier->second] + ", an earlier input";
-            }
+            canonical.push_back(Canonical(file));
+            plan.Problem = FileProblem(batch, run, file, canonical.back(), claimed, force);
             if (plan.Problem) {
                 break;
             }
         }
         if (!plan.Problem) {
-            for (const auto& file : files) {
-                claimed.emplace(Canonical(file), i);
+            for (auto& name : canonical) {
+                claimed.emplace(std::move(name), i);
             }
         }
     }
@@ -366,7 +390,7 @@ PlannedOutput NamedOutput(const std::string& output, std::optional<ImageFormat> 
 }  // namespace
 
 int RunTreat(const TreatOptions& options) {
-    Batch batch(options.Inputs, options.Jobs);
+    Batch batch(options.Inputs, options.Jobs, {options.Quiet, options.Progress});
     if (auto refused = batch.Start(options.OutDir)) {
         return *refused;
     }
@@ -376,13 +400,13 @@ int RunTreat(const TreatOptions& options) {
                                                  : PlanInFolder(options.OutDir, options.NameTemplate,
                                                                 options.Format, plan.Run.Inputs[i]);
     }
-    CheckPlans(batch, plan.Run, plan.Outputs, true);
+    CheckPlans(batch, plan.Run, plan.Outputs, true, options.Force);
     return batch.Run(
         [&](std::size_t i, InputReport& report) { return TreatInput(options, plan, i, report); });
 }
 
 int RunHistogram(const HistogramOptions& options) {
-    Batch batch(options.Inputs, options.Jobs);
+    Batch batch(options.Inputs, options.Jobs, {options.Quiet, options.Progress});
     if (auto refused = batch.Start(options.OutDir)) {
         return *refused;
     }
@@ -399,12 +423,12 @@ int RunHistogram(const HistogramOptions& options) {
             output.File = options.Output;
         }
     }
-    CheckPlans(batch, plan.Run, plan.Outputs, false);
+    CheckPlans(batch, plan.Run, plan.Outputs, false, options.Force);
     return batch.Run([&](std::size_t i, InputReport& report) { return HistogramInput(plan, i, report); });
 }
 
 int RunTones(const TonesOptions& options) {
-    Batch batch(options.Inputs, options.Jobs);
+    Batch batch(options.Inputs, options.Jobs, {options.Quiet, options.Progress});
     if (auto refused = batch.Start({})) {
         return *refused;
     }
@@ -413,7 +437,7 @@ int RunTones(const TonesOptions& options) {
 }
 
 int RunConvert(const ConvertOptions& options) {
-    Batch batch(options.Inputs, options.OutDir.empty() ? 1 : options.Jobs);
+    Batch batch(options.Inputs, options.OutDir.empty() ? 1 : options.Jobs, {options.Quiet, options.Progress});
     if (auto refused = batch.Start(options.OutDir)) {
         return *refused;
     }
@@ -423,7 +447,7 @@ int RunConvert(const ConvertOptions& options) {
                                                  : PlanInFolder(options.OutDir, options.NameTemplate,
                                                                 options.Format, plan.Run.Inputs[i]);
     }
-    CheckPlans(batch, plan.Run, plan.Outputs, true);
+    CheckPlans(batch, plan.Run, plan.Outputs, true, options.Force);
     return batch.Run([&](std::size_t i, InputReport& report) { return ConvertInput(plan, i, report); });
 }
 

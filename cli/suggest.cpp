@@ -97,6 +97,9 @@ int RunSuggest(const SuggestOptions& options) {
             if (auto clash = OutputClash(output, options.Inputs, written)) {
                 ReportInputFailure(input, *clash);
                 ++failures;
+            } else if (auto kept = ReplaceProblem(output, options.Force)) {
+                ReportInputFailure(input, *kept);
+                ++failures;
             } else if (auto saved = WriteTryAll(*image, *t, output); !saved) {
                 ReportInputFailure(input, saved.error().message);
                 ++failures;

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Many small inputs through `kavel-cli treat --out-dir`, beside ImageMagick's
+# mogrify on the same files in the same run (it thresholds each file into a
+# folder of its own, as treat does). Prints the median of RUNS alternating
+# runs of each, for COUNT inputs and for COUNT/2, and the ratio of the two
+# kavel-cli figures (planning and writing must scale linearly).
+#
+# usage: bench/batch_small.sh KAVEL_CLI [COUNT] [RUNS]
+# Works in a scratch folder under ${TMPDIR:-/tmp}, removed at the end.
+set -euo pipefail
+cli="$(realpath "$1")" count="${2:-10000}" runs="${3:-3}"
+command -v mogrify >/dev/null || { echo "batch_small: mogrify (ImageMagick) is needed" >&2; exit 1; }
+work="$(mktemp -d "${TMPDIR:-/tmp}/kavel-batch-XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+# 16 x 16 8-bit gray bitmaps, each of its own pattern.
+python3 - "$count" <<'PY'
+import os, struct, sys
+count = int(sys.argv[1])
+palette = b"".join(bytes((i, i, i, 0)) for i in range(256))
+os.makedirs("in", exist_ok=True)
+for n in range(count):
+    pixels = bytes((x * 7 + y * 13 + n) % 256 for y in range(16) for x in range(16))
+    offset = 14 + 40 + 1024
+    header = b"BM" + struct.pack("<IHHI", offset + len(pixels), 0, 0, offset)
+    info = struct.pack("<IiiHHIIiiII", 40, 16, 16, 1, 8, 0, len(pixels), 2835, 2835, 256, 256)
+    with open(f"in/img{n:05d}.bmp", "wb") as f:
+        f.write(header + info + palette + pixels)
+PY
+
+seconds() { # command... -> wall seconds on stdout
+  local start end
+  start=$(date +%s.%N)
+  "$@" >/dev/null 2>&1
+  end=$(date +%s.%N)
+  echo "$end - $start" | bc
+}
+median() { sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
+
+# One command line each, all files on it.
+mapfile -t files < <(find in -name '*.bmp' | sort)
+kavel() { # N
+  rm -rf out && mkdir out
+  "$cli" treat "${files[@]:0:$1}" --out-dir out --type whole --min 0 --max 127 --item 255 --background 0 -q
+}
+magick() { # N
+  rm -rf out && mkdir out
+  mogrify -path out -threshold 50% "${files[@]:0:$1}"
+}
+
+half=$((count / 2))
+declare -A figures
+for ((r = 0; r < runs; r++)); do
+  for n in "$count" "$half"; do
+    figures[kavel$n]+="$(seconds kavel "$n")"$'\n'
+    figures[magick$n]+="$(seconds magick "$n")"$'\n'
+  done
+done
+for n in "$count" "$half"; do
+  k=$(printf '%s' "${figures[kavel$n]}" | median)
+  m=$(printf '%s' "${figures[magick$n]}" | median)
+  printf '%6d inputs: kavel-cli %6.2f s, mogrify %6.2f s (medians of %d)\n' "$n" "$k" "$m" "$runs"
+done
+k1=$(printf '%s' "${figures[kavel$count]}" | median)
+k2=$(printf '%s' "${figures[kavel$half]}" | median)
+printf 'kavel-cli %d inputs / %d inputs: %.2f\n' "$count" "$half" "$(echo "$k1 / $k2" | bc -l)"
