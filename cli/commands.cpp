@@ -1,7 +1,5 @@
 #include "commands.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -16,6 +14,7 @@
 #include "kavel/statistics.h"
 #include "kavel/stream.h"
 #include "kavel/treatment.h"
+#include "plan.h"
 #include "suggest.h"
 
 namespace kavel::cli {
@@ -23,136 +22,6 @@ namespace kavel::cli {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Where the result of one input goes, decided for every input before any is
-// processed, so that parallel jobs cannot change what a run does.
-struct PlannedOutput {
-    bool ToStdout = false;
-    fs::path File;
-    ImageFormat Format = ImageFormat::Raw;
-    std::optional<std::string> Problem;  // the input fails with it, nothing is read
-};
-
-fs::path Canonical(const fs::path& file) {
-    std::error_code ec;
-    fs::path canonical = fs::weakly_canonical(file, ec);
-    return ec ? file : canonical;
-}
-
-// A file as the system knows it, whatever name leads to it.
-using FileId = std::pair<dev_t, ino_t>;
-
-std::optional<FileId> IdOf(const fs::path& file) {
-    struct stat status {};
-    if (::stat(file.c_str(), &status) != 0) {
-        return std::nullopt;
-    }
-    return FileId{status.st_dev, status.st_ino};
-}
-
-// Everything the inputs read, as described at the start of the run. Each
-// file is looked at once, so that planning N outputs costs N log N.
-struct RunInputs {
-    std::vector<ImageInput> Inputs;
-    std::map<FileId, fs::path> ReadFiles;        // inputs and descriptors, set-aside ones included
-    std::map<fs::path, std::size_t> InputNames;  // canonical names, existing or not
-};
-
-RunInputs DescribeInputs(const Batch& batch, const std::optional<ImageSize>& size) {
-    RunInputs run;
-    for (std::size_t i = 0; i < batch.Size(); ++i) {
-        const std::string& name = batch.Inputs()[i];
-        run.Inputs.push_back(DescribeInput(name, size));
-        for (auto& file : FilesReadFor(run.Inputs.back())) {
-            if (const auto id = IdOf(file)) {
-                run.ReadFiles.emplace(*id, std::move(file));
-            }
-        }
-        if (name != kStandardStream) {
-            run.InputNames.emplace(Canonical(name), i);
-        }
-    }
-    return run;
-}
-
-// What keeps one file of a plan from being written, if anything.
-std::optional<std::string> FileProblem(const Batch& batch, const RunInputs& run, const fs::path& file,
-                                       const fs::path& canonical,
-                                       const std::map<fs::path, std::size_t>& claimed, bool force) {
-    if (const auto id = IdOf(file)) {
-        if (const auto read = run.ReadFiles.find(*id); read != run.ReadFiles.end()) {
-            return "the output " + file.string() + " would replace " + read->second.string() +
-                   ", which this run reads";
-        }
-    }
-    if (const auto input = run.InputNames.find(canonical); input != run.InputNames.end()) {
-        return "the output " + file.string() + " would replace " + batch.Inputs()[input->second] +
-               ", which this run reads";
-    }
-    if (const auto earlier = claimed.find(canonical); earlier != claimed.end()) {
-        return "the output " + file.string() + " is also the result of " + batch.Inputs()[earlier->second] +
-               ", an earlier input";
-    }
-    return ReplaceProblem(file, force);
-}
-
-// A result never replaces a file the run reads (an input or the descriptor
-// an input is read with), nor the result of an earlier input (a.raw and
-// a.bmp both give a.raw with --format raw), nor a read-only file unless
-// force.
-void CheckPlans(const Batch& batch, const RunInputs& run, std::vector<PlannedOutput>& plans,
-                bool withDescriptors, bool force) {
-    std::map<fs::path, std::size_t> claimed;
-    for (std::size_t i = 0; i < plans.size(); ++i) {
-        PlannedOutput& plan = plans[i];
-        if (batch.SetAside(i) || plan.Problem || plan.ToStdout) {
-            continue;
-        }
-        const auto files =
-            withDescriptors ? FilesWrittenFor(plan.File, plan.Format) : std::vector<fs::path>{plan.File};
-        std::vector<fs::path> canonical;
-        for (const auto& file : files) {
-            canonical.push_back(Canonical(file));
-            plan.Problem = FileProblem(batch, run, file, canonical.back(), claimed, force);
-            if (plan.Problem) {
-                break;
-            }
-        }
-        if (!plan.Problem) {
-            for (auto& name : canonical) {
-                claimed.emplace(std::move(name), i);
-            }
-        }
-    }
-}
-
-std::string FormatWord(ImageFormat format) {
-    return format == ImageFormat::Raw ? "raw" : "bmp";
-}
-
-// The result of one input in an output folder: the --name template, or the
-// input's stem with the extension of the kind written.
-PlannedOutput PlanInFolder(const std::string& outDir, const std::string& nameTemplate,
-                           std::optional<ImageFormat> format, const ImageInput& input) {
-    PlannedOutput plan;
-    if (nameTemplate.empty()) {
-        plan.Format = format.value_or(input.Kind);
-        plan.File = fs::path(outDir) / (ExpandNameTemplate("{stem}", input.Name) +
-                                        (plan.Format == ImageFormat::Bitmap ? ".bmp" : ".raw"));
-        return plan;
-    }
-    const std::string name = ExpandNameTemplate(nameTemplate, input.Name);
-    plan.File = fs::path(outDir) / name;
-    const auto named = FormatOfName(name);
-    plan.Format = format.value_or(named.value_or(input.Kind));
-    if (named && *named != plan.Format) {
-        plan.Problem = "--name gives " + name + ", but --format is " + FormatWord(plan.Format);
-    }
-    if (name.empty() || name == "." || name == "..") {
-        plan.Problem = "--name gives no file name for it";
-    }
-    return plan;
-}
 
 // Loads input index of the run, its warnings in the report; none on failure.
 std::optional<ByteMatrix> LoadFor(const RunInputs& run, std::size_t index, InputReport& report) {
@@ -217,18 +86,6 @@ std::string Labelled(const Batch& batch, const std::string& input, const std::st
         lineStart = c == '\n';
     }
     return out;
-}
-
-// What each command's "process one input" gets besides its options: the
-// inputs as described at the start of the run and where each result goes.
-struct RunPlan {
-    const Batch& Inputs;
-    RunInputs Run;
-    std::vector<PlannedOutput> Outputs;
-};
-
-RunPlan PlanRun(const Batch& batch, const std::optional<ImageSize>& size) {
-    return RunPlan{batch, DescribeInputs(batch, size), std::vector<PlannedOutput>(batch.Size())};
 }
 
 // --auto: sets the interval from the input's histogram. The line that reports
