@@ -98,10 +98,30 @@ InputOutcome Call(const ProcessInput& process, std::size_t index, const std::str
 
 void InputReport::Fail(std::string_view file, std::string_view reason) {
     Err += "kavel-cli: ";
-    Err += file;
+    Err += OneLine(file);
     Err += ": ";
-    Err += reason;
+    Err += OneLine(reason);
     Err += '\n';
+}
+
+std::string OneLine(std::string_view text) {
+    std::string line;
+    line.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\n') {
+            line += "\\n";
+        } else if (c == '\t') {
+            line += "\\t";
+        } else if (byte < 0x20 || byte == 0x7f) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            line += escaped;
+        } else {
+            line += c;
+        }
+    }
+    return line;
 }
 
 std::string InputDisplayName(std::string_view input) {
@@ -139,9 +159,10 @@ Batch::Batch(std::vector<std::string> inputs, unsigned jobs, BatchReporting repo
     setAside_.reserve(inputs_.size());
     for (const auto& input : inputs_) {
         if (auto image = DescribedImageOf(input)) {
-            setAside_.emplace_back("kavel-cli: " + input + " is the descriptor of " + *image + "\n");
+            setAside_.emplace_back("kavel-cli: " + OneLine(input) + " is the descriptor of " + OneLine(*image) +
+                                   "\n");
         } else if (IsTextDocument(input)) {
-            setAside_.emplace_back("kavel-cli: " + input + " is a text file, not an image\n");
+            setAside_.emplace_back("kavel-cli: " + OneLine(input) + " is a text file, not an image\n");
         } else {
             setAside_.emplace_back();
         }

@@ -42,6 +42,10 @@ struct FinishedInput;
 // threads at once: it may read shared options but must keep its own state.
 using ProcessInput = std::function<InputOutcome(std::size_t index, InputReport& report)>;
 
+// text on one line: a newline, a tab or another control byte (a file name
+// may hold any) written as \n, \t or \xHH, so that each message is one line.
+std::string OneLine(std::string_view text);
+
 // The name of an input in messages: "standard input" for "-".
 std::string InputDisplayName(std::string_view input);
 

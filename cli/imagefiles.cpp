@@ -211,6 +211,10 @@ Expected<ByteMatrix> LoadStdin(const ImageInput& input, std::string& warnings) {
     if (auto layout = InspectBitmapHeader(all.first(std::min(all.size(), kBitmapInspectBytes)), all.size(),
                                           BitmapDepths::GrayOnly);
         !layout) {
+        if (!IsBitmapSignature(all)) {
+            // Most likely raw pixels, which carry no size of their own.
+            return Error{layout.error().message + "; for raw bytes give their size with --size LINESxCOLUMNS"};
+        }
         return layout.error();
     }
     MemoryStreamBuffer buffer(bytes);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "batch.h"
 #include "commands.h"
 
 namespace kavel::cli {
@@ -91,7 +92,7 @@ std::string JsonString(std::string_view text) {
 }  // namespace
 
 void ReportInputFailure(const std::string& file, const std::string& reason) {
-    std::cerr << "kavel-cli: " << file << ": " << reason << '\n';
+    std::cerr << "kavel-cli: " << OneLine(file) << ": " << OneLine(reason) << '\n';
 }
 
 int PrintTable(const Table& table, TableFormat format, std::size_t failures) {

@@ -234,5 +234,25 @@ TEST_F(DurableTest, JsonStaysValidForNamesThatAreNotUtf8) {
     EXPECT_NE(kept.Out.find("caf\xc3\xa9.bmp\""), std::string::npos) << kept.Out;
 }
 
+TEST_F(DurableTest, MessagesStayOnOneLineAndNameTheFix) {
+    // A file name with a newline cannot split its message.
+    const RunResult odd = Run({"tones", P("a\nb.raw")});
+    EXPECT_EQ(odd.ExitCode, 1);
+    EXPECT_EQ(SplitLines(odd.Err).size(), 1u) << odd.Err;
+    EXPECT_NE(odd.Err.find("a\\nb.raw"), std::string::npos) << odd.Err;
+
+    RunOptions piped;
+    piped.Stdin = std::string(12, '\x07');
+    const RunResult raw = Run({"tones", "-"}, piped);
+    EXPECT_EQ(raw.ExitCode, 1);
+    EXPECT_NE(raw.Err.find("give their size with --size LINESxCOLUMNS"), std::string::npos) << raw.Err;
+
+    // Standard output that refuses the help is a failure, said on stderr.
+    ASSERT_EQ(std::system("test -w /dev/full"), 0);
+    const std::string full = std::string(KAVEL_CLI_PATH) + " --help >/dev/full 2>" + P("err");
+    EXPECT_EQ(WEXITSTATUS(std::system(full.c_str())), 1);
+    EXPECT_NE(ReadText(Path("err")).find("cannot write to standard output"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace kavel::clitest
