@@ -159,8 +159,8 @@ Batch::Batch(std::vector<std::string> inputs, unsigned jobs, BatchReporting repo
     setAside_.reserve(inputs_.size());
     for (const auto& input : inputs_) {
         if (auto image = DescribedImageOf(input)) {
-            setAside_.emplace_back("kavel-cli: " + OneLine(input) + " is the descriptor of " + OneLine(*image) +
-                                   "\n");
+            setAside_.emplace_back("kavel-cli: " + OneLine(input) + " is the descriptor of " +
+                                   OneLine(*image) + "\n");
         } else if (IsTextDocument(input)) {
             setAside_.emplace_back("kavel-cli: " + OneLine(input) + " is a text file, not an image\n");
         } else {

@@ -215,7 +215,8 @@ Expected<ByteMatrix> LoadStdin(const ImageInput& input, std::string& warnings) {
         !layout) {
         if (!IsBitmapSignature(all)) {
             // Most likely raw pixels, which carry no size of their own.
-            return Error{layout.error().message + "; for raw bytes give their size with --size LINESxCOLUMNS"};
+            return Error{layout.error().message +
+                         "; for raw bytes give their size with --size LINESxCOLUMNS"};
         }
         return layout.error();
     }
