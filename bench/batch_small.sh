@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Many small inputs through `kavel-cli treat --out-dir`, beside ImageMagick's
 # mogrify on the same files in the same run (it thresholds each file into a
-# folder of its own, as treat does). Prints the median of RUNS alternating
-# runs of each, for COUNT inputs and for COUNT/2, and the ratio of the two
-# kavel-cli figures (planning and writing must scale linearly).
+# folder of its own, as treat does). Prints the median (and the runs) of RUNS
+# alternating runs of each, for COUNT, 4000 and 2000 inputs, and the ratio of
+# the 4000 and 2000 kavel-cli figures (planning and writing must scale
+# linearly).
 #
 # usage: bench/batch_small.sh KAVEL_CLI [COUNT] [RUNS]
 # Works in a scratch folder under ${TMPDIR:-/tmp}, removed at the end.
@@ -17,7 +18,7 @@ cd "$work"
 # 16 x 16 8-bit gray bitmaps, each of its own pattern.
 python3 - "$count" <<'PY'
 import os, struct, sys
-count = int(sys.argv[1])
+count = max(int(sys.argv[1]), 4000)
 palette = b"".join(bytes((i, i, i, 0)) for i in range(256))
 os.makedirs("in", exist_ok=True)
 for n in range(count):
@@ -49,19 +50,17 @@ magick() { # N
   mogrify -path out -threshold 50% "${files[@]:0:$1}"
 }
 
-half=$((count / 2))
+sizes=("$count" 4000 2000)
 declare -A figures
 for ((r = 0; r < runs; r++)); do
-  for n in "$count" "$half"; do
-    figures[kavel$n]+="$(seconds kavel "$n")"$'\n'
-    figures[magick$n]+="$(seconds magick "$n")"$'\n'
+  for n in "${sizes[@]}"; do
+    figures[kavel$n]+="$(seconds kavel "$n") "
+    figures[magick$n]+="$(seconds magick "$n") "
   done
 done
-for n in "$count" "$half"; do
-  k=$(printf '%s' "${figures[kavel$n]}" | median)
-  m=$(printf '%s' "${figures[magick$n]}" | median)
-  printf '%6d inputs: kavel-cli %6.2f s, mogrify %6.2f s (medians of %d)\n' "$n" "$k" "$m" "$runs"
+median_of() { tr ' ' '\n' <<<"${figures[$1]}" | grep . | median; }
+for n in "${sizes[@]}"; do
+  printf '%6d inputs: kavel-cli %6.2f s (%s), mogrify %6.2f s (%s)\n' "$n" "$(median_of "kavel$n")" \
+    "${figures[kavel$n]% }" "$(median_of "magick$n")" "${figures[magick$n]% }"
 done
-k1=$(printf '%s' "${figures[kavel$count]}" | median)
-k2=$(printf '%s' "${figures[kavel$half]}" | median)
-printf 'kavel-cli %d inputs / %d inputs: %.2f\n' "$count" "$half" "$(echo "$k1 / $k2" | bc -l)"
+printf 'kavel-cli 4000 inputs / 2000 inputs: %.2f\n' "$(echo "$(median_of kavel4000) / $(median_of kavel2000)" | bc -l)"

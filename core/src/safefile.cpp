@@ -422,12 +422,8 @@ void Undo(std::vector<Pending>& files) {
     }
 }
 
-Status Commit(std::vector<Pending>& files, bool syncFolders) {
-    std::vector<fs::path> folders;
-    for (const auto& file : files) {
-        folders.push_back(FolderOf(file.Target));
-    }
-    const FolderLocks locks(folders);
+// The renames of one save, its folders locked by the caller.
+Status RenameAll(std::vector<Pending>& files) {
     const bool undoable = files.size() > 1;
     for (auto& file : files) {
         if (file.InPlace()) {
@@ -452,8 +448,17 @@ Status Commit(std::vector<Pending>& files, bool syncFolders) {
             ::unlink(file.Temporary.c_str());  // the old content
         }
     }
-    if (!syncFolders) {
-        return {};
+    return {};
+}
+
+Status Commit(std::vector<Pending>& files) {
+    std::vector<fs::path> folders;
+    for (const auto& file : files) {
+        folders.push_back(FolderOf(file.Target));
+    }
+    const FolderLocks locks(folders);
+    if (Status renamed = RenameAll(files); !renamed) {
+        return renamed;
     }
     std::sort(folders.begin(), folders.end());
     folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
@@ -528,6 +533,9 @@ std::vector<std::pair<std::size_t, Error>> SaveGroup::Commit() {
         UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         synced = synced && fd && ::syncfs(fd.Get()) == 0;
     }
+    // One lock on each folder for all the group's renames, so that two runs
+    // cannot interleave theirs.
+    const FolderLocks locks(folders);
     std::vector<std::pair<std::size_t, Error>> failures;
     for (auto& save : saves) {
         for (auto& file : save.Files) {
@@ -540,7 +548,7 @@ std::vector<std::pair<std::size_t, Error>> SaveGroup::Commit() {
         if (!failures.empty() && failures.back().first == save.Key) {
             continue;
         }
-        if (Status committed = kavel::Commit(save.Files, false); !committed) {
+        if (Status committed = RenameAll(save.Files); !committed) {
             failures.emplace_back(save.Key, committed.error());
         }
     }
@@ -652,7 +660,7 @@ Status WriteFilesSafely(std::span<const FileToWrite> files) {
         tCurrentGroup->impl_->Add(tCurrentKey, std::move(pending));
         return {};
     }
-    Status committed = Commit(pending, true);
+    Status committed = Commit(pending);
     discardAll();
     return committed;
 }
