@@ -41,12 +41,13 @@ median() { sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
 
 # One command line each, all files on it.
 mapfile -t files < <(find in -name '*.bmp' | sort)
+# The folder is emptied and the file system synced before each timed run, so
+# that a run does not pay for the removal of the previous run's files.
+fresh() { rm -rf out && mkdir out && sync; }
 kavel() { # N
-  rm -rf out && mkdir out
   "$cli" treat "${files[@]:0:$1}" --out-dir out --type whole --min 0 --max 127 --item 255 --background 0 -q
 }
 magick() { # N
-  rm -rf out && mkdir out
   mogrify -path out -threshold 50% "${files[@]:0:$1}"
 }
 
@@ -54,7 +55,9 @@ sizes=("$count" 4000 2000)
 declare -A figures
 for ((r = 0; r < runs; r++)); do
   for n in "${sizes[@]}"; do
+    fresh
     figures[kavel$n]+="$(seconds kavel "$n") "
+    fresh
     figures[magick$n]+="$(seconds magick "$n") "
   done
 done
