@@ -49,7 +49,7 @@ needs() {
   value="$(dpkg-deb --field "$deb" "$field")"
   echo "check-package: $(dpkg-deb --field "$deb" Package): $field: $value"
   for package in "$@"; do
-    tr ',|' '\n\n' <<<"$value" | awk '{print $1}' | grep -qxF -- "$package" ||
+    tr ',|' '\n' <<<"$value" | awk '{print $1}' | grep -qxF -- "$package" ||
       fail "$(basename "$deb"): no $field on $package"
   done
 }
@@ -103,8 +103,9 @@ if ldd "$cli" | grep -q libQt; then
 fi
 status=0
 message="$("$cli" import "$root/usr/share/kavel/samples/scene.bmp" -o "$root/imported.raw" 2>&1)" || status=$?
-[ "$status" -eq 1 ] && grep -q "install the package kavel-import" <<<"$message" ||
+if [ "$status" -ne 1 ] || ! grep -q "install the package kavel-import" <<<"$message"; then
   fail "import without its helper does not name the package to install: $message"
+fi
 bash -c '. /usr/share/bash-completion/bash_completion && . "$1" && complete -p kavel-cli' _ \
   "$root/usr/share/bash-completion/completions/kavel-cli" >/dev/null || fail "the bash completion does not load"
 # kavel-cli(1) comes from the program's help: every command it lists has its section.
