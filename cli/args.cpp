@@ -1,71 +1,100 @@
 #include "args.h"
+#include "given.h"
 
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <initializer_list>
-#include <limits>
 #include <utility>
 
 namespace kavel::cli {
 
 namespace {
 
-// Each option is described once, with the commands that take it.
-struct CommandOption {
-    OptionName Name;
-    unsigned Commands;  // one bit per CommandName that takes it
-};
-
-constexpr unsigned For(std::initializer_list<CommandName> commands) noexcept {
-    unsigned bits = 0;
-    for (const CommandName command : commands) {
-        bits |= 1u << static_cast<unsigned>(command);
-    }
-    return bits;
+constexpr unsigned Bit(CommandName command) noexcept {
+    return 1u << static_cast<unsigned>(command);
 }
 
-constexpr unsigned kTreat = For({CommandName::Treat});
-// The commands that read images by the batch.
-constexpr unsigned kReading =
-    For({CommandName::Treat, CommandName::Histogram, CommandName::Tones, CommandName::Convert});
-// The commands that write files named after their inputs.
-constexpr unsigned kNaming = For({CommandName::Treat, CommandName::Histogram, CommandName::Convert});
+constexpr unsigned kTreat = Bit(CommandName::Treat);
+constexpr unsigned kHistogram = Bit(CommandName::Histogram);
+constexpr unsigned kTones = Bit(CommandName::Tones);
+constexpr unsigned kConvert = Bit(CommandName::Convert);
+constexpr unsigned kImport = Bit(CommandName::Import);
+constexpr unsigned kSuggest = Bit(CommandName::Suggest);
+constexpr unsigned kMeasure = Bit(CommandName::Measure);
+// The commands that read images in KAVEL's own kinds.
+constexpr unsigned kReading = kTreat | kHistogram | kTones | kConvert | kSuggest | kMeasure;
+// The commands that write files.
+constexpr unsigned kWriting = kTreat | kHistogram | kConvert | kImport | kSuggest;
+// The commands that run their inputs as a batch, on several jobs.
+constexpr unsigned kBatch = kTreat | kHistogram | kTones | kConvert | kImport;
+
+// Every option of every command, described once. A flag takes no value;
+// every other option takes exactly one.
+struct OptionSpec {
+    std::string_view Long;
+    char Short = 0;  // 0: none
+    bool Flag = false;
+    unsigned Commands = 0;
+};
 
 constexpr std::array kOptions{
-    CommandOption{{"--output", "-o"}, For({CommandName::Treat, CommandName::Histogram, CommandName::Import})},
-    CommandOption{{"--out-dir", ""}, kNaming | For({CommandName::Import})},
-    CommandOption{{"--name", ""}, kNaming},
-    CommandOption{{"--format", ""}, For({CommandName::Treat, CommandName::Convert, CommandName::Import})},
-    CommandOption{{"--size", ""}, kReading},
-    CommandOption{{"--jobs", "-j"}, kReading},
-    CommandOption{{"--type", ""}, kTreat},
-    CommandOption{{"--min", ""}, kTreat},
-    CommandOption{{"--max", ""}, kTreat},
-    CommandOption{{"--item", ""}, kTreat},
-    CommandOption{{"--border", ""}, kTreat},
-    CommandOption{{"--background", ""}, kTreat},
-    CommandOption{{"--auto", ""}, kTreat},
+    OptionSpec{"--output", 'o', false, kTreat | kHistogram | kImport},
+    OptionSpec{"--out-dir", 0, false, kTreat | kHistogram | kConvert | kImport | kSuggest},
+    OptionSpec{"--name", 0, false, kTreat | kHistogram | kConvert | kImport},
+    OptionSpec{"--format", 0, false, kTreat | kConvert | kImport | kSuggest | kMeasure},
+    OptionSpec{"--size", 0, false, kReading},
+    OptionSpec{"--jobs", 'j', false, kBatch},
+    OptionSpec{"--strict", 0, true, kReading},
+    OptionSpec{"--force", 0, true, kWriting},
+    OptionSpec{"--quiet", 'q', true, kBatch},
+    OptionSpec{"--progress", 0, true, kBatch},
+    OptionSpec{"--type", 0, false, kTreat},
+    OptionSpec{"--min", 0, false, kTreat | kMeasure},
+    OptionSpec{"--max", 0, false, kTreat | kMeasure},
+    OptionSpec{"--allow-empty", 0, true, kTreat | kMeasure},
+    OptionSpec{"--item", 0, false, kTreat},
+    OptionSpec{"--border", 0, false, kTreat},
+    OptionSpec{"--background", 0, false, kTreat},
+    OptionSpec{"--auto", 0, false, kTreat},
+    OptionSpec{"--method", 0, false, kSuggest},
+    OptionSpec{"--try-all", 0, true, kSuggest},
+    OptionSpec{"--connectivity", 0, false, kMeasure},
 };
+
+constexpr std::array kCommands{CommandName::Treat,   CommandName::Histogram, CommandName::Tones,
+                               CommandName::Convert, CommandName::Import,    CommandName::Suggest,
+                               CommandName::Measure};
 
 bool IsHelpWord(std::string_view word) noexcept {
     return word == "--help" || word == "-h";
 }
 
-std::string Quoted(std::string_view text) {
-    // Built by appending: gcc 12 at -O3 gives a false -Wrestrict for "'" + string.
-    std::string quoted;
-    quoted.reserve(text.size() + 2);
-    quoted += '\'';
-    quoted += text;
-    quoted += '\'';
-    return quoted;
+struct OptionValue {
+    std::string_view Name;  // the long name, whichever spelling was used
+    std::string_view Value;
+};
+
+struct Words {
+    std::vector<OptionValue> Options;
+    std::vector<std::string_view> Positionals;
+};
+
+const OptionSpec* FindOption(std::string_view name, CommandName command) noexcept {
+    for (const OptionSpec& spec : kOptions) {
+        const bool named =
+            spec.Long == name || (spec.Short != 0 && name.size() == 2 && name[1] == spec.Short);
+        if (named && (spec.Commands & Bit(command)) != 0) {
+            return &spec;
+        }
+    }
+    return nullptr;
 }
 
-}  // namespace
-
-std::variant<Words, std::string> SplitWords(std::span<const std::string_view> args,
-                                            std::span<const OptionName> known) {
+// Splits the words after the command into options with their values and
+// positional arguments: a value as the next word, after "=" (--jobs=2) or
+// attached to a short name (-j2, -oFILE); "--" ends the options and "-"
+// alone is a file name. Gives the problem with the first word not understood.
+std::variant<Words, std::string> SplitWords(std::span<const std::string_view> args, CommandName command) {
     Words words;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -79,31 +108,36 @@ std::variant<Words, std::string> SplitWords(std::span<const std::string_view> ar
             continue;
         }
         std::string_view name = word;
-        std::optional<std::string_view> inlineValue;
+        std::optional<std::string_view> attached;
         if (word.starts_with("--")) {
             if (const auto equals = word.find('='); equals != std::string_view::npos) {
                 name = word.substr(0, equals);
-                inlineValue = word.substr(equals + 1);
+                attached = word.substr(equals + 1);
             }
+        } else if (word.size() > 2) {
+            name = word.substr(0, 2);
+            attached = word.substr(2);
         }
-        const auto found = std::find_if(known.begin(), known.end(), [name](const OptionName& s) {
-            return s.Long == name || (!s.Short.empty() && s.Short == name);
-        });
-        if (found == known.end()) {
-            return "unknown option " + Quoted(name);
+        const OptionSpec* spec = FindOption(name, command);
+        if (spec == nullptr || (spec->Flag && attached && !word.starts_with("--"))) {
+            return "unknown option " + Quoted(spec == nullptr && !word.starts_with("--") ? word : name) +
+                   "; 'kavel-cli " + std::string(CommandWord(command)) + " --help' lists the options";
         }
-        if (inlineValue) {
-            words.Options.push_back({found->Long, *inlineValue});
+        if (spec->Flag) {
+            if (attached) {
+                return "option " + Quoted(spec->Long) + " takes no value";
+            }
+            words.Options.push_back({spec->Long, {}});
+        } else if (attached) {
+            words.Options.push_back({spec->Long, *attached});
         } else if (i + 1 < args.size()) {
-            words.Options.push_back({found->Long, args[++i]});
+            words.Options.push_back({spec->Long, args[++i]});
         } else {
             return "option " + Quoted(name) + " needs a value";
         }
     }
     return words;
 }
-
-namespace {
 
 std::optional<std::string> NumberProblem(std::string_view option, std::string_view text) {
     if (text.empty()) {
@@ -122,139 +156,131 @@ std::optional<std::string> NumberProblem(std::string_view option, std::string_vi
     return std::string(option) + ": " + Quoted(text) + " is not a whole number";
 }
 
-// Applies --size, which every command takes. Gives the problem, if any.
-std::optional<std::string> ApplySize(std::string_view value, std::optional<ImageSize>& size) {
-    size = ParseSize(value);
-    if (!size) {
-        return "--size: " + Quoted(value) +
-               " is not LINESxCOLUMNS (for example 480x640, at most 4294967296 pixels)";
+std::optional<TreatmentKind> TreatmentTypeOf(std::string_view word) noexcept {
+    constexpr std::array<std::pair<std::string_view, TreatmentKind>, 4> kTypes{{
+        {"whole", TreatmentKind::WholeItem},
+        {"border", TreatmentKind::Border},
+        {"item-border", TreatmentKind::ItemAndBorder},
+        {"none", TreatmentKind::None},
+    }};
+    for (const auto& [name, kind] : kTypes) {
+        if (name == word) {
+            return kind;
+        }
     }
     return std::nullopt;
 }
 
-std::optional<std::string> ApplyJobs(std::string_view value, unsigned& jobs) {
-    const auto number = ParseInt32(value);
-    if (!number || *number < 1) {
-        return "--jobs: " + Quoted(value) + " is not a number of jobs (1 or more)";
+std::optional<TableFormat> TableFormatOf(std::string_view word) noexcept {
+    if (word == "text") {
+        return TableFormat::Text;
     }
-    jobs = static_cast<unsigned>(*number);
+    if (word == "csv") {
+        return TableFormat::Csv;
+    }
+    if (word == "json") {
+        return TableFormat::Json;
+    }
     return std::nullopt;
 }
 
-std::optional<std::string> ApplyFormat(std::string_view value, std::optional<ImageFormat>& format) {
-    if (value == "raw") {
-        format = ImageFormat::Raw;
-    } else if (value == "bmp") {
-        format = ImageFormat::Bitmap;
+std::string MethodList() {
+    std::string names;
+    for (const ThresholdMethod method : kAllThresholdMethods) {
+        names += names.empty() ? "" : ", ";
+        names += ThresholdMethodName(method);
+    }
+    return names;
+}
+
+// The numbers of treat and measure: the bounds of the interval are tones,
+// the tones written keep their low 8 bits.
+std::optional<std::string> ApplyNumber(std::string_view name, std::string_view value, Given& given) {
+    if (auto problem = NumberProblem(name, value)) {
+        return problem;
+    }
+    const std::int32_t number = *ParseInt32(value);
+    TreatmentParameters& p = given.Parameters;
+    if (name == "--min" || name == "--max") {
+        if (number < 0 || number > 255) {
+            return std::string(name) + ": " + Quoted(value) + " is not a tone; give 0..255";
+        }
+        (name == "--min" ? given.MinGiven : given.MaxGiven) = true;
+        (name == "--min" ? p.MinThreshold : p.MaxThreshold) = number;
+    } else {
+        (name == "--item" ? p.ItemTone : name == "--border" ? p.BorderTone : p.BackgroundTone) = number;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> ApplyFormat(std::string_view value, CommandName command, Given& given) {
+    if (command == CommandName::Suggest || command == CommandName::Measure) {
+        const auto format = TableFormatOf(value);
+        if (!format) {
+            return "--format: " + Quoted(value) + " is not text, csv or json";
+        }
+        given.Table = *format;
+    } else if (value == "raw" || value == "bmp") {
+        given.Format = value == "raw" ? ImageFormat::Raw : ImageFormat::Bitmap;
     } else {
         return "--format: " + Quoted(value) + " is not raw or bmp";
     }
     return std::nullopt;
 }
 
-// Standard input can be read only once, and has no name to make an output
-// name from.
-std::optional<std::string> StandardInputProblem(const std::vector<std::string>& inputs,
-                                                bool namesFromInputs) {
-    const auto count = std::count(inputs.begin(), inputs.end(), kStandardStream);
-    if (count > 1) {
-        return std::string("standard input (-) can be given only once");
-    }
-    if (count == 1 && namesFromInputs) {
-        return std::string("standard input (-) has no name to make an output name from; use -o");
-    }
-    return std::nullopt;
-}
-
-// --name goes with --out-dir and must give several inputs several names.
-std::optional<std::string> NameProblem(std::string_view nameTemplate, std::string_view outDir,
-                                       std::size_t inputs) {
-    if (nameTemplate.empty()) {
-        return std::nullopt;
-    }
-    if (outDir.empty()) {
-        return std::string("--name goes with --out-dir");
-    }
-    if (auto problem = NameTemplateProblem(nameTemplate)) {
-        return "--name: " + *problem;
-    }
-    if (inputs > 1 && !NameTemplateTellsInputsApart(nameTemplate)) {
-        return "--name: " + Quoted(nameTemplate) + " gives every input the same name; use {stem} or {name}";
-    }
-    return std::nullopt;
-}
-
-std::optional<TreatmentKind> TreatmentTypeOf(std::string_view word) noexcept {
-    if (word == "whole") {
-        return TreatmentKind::WholeItem;
-    }
-    if (word == "border") {
-        return TreatmentKind::Border;
-    }
-    if (word == "item-border") {
-        return TreatmentKind::ItemAndBorder;
-    }
-    if (word == "none") {
-        return TreatmentKind::None;
-    }
-    return std::nullopt;
-}
-
-// The parameter behind --min, --max, --item, --border or --background.
-std::int32_t& NumberField(TreatmentParameters& p, std::string_view option) noexcept {
-    if (option == "--min") {
-        return p.MinThreshold;
-    }
-    if (option == "--max") {
-        return p.MaxThreshold;
-    }
-    if (option == "--item") {
-        return p.ItemTone;
-    }
-    if (option == "--border") {
-        return p.BorderTone;
-    }
-    return p.BackgroundTone;
-}
-
-std::string OutputNameProblem(std::string_view option, std::string_view name) {
-    return std::string(option) + ": " + Quoted(name) + " must end in .raw or .bmp";
-}
-
-// The options as given, before what each command requires of them is checked.
-struct Given {
-    std::vector<std::string> Inputs;
-    std::optional<std::string> Output;
-    std::string OutDir;
-    std::string NameTemplate;
-    std::optional<ImageFormat> Format;
-    std::optional<ImageSize> Size;
-    unsigned Jobs = 0;
-    TreatmentParameters Parameters;  // treat: --type and the numbers
-    bool TypeGiven = false;
-    bool BoundsGiven = false;
-    std::optional<AutoChoice> Auto;
-};
-
-// The value of one option checked and kept. Gives the problem, if any.
-std::optional<std::string> Apply(std::string_view name, std::string_view value, CommandName command,
-                                 Given& given) {
-    if (name == "--output") {
-        // Histogram writes to exactly the name given, so an empty one is a mistake.
-        if (value.empty() && command == CommandName::Histogram) {
-            return std::string("-o: the file name is empty");
+// The flags and the values that are kept as they are.
+bool ApplyPlain(std::string_view name, std::string_view value, Given& given) {
+    const std::array<std::pair<std::string_view, bool*>, 6> flags{{
+        {"--strict", &given.Run.Strict},
+        {"--force", &given.Run.Force},
+        {"--quiet", &given.Run.Quiet},
+        {"--progress", &given.Run.Progress},
+        {"--allow-empty", &given.AllowEmpty},
+        {"--try-all", &given.TryAll},
+    }};
+    for (const auto& [flag, field] : flags) {
+        if (flag == name) {
+            *field = true;
+            return true;
         }
+    }
+    if (name == "--output") {
         given.Output = value;
     } else if (name == "--out-dir") {
         given.OutDir = value;
     } else if (name == "--name") {
         given.NameTemplate = value;
-    } else if (name == "--format") {
-        return ApplyFormat(value, given.Format);
-    } else if (name == "--jobs") {
-        return ApplyJobs(value, given.Jobs);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The value of one option checked and kept. Gives the problem, if any.
+std::optional<std::string> Apply(std::string_view name, std::string_view value, CommandName command,
+                                 Given& given) {
+    if (name == "--output" && value.empty() && command == CommandName::Histogram) {
+        // Histogram writes to exactly the name given, so an empty one is a mistake.
+        return std::string("-o: the file name is empty; give a file name, or - for standard output");
+    }
+    if (ApplyPlain(name, value, given)) {
+        return std::nullopt;
+    }
+    if (name == "--format") {
+        return ApplyFormat(value, command, given);
+    }
+    if (name == "--jobs") {
+        const auto number = ParseInt32(value);
+        if (!number || *number < 1) {
+            return "--jobs: " + Quoted(value) + " is not a number of jobs (1 or more)";
+        }
+        given.Run.Jobs = static_cast<unsigned>(*number);
     } else if (name == "--size") {
-        return ApplySize(value, given.Size);
+        given.Run.Size = ParseSize(value);
+        if (!given.Run.Size) {
+            return "--size: " + Quoted(value) +
+                   " is not LINESxCOLUMNS (for example 480x640, at most 4294967296 pixels)";
+        }
     } else if (name == "--type") {
         const auto type = TreatmentTypeOf(value);
         if (!type) {
@@ -265,14 +291,22 @@ std::optional<std::string> Apply(std::string_view name, std::string_view value, 
     } else if (name == "--auto") {
         given.Auto = ParseAutoChoice(value);
         if (!given.Auto) {
-            return "--auto: " + Quoted(value) + " is not METHOD:dark or METHOD:light";
+            return "--auto: " + Quoted(value) + " is not METHOD:dark or METHOD:light, METHOD one of " +
+                   MethodList();
         }
+    } else if (name == "--method") {
+        const auto method = ThresholdMethodByName(value);
+        if (!method) {
+            return "--method: " + Quoted(value) + " is not one of " + MethodList();
+        }
+        given.Methods.push_back(*method);
+    } else if (name == "--connectivity") {
+        if (value != "4" && value != "8") {
+            return "--connectivity: " + Quoted(value) + " is not 4 or 8";
+        }
+        given.Regions = value == "4" ? Connectivity::Four : Connectivity::Eight;
     } else {
-        if (auto problem = NumberProblem(name, value)) {
-            return problem;
-        }
-        NumberField(given.Parameters, name) = *ParseInt32(value);
-        given.BoundsGiven = given.BoundsGiven || name == "--min" || name == "--max";
+        return ApplyNumber(name, value, given);
     }
     return std::nullopt;
 }
@@ -285,205 +319,12 @@ std::variant<Given, std::string> Gather(const Words& words, CommandName command)
             return std::move(*problem);
         }
     }
-    given.Inputs.assign(words.Positionals.begin(), words.Positionals.end());
+    given.Run.Inputs.assign(words.Positionals.begin(), words.Positionals.end());
     return given;
 }
 
-ParsedCommandLine ParseTreat(Given given) {
-    const auto fail = [](std::string message) { return UsageError{CommandName::Treat, std::move(message)}; };
-    if (given.Auto && given.BoundsGiven) {
-        return fail("--auto chooses the interval: leave out --min and --max");
-    }
-    TreatOptions options;
-    options.Inputs = std::move(given.Inputs);
-    options.Output = given.Output.value_or("");
-    options.OutDir = std::move(given.OutDir);
-    options.NameTemplate = std::move(given.NameTemplate);
-    options.Format = given.Format;
-    options.Parameters = given.Parameters;
-    options.Size = given.Size;
-    options.Jobs = given.Jobs;
-    options.Auto = given.Auto;
-
-    if (options.Inputs.empty()) {
-        return fail("no input image given");
-    }
-    if (!given.TypeGiven) {
-        return fail("--type is required (whole, border, item-border or none)");
-    }
-    if (options.Output.empty() && options.OutDir.empty()) {
-        return fail("give -o OUTPUT (one input) or --out-dir DIR");
-    }
-    if (!options.Output.empty() && !options.OutDir.empty()) {
-        return fail("-o and --out-dir exclude each other");
-    }
-    if (auto problem = StandardInputProblem(options.Inputs, !options.OutDir.empty())) {
-        return fail(*problem);
-    }
-    if (auto problem = NameProblem(options.NameTemplate, options.OutDir, options.Inputs.size())) {
-        return fail(*problem);
-    }
-    if (!options.NameTemplate.empty() && options.Format) {
-        // A literal ending that says the other kind is a contradiction.
-        const auto named = FormatOfName(options.NameTemplate);
-        if (named && *named != *options.Format) {
-            return fail("--name " + Quoted(options.NameTemplate) + " and --format " +
-                        (*options.Format == ImageFormat::Raw ? "raw" : "bmp") + " disagree");
-        }
-    }
-    if (!options.Output.empty()) {
-        if (options.Inputs.size() > 1) {
-            return fail("-o takes a single input; use --out-dir DIR for several");
-        }
-        if (options.Output == kStandardStream) {
-            if (!options.Format) {
-                return fail("-o - needs --format raw or --format bmp");
-            }
-        } else {
-            if (options.Format) {
-                return fail("--format goes with --out-dir or -o -; with -o FILE the extension decides");
-            }
-            if (!FormatOfName(options.Output)) {
-                return fail(OutputNameProblem("-o", options.Output));
-            }
-        }
-    }
-    return options;
-}
-
-ParsedCommandLine ParseHistogram(Given given) {
-    const auto fail = [](std::string message) {
-        return UsageError{CommandName::Histogram, std::move(message)};
-    };
-    HistogramOptions options;
-    options.Inputs = std::move(given.Inputs);
-    options.Output = given.Output.value_or("");
-    options.OutDir = std::move(given.OutDir);
-    options.NameTemplate = std::move(given.NameTemplate);
-    options.Size = given.Size;
-    options.Jobs = given.Jobs;
-    if (options.Inputs.empty()) {
-        return fail("no input image given");
-    }
-    if (!options.Output.empty() && !options.OutDir.empty()) {
-        return fail("-o and --out-dir exclude each other");
-    }
-    if (!options.Output.empty() && options.Inputs.size() > 1) {
-        return fail("-o takes a single input; use --out-dir DIR for several, or none for standard output");
-    }
-    if (auto problem = StandardInputProblem(options.Inputs, !options.OutDir.empty())) {
-        return fail(*problem);
-    }
-    if (auto problem = NameProblem(options.NameTemplate, options.OutDir, options.Inputs.size())) {
-        return fail(*problem);
-    }
-    return options;
-}
-
-ParsedCommandLine ParseTones(Given given) {
-    const auto fail = [](std::string message) { return UsageError{CommandName::Tones, std::move(message)}; };
-    if (given.Inputs.empty()) {
-        return fail("no input image given");
-    }
-    if (auto problem = StandardInputProblem(given.Inputs, false)) {
-        return fail(*problem);
-    }
-    return TonesOptions{std::move(given.Inputs), given.Size, given.Jobs};
-}
-
-ParsedCommandLine ParseConvert(Given given) {
-    const auto fail = [](std::string message) {
-        return UsageError{CommandName::Convert, std::move(message)};
-    };
-    ConvertOptions options;
-    options.OutDir = std::move(given.OutDir);
-    options.NameTemplate = std::move(given.NameTemplate);
-    options.Format = given.Format;
-    options.Size = given.Size;
-    options.Jobs = given.Jobs;
-    if (!options.OutDir.empty()) {
-        options.Inputs = std::move(given.Inputs);
-        if (options.Inputs.empty()) {
-            return fail("no input image given");
-        }
-        if (auto problem = StandardInputProblem(options.Inputs, true)) {
-            return fail(*problem);
-        }
-        if (auto problem = NameProblem(options.NameTemplate, options.OutDir, options.Inputs.size())) {
-            return fail(*problem);
-        }
-        return options;
-    }
-    if (auto problem = NameProblem(options.NameTemplate, options.OutDir, 1)) {
-        return fail(*problem);
-    }
-    // Without --out-dir the last word is the output.
-    if (given.Inputs.size() != 2) {
-        return fail("give one input image and one output name, or --out-dir DIR for several inputs");
-    }
-    options.Output = std::move(given.Inputs[1]);
-    options.Inputs = {std::move(given.Inputs[0])};
-    if (options.Output == kStandardStream) {
-        if (!options.Format) {
-            return fail("the output - needs --format raw or --format bmp");
-        }
-    } else if (options.Format) {
-        return fail("--format goes with the output - or --out-dir; otherwise the extension decides");
-    } else if (!FormatOfName(options.Output)) {
-        return fail(OutputNameProblem("OUTPUT", options.Output));
-    }
-    return options;
-}
-
-ParsedCommandLine ParseImport(Given given) {
-    const auto fail = [](std::string message) { return UsageError{CommandName::Import, std::move(message)}; };
-    ImportOptions options;
-    options.Inputs = std::move(given.Inputs);
-    options.Output = given.Output.value_or("");
-    options.OutDir = std::move(given.OutDir);
-    options.Format = given.Format.value_or(ImageFormat::Raw);
-    if (options.Inputs.empty()) {
-        return fail("no input image given");
-    }
-    if (options.Output.empty() == options.OutDir.empty()) {
-        return fail("give either -o OUTPUT (one input) or --out-dir DIR");
-    }
-    if (!options.Output.empty()) {
-        if (options.Inputs.size() > 1) {
-            return fail("-o takes a single input; use --out-dir DIR for several");
-        }
-        if (given.Format) {
-            return fail("--format goes with --out-dir; with -o the extension decides");
-        }
-        const auto format = FormatOfName(options.Output);
-        if (!format) {
-            return fail(OutputNameProblem("-o", options.Output));
-        }
-        options.Format = *format;
-    }
-    return options;
-}
-
-ParsedCommandLine ParseFor(CommandName command, Given values) {
-    switch (command) {
-        case CommandName::Treat:
-            return ParseTreat(std::move(values));
-        case CommandName::Histogram:
-            return ParseHistogram(std::move(values));
-        case CommandName::Tones:
-            return ParseTones(std::move(values));
-        case CommandName::Import:
-            return ParseImport(std::move(values));
-        case CommandName::Convert:
-        case CommandName::None:
-            break;
-    }
-    return ParseConvert(std::move(values));
-}
-
 std::optional<CommandName> CommandOf(std::string_view word) noexcept {
-    for (const CommandName command : {CommandName::Treat, CommandName::Histogram, CommandName::Tones,
-                                      CommandName::Convert, CommandName::Import}) {
+    for (const CommandName command : kCommands) {
         if (CommandWord(command) == word) {
             return command;
         }
@@ -491,202 +332,32 @@ std::optional<CommandName> CommandOf(std::string_view word) noexcept {
     return std::nullopt;
 }
 
-}  // namespace
-
-std::optional<std::int32_t> ParseInt32(std::string_view text) noexcept {
-    bool negative = false;
-    if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
-        negative = text[0] == '-';
-        text.remove_prefix(1);
-    }
-    if (text.empty()) {
-        return std::nullopt;
-    }
-    // Accumulate the magnitude in 64 bits; stop as soon as it leaves the range.
-    constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
-    std::int64_t magnitude = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        magnitude = magnitude * 10 + (c - '0');
-        if (magnitude > kLimit) {
-            return std::nullopt;
-        }
-    }
-    const std::int64_t value = negative ? -magnitude : magnitude;
-    if (value > std::numeric_limits<std::int32_t>::max()) {
-        return std::nullopt;
-    }
-    return static_cast<std::int32_t>(value);
-}
-
-std::optional<ImageSize> ParseSize(std::string_view text) noexcept {
-    const auto x = text.find_first_of("xX");
-    if (x == std::string_view::npos) {
-        return std::nullopt;
-    }
-    const std::string_view linesText = text.substr(0, x);
-    const std::string_view columnsText = text.substr(x + 1);
-    // Sizes carry no sign: "-3x4" and "+3x4" are refused along with "3x4x5".
-    const auto unsignedDigits = [](std::string_view part) {
-        return !part.empty() && part[0] != '+' && part[0] != '-';
-    };
-    if (!unsignedDigits(linesText) || !unsignedDigits(columnsText)) {
-        return std::nullopt;
-    }
-    const auto lines = ParseInt32(linesText);
-    const auto columns = ParseInt32(columnsText);
-    if (!lines || !columns) {
-        return std::nullopt;
-    }
-    if (static_cast<std::uint64_t>(*lines) * static_cast<std::uint64_t>(*columns) > kMaxImagePixels) {
-        return std::nullopt;
-    }
-    return ImageSize{*lines, *columns};
-}
-
-std::optional<ImageFormat> FormatOfName(std::string_view fileName) noexcept {
-    const auto slash = fileName.find_last_of('/');
-    const std::string_view base = slash == std::string_view::npos ? fileName : fileName.substr(slash + 1);
-    const auto dot = base.find_last_of('.');
-    if (dot == std::string_view::npos || dot == 0) {
-        return std::nullopt;
-    }
-    std::string extension(base.substr(dot + 1));
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
-    if (extension == "raw") {
-        return ImageFormat::Raw;
-    }
-    if (extension == "bmp") {
-        return ImageFormat::Bitmap;
-    }
-    return std::nullopt;
-}
-
-namespace {
-
-enum class TemplateField { Name, Stem, Ext };
-
-struct FileNameParts {
-    std::string_view Name;
-    std::string_view Stem;
-    std::string_view Ext;
-};
-
-FileNameParts PartsOf(std::string_view inputName) {
-    const auto slash = inputName.find_last_of('/');
-    FileNameParts parts;
-    parts.Name = slash == std::string_view::npos ? inputName : inputName.substr(slash + 1);
-    const auto dot = parts.Name.find_last_of('.');
-    // A leading dot starts a hidden name, not an extension.
-    if (dot == std::string_view::npos || dot == 0) {
-        parts.Stem = parts.Name;
-    } else {
-        parts.Stem = parts.Name.substr(0, dot);
-        parts.Ext = parts.Name.substr(dot + 1);
-    }
-    return parts;
-}
-
-// Walks the template; literal text and fields go to the two callbacks.
-// Gives the problem, if any.
-template <typename Literal, typename Field>
-std::optional<std::string> WalkTemplate(std::string_view text, Literal literal, Field field) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if ((c == '{' || c == '}') && i + 1 < text.size() && text[i + 1] == c) {
-            literal(c);
-            ++i;
-            continue;
-        }
-        if (c == '}') {
-            return std::string("a lone } (write }} for a brace)");
-        }
-        if (c != '{') {
-            literal(c);
-            continue;
-        }
-        const auto close = text.find('}', i);
-        if (close == std::string_view::npos) {
-            return std::string("a { without its } (write {{ for a brace)");
-        }
-        const std::string_view word = text.substr(i + 1, close - i - 1);
-        if (word == "name") {
-            field(TemplateField::Name);
-        } else if (word == "stem") {
-            field(TemplateField::Stem);
-        } else if (word == "ext") {
-            field(TemplateField::Ext);
-        } else {
-            return "unknown field " + Quoted(std::string("{") + std::string(word) + "}") +
-                   " (the fields are {name}, {stem} and {ext})";
-        }
-        i = close;
-    }
-    return std::nullopt;
-}
-
-}  // namespace
-
-std::optional<std::string> NameTemplateProblem(std::string_view nameTemplate) {
-    if (nameTemplate.empty()) {
-        return std::string("the name is empty");
-    }
-    if (nameTemplate.find('/') != std::string_view::npos) {
-        return Quoted(nameTemplate) + " is a path; give a file name, the folder is --out-dir";
-    }
-    auto problem = WalkTemplate(
-        nameTemplate, [](char) {}, [](TemplateField) {});
-    if (!problem && (nameTemplate == "." || nameTemplate == "..")) {
-        problem = Quoted(nameTemplate) + " is not a file name";
-    }
-    return problem;
-}
-
-bool NameTemplateTellsInputsApart(std::string_view nameTemplate) {
-    bool apart = false;
-    WalkTemplate(
-        nameTemplate, [](char) {},
-        [&apart](TemplateField field) { apart = apart || field != TemplateField::Ext; });
-    return apart;
-}
-
-std::string ExpandNameTemplate(std::string_view nameTemplate, std::string_view inputName) {
-    const FileNameParts parts = PartsOf(inputName);
-    std::string name;
-    WalkTemplate(
-        nameTemplate, [&name](char c) { name += c; },
-        [&name, &parts](TemplateField field) {
-            name += field == TemplateField::Name   ? parts.Name
-                    : field == TemplateField::Stem ? parts.Stem
-                                                   : parts.Ext;
-        });
-    return name;
-}
-
-std::string_view CommandWord(CommandName command) noexcept {
+ParsedCommandLine CheckCommand(CommandName command, Given given) {
     switch (command) {
         case CommandName::Treat:
-            return "treat";
+            return CheckTreat(std::move(given));
         case CommandName::Histogram:
-            return "histogram";
+            return CheckHistogram(std::move(given));
         case CommandName::Tones:
-            return "tones";
+            return CheckTones(std::move(given));
         case CommandName::Convert:
-            return "convert";
+            return CheckConvert(std::move(given));
         case CommandName::Import:
-            return "import";
+            return CheckImport(std::move(given));
+        case CommandName::Suggest:
+            return CheckSuggest(std::move(given));
+        case CommandName::Measure:
         case CommandName::None:
             break;
     }
-    return "";
+    return CheckMeasure(std::move(given));
 }
+
+}  // namespace
 
 ParsedCommandLine ParseCommandLine(std::span<const std::string_view> args) {
     if (args.empty()) {
-        return UsageError{CommandName::None, "no command given"};
+        return UsageError{CommandName::None, "no command given; 'kavel-cli --help' lists the commands"};
     }
     const std::string_view first = args[0];
     if (IsHelpWord(first)) {
@@ -720,26 +391,7 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> args) {
             return ShowHelp{*command};
         }
     }
-
-    std::vector<OptionName> known;
-    for (const CommandOption& option : kOptions) {
-        if ((option.Commands & For({*command})) != 0) {
-            known.push_back(option.Name);
-        }
-    }
-    // --strict, the one option without a value, for the commands that read images.
-    std::vector<std::string_view> words;
-    bool strict = false;
-    bool ended = false;
-    for (const std::string_view word : rest) {
-        ended = ended || word == "--";
-        if (!ended && word == "--strict" && (For({*command}) & kReading) != 0) {
-            strict = true;
-        } else {
-            words.push_back(word);
-        }
-    }
-    auto split = SplitWords(words, known);
+    auto split = SplitWords(rest, *command);
     if (auto* problem = std::get_if<std::string>(&split)) {
         return UsageError{*command, std::move(*problem)};
     }
@@ -747,15 +399,7 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> args) {
     if (auto* problem = std::get_if<std::string>(&given)) {
         return UsageError{*command, std::move(*problem)};
     }
-    ParsedCommandLine parsed = ParseFor(*command, std::move(std::get<Given>(given)));
-    std::visit(
-        [strict](auto& options) {
-            if constexpr (requires { options.Strict; }) {
-                options.Strict = strict;
-            }
-        },
-        parsed);
-    return parsed;
+    return CheckCommand(*command, std::move(std::get<Given>(given)));
 }
 
 }  // namespace kavel::cli

@@ -1,7 +1,8 @@
 // The command line of kavel-cli turned into plain values. Parsing is strict and
 // never touches a file: every number must be a whole signed 32-bit decimal,
 // every option must belong to its command, and the combinations are checked
-// here so that the commands only deal with files.
+// here so that the commands only deal with files. One table (args.cpp) says
+// which command takes which option; the help texts are in help.cpp.
 #pragma once
 
 #include <cstdint>
@@ -12,65 +13,86 @@
 #include <variant>
 #include <vector>
 
+#include "kavel/measure.h"
 #include "kavel/rawimage.h"
+#include "kavel/threshold.h"
 #include "kavel/treatment.h"
-#include "suggest.h"
 
 namespace kavel::cli {
 
-enum class CommandName { None, Treat, Histogram, Tones, Convert, Import };
+enum class CommandName { None, Treat, Histogram, Tones, Convert, Import, Suggest, Measure };
 
 enum class ImageFormat { Raw, Bitmap };
 
-// Shared by the commands that take several inputs.
+enum class TableFormat { Text, Csv, Json };
+
+// treat --auto METHOD:dark or METHOD:light.
+struct AutoChoice {
+    ThresholdMethod Method = ThresholdMethod::Otsu;
+    bool Light = false;  // the light item [t + 1, 255] rather than the dark [0, t]
+};
+
+// What every command that runs over inputs shares.
 //   Jobs: --jobs; 0 means one per processor core.
-//   NameTemplate: --name; empty gives the command's own default.
-struct TreatOptions {
-    std::vector<std::string> Inputs;    // "-": standard input
+//   Strict: --strict, on every command that reads images.
+//   Force: --force, on every command that writes files: a read-only target
+//   is replaced rather than refused.
+//   Quiet, Progress: --quiet leaves out the progress line and the summary;
+//   --progress shows the line even when standard error is not a terminal.
+struct RunOptions {
+    std::vector<std::string> Inputs;  // "-": standard input
+    std::optional<ImageSize> Size;
+    unsigned Jobs = 0;
+    bool Strict = false;
+    bool Force = false;
+    bool Quiet = false;
+    bool Progress = false;
+};
+
+// NameTemplate: --name; empty gives the command's own default.
+struct TreatOptions : RunOptions {
     std::string Output;                 // -o: one input, format from its extension; "-": standard output
     std::string OutDir;                 // --out-dir: several inputs, names from the inputs
     std::string NameTemplate;           // --name, with --out-dir
     std::optional<ImageFormat> Format;  // --format; none: each input's own kind
     TreatmentParameters Parameters;
-    std::optional<ImageSize> Size;
-    unsigned Jobs = 0;
     std::optional<AutoChoice> Auto;  // --auto: the interval from a method, per input
-    bool Strict = false;             // --strict: refuse what only the conversion reads
 };
 
-struct HistogramOptions {
-    std::vector<std::string> Inputs;
+struct HistogramOptions : RunOptions {
     std::string Output;  // -o, one input; empty or "-": standard output
     std::string OutDir;  // --out-dir: one export per input
     std::string NameTemplate;
-    std::optional<ImageSize> Size;
-    unsigned Jobs = 0;
-    bool Strict = false;  // --strict: refuse what only the conversion reads
 };
 
-struct TonesOptions {
-    std::vector<std::string> Inputs;
-    std::optional<ImageSize> Size;
-    unsigned Jobs = 0;
-    bool Strict = false;  // --strict: refuse what only the conversion reads
-};
+struct TonesOptions : RunOptions {};
 
-struct ConvertOptions {
-    std::vector<std::string> Inputs;    // one, unless OutDir is given
+struct ConvertOptions : RunOptions {
     std::string Output;                 // without --out-dir; "-": standard output, in --format
     std::string OutDir;                 // --out-dir: several inputs, names from the inputs
     std::string NameTemplate;           // --name, with --out-dir
     std::optional<ImageFormat> Format;  // with the output "-" or --out-dir
-    std::optional<ImageSize> Size;
-    unsigned Jobs = 0;
-    bool Strict = false;  // --strict: refuse what only the conversion reads
 };
 
-struct ImportOptions {
-    std::vector<std::string> Inputs;
+struct ImportOptions : RunOptions {
     std::string Output;                     // -o: one input, format from its extension
     std::string OutDir;                     // --out-dir: several inputs, names from the inputs
+    std::string NameTemplate;               // --name, with --out-dir
     ImageFormat Format = ImageFormat::Raw;  // --format, with --out-dir
+};
+
+struct SuggestOptions : RunOptions {
+    std::vector<ThresholdMethod> Methods;  // in the order given; all sixteen when none
+    TableFormat Format = TableFormat::Text;
+    bool TryAll = false;  // write each method's whole-item result into OutDir
+    std::string OutDir;
+};
+
+struct MeasureOptions : RunOptions {
+    std::int32_t Min = 0;
+    std::int32_t Max = 0;
+    TableFormat Format = TableFormat::Text;
+    Connectivity Regions = Connectivity::Eight;
 };
 
 struct ShowHelp {
@@ -84,39 +106,19 @@ struct UsageError {
     std::string Message;
 };
 
-using ParsedCommandLine = std::variant<UsageError, ShowHelp, ShowVersion, TreatOptions, HistogramOptions,
-                                       TonesOptions, ConvertOptions, ImportOptions>;
+using ParsedCommandLine =
+    std::variant<UsageError, ShowHelp, ShowVersion, TreatOptions, HistogramOptions, TonesOptions,
+                 ConvertOptions, ImportOptions, SuggestOptions, MeasureOptions>;
 
 // args are the words after the program name.
 ParsedCommandLine ParseCommandLine(std::span<const std::string_view> args);
-
-// Every option of every command takes one value; --help is handled before.
-struct OptionName {
-    std::string_view Long;
-    std::string_view Short;  // empty when there is none
-};
-
-struct OptionValue {
-    std::string_view Name;  // the long name, whichever spelling was used
-    std::string_view Value;
-};
-
-struct Words {
-    std::vector<OptionValue> Options;
-    std::vector<std::string_view> Positionals;
-};
-
-// Splits the words after the command into options with their values and
-// positional arguments: a value as the next word or after "=", "--" ends the
-// options, "-" alone is a file name. Gives the problem with the first word
-// that is not understood.
-std::variant<Words, std::string> SplitWords(std::span<const std::string_view> args,
-                                            std::span<const OptionName> known);
 
 // An optional sign and decimal digits, nothing else, within the signed 32-bit range.
 std::optional<std::int32_t> ParseInt32(std::string_view text) noexcept;
 // LINESxCOLUMNS, both non-negative whole numbers ("480x640": 480 lines, 640 columns).
 std::optional<ImageSize> ParseSize(std::string_view text) noexcept;
+// METHOD:dark or METHOD:light.
+std::optional<AutoChoice> ParseAutoChoice(std::string_view text) noexcept;
 
 // The kind a file name asks for by its extension (.raw or .bmp, any letter
 // case), or none for any other name.

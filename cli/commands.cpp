@@ -14,6 +14,7 @@
 #include "kavel/statistics.h"
 #include "kavel/stream.h"
 #include "kavel/treatment.h"
+#include "plan.h"
 #include "suggest.h"
 
 namespace kavel::cli {
@@ -21,114 +22,6 @@ namespace kavel::cli {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Where the result of one input goes, decided for every input before any is
-// processed, so that parallel jobs cannot change what a run does.
-struct PlannedOutput {
-    bool ToStdout = false;
-    fs::path File;
-    ImageFormat Format = ImageFormat::Raw;
-    std::optional<std::string> Problem;  // the input fails with it, nothing is read
-};
-
-fs::path Canonical(const fs::path& file) {
-    std::error_code ec;
-    fs::path canonical = fs::weakly_canonical(file, ec);
-    return ec ? file : canonical;
-}
-
-// Everything the inputs read, as described at the start of the run.
-struct RunInputs {
-    std::vector<ImageInput> Inputs;
-    std::vector<fs::path> ReadFiles;             // inputs and descriptors, set-aside ones included
-    std::map<fs::path, std::size_t> InputNames;  // canonical names, existing or not
-};
-
-RunInputs DescribeInputs(const Batch& batch, const std::optional<ImageSize>& size, bool strict) {
-    RunInputs run;
-    for (std::size_t i = 0; i < batch.Size(); ++i) {
-        const std::string& name = batch.Inputs()[i];
-        run.Inputs.push_back(DescribeInput(name, size, strict));
-        for (auto& file : FilesReadFor(run.Inputs.back())) {
-            run.ReadFiles.push_back(std::move(file));
-        }
-        if (name != kStandardStream) {
-            run.InputNames.emplace(Canonical(name), i);
-        }
-    }
-    return run;
-}
-
-// A result never replaces a file the run reads (an input or the descriptor
-// an input is read with), nor the result of an earlier input (a.raw and
-// a.bmp both give a.raw with --format raw).
-void CheckPlans(const Batch& batch, const RunInputs& run, std::vector<PlannedOutput>& plans,
-                bool withDescriptors) {
-    std::map<fs::path, std::size_t> claimed;
-    for (std::size_t i = 0; i < plans.size(); ++i) {
-        PlannedOutput& plan = plans[i];
-        if (batch.SetAside(i) || plan.Problem || plan.ToStdout) {
-            continue;
-        }
-        const auto files =
-            withDescriptors ? FilesWrittenFor(plan.File, plan.Format) : std::vector<fs::path>{plan.File};
-        for (const auto& file : files) {
-            for (const auto& read : run.ReadFiles) {
-                if (SameFile(file, read)) {
-                    plan.Problem = "the output " + file.string() + " would replace " + read.string() +
-                                   ", which this run reads";
-                    break;
-                }
-            }
-            const fs::path canonical = Canonical(file);
-            if (const auto input = run.InputNames.find(canonical);
-                !plan.Problem && input != run.InputNames.end()) {
-                plan.Problem = "the output " + file.string() + " would replace " +
-                               batch.Inputs()[input->second] + ", which this run reads";
-            }
-            if (const auto earlier = claimed.find(canonical); !plan.Problem && earlier != claimed.end()) {
-                plan.Problem = "the output " + file.string() + " is also the result of " +
-                               batch.Inputs()[earlier->second] + ", an earlier input";
-            }
-            if (plan.Problem) {
-                break;
-            }
-        }
-        if (!plan.Problem) {
-            for (const auto& file : files) {
-                claimed.emplace(Canonical(file), i);
-            }
-        }
-    }
-}
-
-std::string FormatWord(ImageFormat format) {
-    return format == ImageFormat::Raw ? "raw" : "bmp";
-}
-
-// The result of one input in an output folder: the --name template, or the
-// input's stem with the extension of the kind written.
-PlannedOutput PlanInFolder(const std::string& outDir, const std::string& nameTemplate,
-                           std::optional<ImageFormat> format, const ImageInput& input) {
-    PlannedOutput plan;
-    if (nameTemplate.empty()) {
-        plan.Format = format.value_or(input.Kind);
-        plan.File = fs::path(outDir) / (ExpandNameTemplate("{stem}", input.Name) +
-                                        (plan.Format == ImageFormat::Bitmap ? ".bmp" : ".raw"));
-        return plan;
-    }
-    const std::string name = ExpandNameTemplate(nameTemplate, input.Name);
-    plan.File = fs::path(outDir) / name;
-    const auto named = FormatOfName(name);
-    plan.Format = format.value_or(named.value_or(input.Kind));
-    if (named && *named != plan.Format) {
-        plan.Problem = "--name gives " + name + ", but --format is " + FormatWord(plan.Format);
-    }
-    if (name.empty() || name == "." || name == "..") {
-        plan.Problem = "--name gives no file name for it";
-    }
-    return plan;
-}
 
 InputOutcome Fail(InputReport& report, const std::string& input, const std::string& reason) {
     report.Fail(InputDisplayName(input), reason);
@@ -181,18 +74,6 @@ std::string Labelled(const Batch& batch, const std::string& input, const std::st
         lineStart = c == '\n';
     }
     return out;
-}
-
-// What each command's "process one input" gets besides its options: the
-// inputs as described at the start of the run and where each result goes.
-struct RunPlan {
-    const Batch& Inputs;
-    RunInputs Run;
-    std::vector<PlannedOutput> Outputs;
-};
-
-RunPlan PlanRun(const Batch& batch, const std::optional<ImageSize>& size, bool strict) {
-    return RunPlan{batch, DescribeInputs(batch, size, strict), std::vector<PlannedOutput>(batch.Size())};
 }
 
 // --auto: sets the interval from the input's histogram. The line that reports
@@ -349,7 +230,7 @@ PlannedOutput NamedOutput(const std::string& output, std::optional<ImageFormat> 
 }  // namespace
 
 int RunTreat(const TreatOptions& options) {
-    Batch batch(options.Inputs, options.Jobs);
+    Batch batch(options.Inputs, options.Jobs, {options.Quiet, options.Progress});
     if (auto refused = batch.Start(options.OutDir)) {
         return *refused;
     }
@@ -359,13 +240,13 @@ int RunTreat(const TreatOptions& options) {
                                                  : PlanInFolder(options.OutDir, options.NameTemplate,
                                                                 options.Format, plan.Run.Inputs[i]);
     }
-    CheckPlans(batch, plan.Run, plan.Outputs, true);
+    CheckPlans(batch, plan.Run, plan.Outputs, true, options.Force);
     return batch.Run(
         [&](std::size_t i, InputReport& report) { return TreatInput(options, plan, i, report); });
 }
 
 int RunHistogram(const HistogramOptions& options) {
-    Batch batch(options.Inputs, options.Jobs);
+    Batch batch(options.Inputs, options.Jobs, {options.Quiet, options.Progress});
     if (auto refused = batch.Start(options.OutDir)) {
         return *refused;
     }
@@ -382,12 +263,12 @@ int RunHistogram(const HistogramOptions& options) {
             output.File = options.Output;
         }
     }
-    CheckPlans(batch, plan.Run, plan.Outputs, false);
+    CheckPlans(batch, plan.Run, plan.Outputs, false, options.Force);
     return batch.Run([&](std::size_t i, InputReport& report) { return HistogramInput(plan, i, report); });
 }
 
 int RunTones(const TonesOptions& options) {
-    Batch batch(options.Inputs, options.Jobs);
+    Batch batch(options.Inputs, options.Jobs, {options.Quiet, options.Progress});
     if (auto refused = batch.Start({})) {
         return *refused;
     }
@@ -396,7 +277,7 @@ int RunTones(const TonesOptions& options) {
 }
 
 int RunConvert(const ConvertOptions& options) {
-    Batch batch(options.Inputs, options.OutDir.empty() ? 1 : options.Jobs);
+    Batch batch(options.Inputs, options.OutDir.empty() ? 1 : options.Jobs, {options.Quiet, options.Progress});
     if (auto refused = batch.Start(options.OutDir)) {
         return *refused;
     }
@@ -406,7 +287,7 @@ int RunConvert(const ConvertOptions& options) {
                                                  : PlanInFolder(options.OutDir, options.NameTemplate,
                                                                 options.Format, plan.Run.Inputs[i]);
     }
-    CheckPlans(batch, plan.Run, plan.Outputs, true);
+    CheckPlans(batch, plan.Run, plan.Outputs, true, options.Force);
     return batch.Run([&](std::size_t i, InputReport& report) { return ConvertInput(plan, i, report); });
 }
 

@@ -1,7 +1,10 @@
-// The four commands. Each gives the exit status: 0 when everything was done,
-// 1 when an input could not be processed (one line on stderr for each), 2
-// when the run could not start. Each command's work on one input is a
-// function that the batch (batch.h) calls for every input.
+// The commands of kavel-cli that read and write images in KAVEL's own
+// kinds: treat, histogram, tones and convert here, suggest and measure in
+// suggest.h and measure.h; import runs the helper kavel-import (import.h).
+// Each gives the exit status: 0 when everything was done, 1 when an input
+// could not be processed (one line on stderr for each), 2 when the run could
+// not start. Each command's work on one input is a function that the batch
+// (batch.h) calls for every input.
 #pragma once
 
 #include "args.h"

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <map>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -367,6 +369,34 @@ Status WriteLinesToStdout(LineProducer& lines, ImageFormat format) {
     return {};
 }
 
+namespace {
+
+// The names in folder of stem that could have a descriptor. The folder is
+// read once, so that a run of many descriptors among many images does not
+// read it again for each.
+std::vector<fs::path> NamesOfStem(const fs::path& folder, const std::string& stem) {
+    static std::mutex mutex;
+    static std::map<fs::path, std::map<std::string, std::vector<fs::path>>> folders;
+    const std::lock_guard lock(mutex);
+    const auto [entry, added] = folders.try_emplace(folder);
+    if (added) {
+        std::error_code ec;
+        for (fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, ec), end; !ec && it != end;
+             it.increment(ec)) {
+            const fs::path name = it->path().filename();
+            const std::string extension = Lower(name.extension().string());
+            // A descriptor replaces the image's last extension; bitmaps have none.
+            if (extension != ".txt" && extension != ".bmp") {
+                entry->second[name.stem().string()].push_back(name);
+            }
+        }
+    }
+    const auto names = entry->second.find(stem);
+    return names == entry->second.end() ? std::vector<fs::path>{} : names->second;
+}
+
+}  // namespace
+
 std::optional<std::string> DescribedImageOf(const std::string& input) {
     if (input == kStandardStream) {
         return std::nullopt;
@@ -377,18 +407,7 @@ std::optional<std::string> DescribedImageOf(const std::string& input) {
     }
     const std::string stem = path.stem().string();
     const fs::path folder = path.parent_path();
-    std::error_code ec;
-    std::vector<fs::path> candidates;
-    for (fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, ec), end; !ec && it != end;
-         it.increment(ec)) {
-        const fs::path name = it->path().filename();
-        const std::string extension = Lower(name.extension().string());
-        // A descriptor replaces the image's last extension; bitmaps have none.
-        if (extension == ".txt" || extension == ".bmp" || name.stem().string() != stem) {
-            continue;
-        }
-        candidates.push_back(name);
-    }
+    std::vector<fs::path> candidates = NamesOfStem(folder, stem);
     // .raw first, then by name, so that the answer does not depend on the
     // order of the folder.
     std::sort(candidates.begin(), candidates.end(), [](const fs::path& a, const fs::path& b) {

@@ -177,7 +177,7 @@ Expected<fs::path> FindImportHelper() {
         }
     }
     return Error{"needs its helper kavel-import, which is in neither " + folders[0].string() + " nor " +
-                 folders[1].string()};
+                 folders[1].string() + "; install the package kavel-import (apt install kavel-import)"};
 }
 
 int RunImportHelper(std::span<const std::string_view> args) {

@@ -1,4 +1,6 @@
 // kavel-cli: the thresholding core from a shell, for batch work and scripts.
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <span>
@@ -8,11 +10,12 @@
 #include <variant>
 #include <vector>
 
-#include "analysis.h"
 #include "args.h"
 #include "commands.h"
 #include "importhelper.h"
 #include "kavel/safefile.h"
+#include "measure.h"
+#include "suggest.h"
 
 namespace {
 
@@ -28,6 +31,17 @@ int ReportUsageError(const UsageError& error) {
     return kExitUsage;
 }
 
+// Help and version go to standard output, which may refuse them (a full
+// disk, /dev/full): that is a failure with a message, not a success.
+int PrintText(std::string_view text) {
+    std::cout << text << std::flush;
+    if (!std::cout) {
+        std::cerr << "kavel-cli: cannot write to standard output: " << std::strerror(errno) << '\n';
+        return kExitFailure;
+    }
+    return kExitSuccess;
+}
+
 int Run(const ParsedCommandLine& parsed, std::span<const std::string_view> args) {
     return std::visit(
         [args](const auto& what) -> int {
@@ -35,11 +49,9 @@ int Run(const ParsedCommandLine& parsed, std::span<const std::string_view> args)
             if constexpr (std::is_same_v<T, UsageError>) {
                 return ReportUsageError(what);
             } else if constexpr (std::is_same_v<T, ShowHelp>) {
-                std::cout << HelpText(what.Command);
-                return kExitSuccess;
+                return PrintText(HelpText(what.Command));
             } else if constexpr (std::is_same_v<T, ShowVersion>) {
-                std::cout << "kavel-cli " KAVEL_VERSION "\n";
-                return kExitSuccess;
+                return PrintText("kavel-cli " KAVEL_VERSION "\n");
             } else if constexpr (std::is_same_v<T, TreatOptions>) {
                 return RunTreat(what);
             } else if constexpr (std::is_same_v<T, HistogramOptions>) {
@@ -48,6 +60,10 @@ int Run(const ParsedCommandLine& parsed, std::span<const std::string_view> args)
                 return RunTones(what);
             } else if constexpr (std::is_same_v<T, ImportOptions>) {
                 return RunImportHelper(args);
+            } else if constexpr (std::is_same_v<T, SuggestOptions>) {
+                return RunSuggest(what);
+            } else if constexpr (std::is_same_v<T, MeasureOptions>) {
+                return RunMeasure(what);
             } else {
                 return RunConvert(what);
             }
@@ -63,9 +79,6 @@ int main(int argc, char** argv) {
     kavel::SurviveFileSizeLimit();
     try {
         const std::vector<std::string_view> args(argv + 1, argv + argc);
-        if (const auto analysed = RunAnalysisCommand(args)) {  // suggest and measure
-            return *analysed;
-        }
         return Run(ParseCommandLine(args), args);
     } catch (const std::exception& e) {
         // The core reports its failures as values; this is only memory running

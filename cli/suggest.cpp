@@ -8,29 +8,18 @@
 #include <string>
 #include <system_error>
 
-#include "args.h"
+#include "batch.h"
 #include "commands.h"
 #include "imagefiles.h"
 #include "kavel/statistics.h"
 #include "kavel/stream.h"
+#include "tables.h"
 
 namespace kavel::cli {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr std::array<std::string_view, 4> kValued{"--method", "--format", "--out-dir", "--size"};
-constexpr std::array<std::string_view, 2> kFlags{"--try-all", "--strict"};
-
-std::string MethodList() {
-    std::string names;
-    for (const ThresholdMethod method : kAllThresholdMethods) {
-        names += names.empty() ? "" : ", ";
-        names += ThresholdMethodName(method);
-    }
-    return names;
-}
 
 // The light item of threshold t in white on black: what the method separates,
 // for a quick look in any viewer.
@@ -112,50 +101,10 @@ std::optional<std::string> OutputClash(const fs::path& output, const std::vector
 
 }  // namespace
 
-std::variant<SuggestOptions, std::string> ParseSuggest(std::span<const std::string_view> args) {
-    auto split = SplitAnalysisWords(args, kValued, kFlags);
-    if (auto* problem = std::get_if<std::string>(&split)) {
-        return *problem;
-    }
-    const auto& words = std::get<Words>(split);
-    SuggestOptions options;
-    for (const OptionValue& option : words.Options) {
-        const auto& [name, value] = option;
-        if (name == "--method") {
-            const auto method = ThresholdMethodByName(value);
-            if (!method) {
-                return "--method: '" + std::string(value) + "' is not one of " + MethodList();
-            }
-            options.Methods.push_back(*method);
-        } else if (name == "--out-dir") {
-            options.OutDir = value;
-        } else if (name == "--try-all") {
-            options.TryAll = true;
-        } else if (name == "--strict") {
-            options.Strict = true;
-        } else if (auto problem = ApplySharedOption(option, options.Format, options.Size)) {
-            return *problem;
-        }
-    }
-    options.Inputs.assign(words.Positionals.begin(), words.Positionals.end());
-    if (options.Inputs.empty()) {
-        return std::string("no input image given");
-    }
-    if (options.TryAll != !options.OutDir.empty()) {
-        return std::string("--try-all and --out-dir DIR go together");
-    }
-    if (options.Methods.empty()) {
-        options.Methods.assign(kAllThresholdMethods.begin(), kAllThresholdMethods.end());
-    }
-    return options;
-}
-
 int RunSuggest(const SuggestOptions& options) {
     if (options.TryAll) {
-        std::error_code ec;
-        if (!fs::is_directory(options.OutDir, ec)) {
-            ReportInputFailure(options.OutDir, "the output folder does not exist");
-            return kExitFailure;
+        if (auto refused = MakeOutputFolder(options.OutDir)) {
+            return *refused;
         }
     }
     Table table{{"file", "method", "threshold", "dark_min", "dark_max", "light_min", "light_max", "failure"},
@@ -196,6 +145,9 @@ int RunSuggest(const SuggestOptions& options) {
             if (auto clash = OutputClash(output, options.Inputs, written)) {
                 ReportInputFailure(input, *clash);
                 ++failures;
+            } else if (auto kept = ReplaceProblem(output, options.Force)) {
+                ReportInputFailure(input, *kept);
+                ++failures;
             } else if (auto saved = WriteTryAll(described, *counted, *t, output); !saved) {
                 ReportInputFailure(input, saved.error().message);
                 ++failures;
@@ -217,35 +169,6 @@ Expected<std::string> ApplyAutoInterval(const AutoChoice& choice, const Histogra
            ", " + (choice.Light ? "light" : "dark") + " item --min " +
            std::to_string(parameters.MinThreshold) + " --max " + std::to_string(parameters.MaxThreshold) +
            "\n";
-}
-
-std::string_view SuggestHelp() noexcept {
-    return R"(Usage: kavel-cli suggest INPUT... [--method NAME]... [--format text|csv|json]
-                        [--try-all --out-dir DIR] [--size LxC]
-
-Prints, for each input and method, the automatic threshold t and the two
-intervals it implies: the dark item [0, t] and the light item [t + 1, 255].
-Every method puts t itself on the dark side. The intervals are ready for
-treat --min/--max (or the treatment dialog's Min and Max).
-
-      --method NAME   one of Default, Huang, Intermodes, IsoData, Li,
-                      MaxEntropy, Mean, MinError(I), Minimum, Moments, Otsu,
-                      Percentile, RenyiEntropy, Shanbhag, Triangle, Yen (any
-                      letter case; MinErrorI also); repeat for several
-                      (default: all sixteen)
-      --format KIND   text (aligned columns, default), csv or json
-      --try-all       with --out-dir DIR: write each method's whole-item result,
-                      the light item in 255 on 0, as DIR/NAME-METHOD.bmp
-      --size LxC      size of raw inputs, L lines by C columns
-      --strict        refuse what import would convert, and raw files whose
-                      length is not their size (see kavel-cli treat --help)
-  -h, --help          show this help
-
-A method that finds no threshold (an image of one tone, a histogram that
-never becomes bimodal for Intermodes and Minimum, ...) prints the reason in
-place of the numbers; that is not an error. Exit status 1 when an input could
-not be read or a result not written.
-)";
 }
 
 }  // namespace kavel::cli

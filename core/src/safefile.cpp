@@ -17,8 +17,10 @@
 #include <cstring>
 #include <ctime>
 #include <exception>
+#include <mutex>
 #include <ostream>
 #include <random>
+#include <set>
 #include <streambuf>
 #include <string>
 #include <system_error>
@@ -41,7 +43,8 @@ struct TemporarySlot {
     std::atomic<int> State{0};  // 0 free, 1 being filled, 2 holds a path
     char Path[4096] = {};
 };
-TemporarySlot gTemporaries[8];
+// A save group holds up to a few hundred temporaries at once.
+TemporarySlot gTemporaries[256];
 
 TemporarySlot* Register(const fs::path& path) {
     if (path.native().size() >= sizeof gTemporaries[0].Path) {
@@ -250,6 +253,20 @@ struct Pending {
     ~Pending() { Release(); }
 };
 
+// Leftovers are older than this process, so one look per folder is enough:
+// a batch of many saves into one folder then does not read it again each time.
+void RemoveStaleTemporariesOnce(const fs::path& folder) {
+    static std::mutex mutex;
+    static std::set<fs::path> cleaned;
+    {
+        const std::lock_guard lock(mutex);
+        if (!cleaned.insert(folder).second) {
+            return;
+        }
+    }
+    RemoveStaleTemporaries(folder);
+}
+
 // Checks the target and opens where its content will go.
 Status Prepare(const fs::path& target, Pending& file) {
     file.Name = target.string();
@@ -263,7 +280,7 @@ Status Prepare(const fs::path& target, Pending& file) {
     }  // else the creation below says what is wrong with the name
 
     const fs::path folder = FolderOf(file.Target);
-    RemoveStaleTemporaries(folder);
+    RemoveStaleTemporariesOnce(folder);
     int createError = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const fs::path temporary =
@@ -306,8 +323,9 @@ Status Prepare(const fs::path& target, Pending& file) {
 const char* kInPlaceNote =
     " (its folder is read-only, so it was being written in place and may now be incomplete)";
 
-// Writes the content, gives it the old file's owner and mode, syncs it.
-Status Fill(Pending& file, const FileWriter& writer) {
+// Writes the content, gives it the old file's owner and mode, syncs it
+// unless a save group will.
+Status Fill(Pending& file, const FileWriter& writer, bool sync) {
     std::string failure;
     std::uint64_t written = 0;
     {
@@ -344,7 +362,7 @@ Status Fill(Pending& file, const FileWriter& writer) {
             failure = "cannot keep its permissions: " + detail::SystemReason(errno);
         }
     }
-    if (failure.empty() && ::fsync(file.Fd.Get()) != 0) {
+    if (failure.empty() && sync && ::fsync(file.Fd.Get()) != 0) {
         failure = detail::SystemReason(errno);
     }
     if (!failure.empty()) {
@@ -404,12 +422,8 @@ void Undo(std::vector<Pending>& files) {
     }
 }
 
-Status Commit(std::vector<Pending>& files) {
-    std::vector<fs::path> folders;
-    for (const auto& file : files) {
-        folders.push_back(FolderOf(file.Target));
-    }
-    const FolderLocks locks(folders);
+// The renames of one save, its folders locked by the caller.
+Status RenameAll(std::vector<Pending>& files) {
     const bool undoable = files.size() > 1;
     for (auto& file : files) {
         if (file.InPlace()) {
@@ -434,6 +448,18 @@ Status Commit(std::vector<Pending>& files) {
             ::unlink(file.Temporary.c_str());  // the old content
         }
     }
+    return {};
+}
+
+Status Commit(std::vector<Pending>& files) {
+    std::vector<fs::path> folders;
+    for (const auto& file : files) {
+        folders.push_back(FolderOf(file.Target));
+    }
+    const FolderLocks locks(folders);
+    if (Status renamed = RenameAll(files); !renamed) {
+        return renamed;
+    }
     std::sort(folders.begin(), folders.end());
     folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
     for (const auto& folder : folders) {
@@ -442,7 +468,100 @@ Status Commit(std::vector<Pending>& files) {
     return {};
 }
 
+thread_local SaveGroup* tCurrentGroup = nullptr;
+thread_local std::size_t tCurrentKey = 0;
+
 }  // namespace
+
+struct SaveGroup::Impl {
+    struct Save {
+        std::size_t Key = 0;
+        std::vector<Pending> Files;
+    };
+    mutable std::mutex Mutex;
+    std::vector<Save> Saves;
+
+    void Add(std::size_t key, std::vector<Pending> files) {
+        const std::lock_guard lock(Mutex);
+        Saves.push_back({key, std::move(files)});
+    }
+};
+
+SaveGroup::SaveGroup() : impl_(std::make_unique<Impl>()) {}
+
+SaveGroup::~SaveGroup() {
+    for (auto& save : impl_->Saves) {
+        for (auto& file : save.Files) {
+            file.Discard();
+        }
+    }
+}
+
+SaveGroup::Scope::Scope(SaveGroup& group, std::size_t key) noexcept
+    : previousGroup_(tCurrentGroup), previousKey_(tCurrentKey) {
+    tCurrentGroup = &group;
+    tCurrentKey = key;
+}
+
+SaveGroup::Scope::~Scope() {
+    tCurrentGroup = previousGroup_;
+    tCurrentKey = previousKey_;
+}
+
+std::size_t SaveGroup::Waiting() const {
+    const std::lock_guard lock(impl_->Mutex);
+    return impl_->Saves.size();
+}
+
+std::vector<std::pair<std::size_t, Error>> SaveGroup::Commit() {
+    std::vector<Impl::Save> saves;
+    {
+        const std::lock_guard lock(impl_->Mutex);
+        saves.swap(impl_->Saves);
+    }
+    std::vector<fs::path> folders;
+    for (const auto& save : saves) {
+        for (const auto& file : save.Files) {
+            folders.push_back(FolderOf(file.Target));
+        }
+    }
+    std::sort(folders.begin(), folders.end());
+    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    // Everything durable before any name changes.
+    bool synced = true;
+    for (const auto& folder : folders) {
+        UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        synced = synced && fd && ::syncfs(fd.Get()) == 0;
+    }
+    // One lock on each folder for all the group's renames, so that two runs
+    // cannot interleave theirs.
+    const FolderLocks locks(folders);
+    std::vector<std::pair<std::size_t, Error>> failures;
+    for (auto& save : saves) {
+        for (auto& file : save.Files) {
+            if (!synced && ::fsync(file.Fd.Get()) != 0) {
+                const int error = errno;
+                failures.emplace_back(save.Key, detail::FileFailure("cannot write", file.Name, error));
+                break;
+            }
+        }
+        if (!failures.empty() && failures.back().first == save.Key) {
+            continue;
+        }
+        if (Status committed = RenameAll(save.Files); !committed) {
+            failures.emplace_back(save.Key, committed.error());
+        }
+    }
+    for (const auto& folder : folders) {
+        SyncFolder(folder);
+    }
+    for (auto& save : saves) {
+        for (auto& file : save.Files) {
+            file.Discard();
+        }
+    }
+    return failures;
+}
 
 void SurviveFileSizeLimit() noexcept {
     struct sigaction current {};
@@ -519,11 +638,19 @@ Status WriteFilesSafely(std::span<const FileToWrite> files) {
             return prepared;
         }
     }
+    // A save in place cannot wait: it changes its target as it is written.
+    const bool deferred =
+        tCurrentGroup != nullptr &&
+        std::none_of(pending.begin(), pending.end(), [](const Pending& p) { return p.InPlace(); });
     for (std::size_t i = 0; i < files.size(); ++i) {
-        if (Status filled = Fill(pending[i], files[i].Writer); !filled) {
+        if (Status filled = Fill(pending[i], files[i].Writer, !deferred); !filled) {
             discardAll();
             return filled;
         }
+    }
+    if (deferred) {
+        tCurrentGroup->impl_->Add(tCurrentKey, std::move(pending));
+        return {};
     }
     Status committed = Commit(pending);
     discardAll();

@@ -81,8 +81,8 @@ TEST_F(AnalysisTest, TreatAutoUsesAndPrintsTheChosenInterval) {
         Run({"treat", a, "-o", P("auto.raw"), "--type", "whole", "--item", "255", "--auto", "Otsu:light"});
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_EQ(r.Out, a + ": Otsu t = 10, light item --min 11 --max 255\n");
-    const RunResult same = Run({"treat", a, "-o", P("manual.raw"), "--type", "whole", "--item", "255",
-                                "--min", "11", "--max", "255"});
+    const RunResult same = Run({"treat", a, "-o", P("manual.raw"), "--type", "whole", "--min", "0", "--max",
+                                "0", "--item", "255", "--min", "11", "--max", "255"});
     ASSERT_EQ(same.ExitCode, 0) << same.Err;
     EXPECT_EQ(ReadBytes(Path("auto.raw")), ReadBytes(Path("manual.raw")));
 
@@ -142,7 +142,7 @@ TEST_F(AnalysisTest, UsageErrorsNameTheCommand) {
         {{"suggest", a, "--format", "xml"}, "--format: 'xml' is not text, csv or json"},
         // A flag word after an option that takes a value is that value.
         {{"suggest", a, "--format", "--try-all"}, "--format: '--try-all' is not text, csv or json"},
-        {{"measure", a, "--min", "1"}, "--min and --max are required"},
+        {{"measure", a, "--min", "1"}, "--max is missing"},
         {{"measure", a, "--min", "1", "--max", "2x"}, "--max: '2x' is not a whole number"},
         {{"measure", a, "--min", "1", "--max", "2", "--connectivity", "6"},
          "--connectivity: '6' is not 4 or 8"},

@@ -50,7 +50,7 @@ TEST(CliArgs, FormatComesFromTheLastExtensionOfTheName) {
 
 TEST(CliArgs, TreatOptionsReachTheParameters) {
     const auto parsed =
-        Parse({"treat",       "a.raw",  "--out-dir=out", "--min",    "-5", "--max=300",    "--type",
+        Parse({"treat",       "a.raw",  "--out-dir=out", "--min",    "5",  "--max=250",    "--type",
                "item-border", "--item", "300",           "--border", "-1", "--background", "256",
                "--size",      "4x6",    "--format",      "bmp",      "--", "-b.raw"});
     const auto* treat = std::get_if<TreatOptions>(&parsed);
@@ -62,8 +62,8 @@ TEST(CliArgs, TreatOptionsReachTheParameters) {
     // Values are kept whole; only writing into an image takes their low byte.
     const TreatmentParameters& p = treat->Parameters;
     EXPECT_EQ(p.TreatmentType, TreatmentKind::ItemAndBorder);
-    EXPECT_EQ(p.MinThreshold, -5);
-    EXPECT_EQ(p.MaxThreshold, 300);
+    EXPECT_EQ(p.MinThreshold, 5);
+    EXPECT_EQ(p.MaxThreshold, 250);
     EXPECT_EQ(p.ItemTone, 300);
     EXPECT_EQ(p.BorderTone, -1);
     EXPECT_EQ(p.BackgroundTone, 256);
@@ -88,7 +88,8 @@ TEST(CliArgs, TreatDefaultsAndTypeNames) {
         {"border", TreatmentKind::Border},
         {"item-border", TreatmentKind::ItemAndBorder}};
     for (const auto& [word, kind] : types) {
-        const auto each = Parse({"treat", "a.bmp", "-o", "r.raw", "--type", word});
+        const auto each =
+            Parse({"treat", "a.bmp", "-o", "r.raw", "--type", word, "--min", "0", "--max", "0"});
         ASSERT_TRUE(std::holds_alternative<TreatOptions>(each)) << word;
         EXPECT_EQ(std::get<TreatOptions>(each).Parameters.TreatmentType, kind) << word;
     }
@@ -156,11 +157,12 @@ TEST(CliArgs, NameTemplatesFillTheirFieldsFromTheFileName) {
 
 TEST(CliArgs, BatchOptionsAndTheirConflicts) {
     const auto treat = Parse({"treat", "a.raw", "b.bmp", "--out-dir", "o", "--name", "{stem}-b.bmp", "-j",
-                              "3", "--type", "border"});
+                              "3", "--type", "border", "--min", "0", "--max", "0"});
     ASSERT_TRUE(std::holds_alternative<TreatOptions>(treat));
     EXPECT_EQ(std::get<TreatOptions>(treat).NameTemplate, "{stem}-b.bmp");
     EXPECT_EQ(std::get<TreatOptions>(treat).Jobs, 3u);
-    const auto toStdout = Parse({"treat", "-", "-o", "-", "--format", "raw", "--type", "whole"});
+    const auto toStdout =
+        Parse({"treat", "-", "-o", "-", "--format", "raw", "--type", "whole", "--min", "0", "--max", "0"});
     ASSERT_TRUE(std::holds_alternative<TreatOptions>(toStdout));
     EXPECT_EQ(std::get<TreatOptions>(toStdout).Inputs, (std::vector<std::string>{"-"}));
     const auto histogram = Parse({"histogram", "a.raw", "b.raw", "--out-dir", "h", "--jobs=2"});
@@ -168,13 +170,17 @@ TEST(CliArgs, BatchOptionsAndTheirConflicts) {
     EXPECT_EQ(std::get<HistogramOptions>(histogram).Inputs.size(), 2u);
 
     const std::vector<std::vector<std::string_view>> refused{
-        {"treat", "a.raw", "b.raw", "--out-dir", "o", "--name", "same.bmp", "--type", "whole"},
-        {"treat", "a.raw", "--out-dir", "o", "--name", "{size}.bmp", "--type", "whole"},
-        {"treat", "a.raw", "-o", "r.bmp", "--name", "{stem}.bmp", "--type", "whole"},
-        {"treat", "a.raw", "--out-dir", "o", "--name", "{stem}.bmp", "--format", "raw", "--type", "whole"},
-        {"treat", "a.raw", "-o", "-", "--type", "whole"},
-        {"treat", "-", "--out-dir", "o", "--type", "whole"},
-        {"treat", "a.raw", "--out-dir", "o", "--jobs", "0", "--type", "whole"},
+        {"treat", "a.raw", "b.raw", "--out-dir", "o", "--name", "same.bmp", "--type", "whole", "--min", "0",
+         "--max", "0"},
+        {"treat", "a.raw", "--out-dir", "o", "--name", "{size}.bmp", "--type", "whole", "--min", "0", "--max",
+         "0"},
+        {"treat", "a.raw", "-o", "r.bmp", "--name", "{stem}.bmp", "--type", "whole", "--min", "0", "--max",
+         "0"},
+        {"treat", "a.raw", "--out-dir", "o", "--name", "{stem}.bmp", "--format", "raw", "--type", "whole",
+         "--min", "0", "--max", "0"},
+        {"treat", "a.raw", "-o", "-", "--type", "whole", "--min", "0", "--max", "0"},
+        {"treat", "-", "--out-dir", "o", "--type", "whole", "--min", "0", "--max", "0"},
+        {"treat", "a.raw", "--out-dir", "o", "--jobs", "0", "--type", "whole", "--min", "0", "--max", "0"},
         {"tones", "-", "-"},
         {"tones", "a.raw", "--jobs", "many"},
         {"histogram", "a.raw", "b.raw", "-o", "h.xls"},
@@ -186,6 +192,69 @@ TEST(CliArgs, BatchOptionsAndTheirConflicts) {
     for (const auto& words : refused) {
         EXPECT_TRUE(std::holds_alternative<UsageError>(Parse(words)))
             << words[0] << " " << words[1] << " " << words[2];
+    }
+}
+
+// One table of options for the seven commands: which command takes what,
+// values attached to short options, flags, and the interval and name checks.
+TEST(CliArgs, OneParserForEveryCommand) {
+    const auto treat = Parse({"treat", "a.raw", "-oout.bmp", "-j2", "--type", "whole", "--min", "9", "--max",
+                              "9", "--force", "--strict", "-q", "--progress"});
+    const auto* t = std::get_if<TreatOptions>(&treat);
+    ASSERT_NE(t, nullptr) << std::get<UsageError>(treat).Message;
+    EXPECT_EQ(t->Output, "out.bmp");
+    EXPECT_EQ(t->Jobs, 2u);
+    EXPECT_TRUE(t->Force && t->Strict && t->Quiet && t->Progress);
+
+    const auto empty = Parse({"treat", "a.raw", "-o", "b.raw", "--type", "whole", "--min", "200", "--max",
+                              "100", "--allow-empty"});
+    ASSERT_TRUE(std::holds_alternative<TreatOptions>(empty));
+    const auto suggest = Parse(
+        {"suggest", "a.raw", "--method", "otsu", "--format=json", "--try-all", "--out-dir", "d", "--force"});
+    const auto* s = std::get_if<SuggestOptions>(&suggest);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->Methods, (std::vector<ThresholdMethod>{ThresholdMethod::Otsu}));
+    EXPECT_TRUE(s->TryAll && s->Force);
+    EXPECT_EQ(s->Format, TableFormat::Json);
+    const auto measure = Parse({"measure", "a.raw", "--min=3", "--max", "7", "--connectivity", "4"});
+    const auto* m = std::get_if<MeasureOptions>(&measure);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->Min, 3);
+    EXPECT_EQ(m->Max, 7);
+    EXPECT_EQ(m->Regions, Connectivity::Four);
+    const auto import = Parse({"import", "-", "a.png", "--out-dir", "g", "--name", "{stem}.bmp", "-j", "2"});
+    ASSERT_TRUE(std::holds_alternative<UsageError>(import));  // standard input has no name
+    const auto imported =
+        Parse({"import", "a.png", "b.png", "--out-dir", "g", "--name", "{stem}-g.bmp", "-j2"});
+    const auto* i = std::get_if<ImportOptions>(&imported);
+    ASSERT_NE(i, nullptr);
+    EXPECT_EQ(i->Format, ImageFormat::Bitmap);
+    EXPECT_EQ(i->Jobs, 2u);
+    EXPECT_TRUE(std::holds_alternative<ShowHelp>(Parse({"measure", "a.raw", "-h"})));
+
+    // Each refusal names the option to mend.
+    const std::vector<std::pair<std::vector<std::string_view>, std::string_view>> refused{
+        {{"treat", "a.raw", "-o", "b.raw", "--type", "whole", "--min", "100"}, "--max is missing"},
+        {{"treat", "a.raw", "-o", "b.raw", "--type", "whole"}, "--min and --max are required"},
+        {{"treat", "a.raw", "-o", "b.raw", "--type", "whole", "--min", "0", "--max", "300"}, "--max: '300'"},
+        {{"treat", "a.raw", "-o", "b.raw", "--type", "whole", "--min", "-1", "--max", "3"}, "--min: '-1'"},
+        {{"treat", "a.raw", "-o", "b.raw", "--type", "whole", "--min", "200", "--max", "100"},
+         "--allow-empty"},
+        {{"measure", "a.raw", "--min", "5", "--max", "4"}, "--allow-empty"},
+        {{"treat", "a.raw", "-o", ".bmp", "--type", "none"}, "give a name before it"},
+        {{"treat", "a.raw", "--out-dir", "o", "--name", "{stem}.png", "--type", "none"}, "'a.png'"},
+        {{"convert", "a.raw", "--out-dir", "o", "--name", "{stem}"}, "does not end in .raw or .bmp"},
+        {{"treat", "a.raw", "-o", "b.raw", "--type", "whole", "--auto", "Kapur:dark"}, "Otsu"},
+        {{"tones", "a.raw", "--force"}, "unknown option '--force'"},
+        {{"measure", "a.raw", "--min", "1", "--max", "2", "-j2"}, "unknown option '-j2'"},
+        {{"suggest", "a.raw", "--try-all=yes", "--out-dir", "d"}, "takes no value"},
+        {{"treat", "a.raw", "-o"}, "needs a value"},
+    };
+    for (const auto& [words, message] : refused) {
+        const auto parsed = Parse(words);
+        const auto* error = std::get_if<UsageError>(&parsed);
+        ASSERT_NE(error, nullptr) << words[0] << ' ' << message;
+        EXPECT_NE(error->Message.find(message), std::string::npos) << error->Message;
     }
 }
 

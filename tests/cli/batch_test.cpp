@@ -219,7 +219,7 @@ TEST_F(CliTest, InputsAreRecognisedByTheirContent) {
     WriteText(Path("README.md"), "# Samples\n\nscene.raw: 3 x 3\n");
     WriteBytes(Path("pixels.txt"), Bytes{0, 1, 2, 3});
     const RunResult run = Run({"treat", P("README.md"), P("scene.raw"), P("scene.txt"), P("pixels.txt"),
-                               "--size", "3x3", "--out-dir", P("o"), "--type", "whole"});
+                               "--size", "3x3", "--out-dir", P("o"), "--type", "none"});
     EXPECT_EQ(run.ExitCode, 0);
     const auto lines = SplitLines(run.Err);
     ASSERT_EQ(lines.size(), 4u) << run.Err;
@@ -275,7 +275,8 @@ TEST_F(CliTest, InputsAreRecognisedByTheirContent) {
 
 TEST_F(CliTest, RunsThatCannotStartExitWithTwoAndWriteNothing) {
     WriteRawImage(Path("a.raw"), RandomImage(2, 2, 100));
-    const RunResult onlyDescriptors = Run({"treat", P("a.txt"), "--out-dir", P("o"), "--type", "whole"});
+    const RunResult onlyDescriptors =
+        Run({"treat", P("a.txt"), "--out-dir", P("o"), "--type", "whole", "--min", "0", "--max", "0"});
     EXPECT_EQ(onlyDescriptors.ExitCode, 2);
     EXPECT_EQ(SplitLines(onlyDescriptors.Err).back(), "kavel-cli: no image among the inputs");
     EXPECT_FALSE(fs::exists(Path("o")));
@@ -305,7 +306,7 @@ TEST_F(CliTest, ParallelJobsNeverReplaceWhatTheRunReads) {
 
     // A result that would be a later input of the same run fails both.
     const RunResult chained = Run({"treat", P("in/0.raw"), P("out/0.raw"), "--out-dir", P("out"), "--size",
-                                   "4x4", "-j", "2", "--type", "whole"});
+                                   "4x4", "-j", "2", "--type", "none"});
     EXPECT_EQ(chained.ExitCode, 1);
     EXPECT_EQ(SplitLines(chained.Err).size(), 3u) << chained.Err;
     EXPECT_FALSE(fs::exists(Path("out/0.raw")));

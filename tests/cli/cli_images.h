@@ -27,13 +27,18 @@ struct Parameters {
     std::int32_t Background = 0;
 };
 
+// An empty interval (min above max) is asked for with --allow-empty.
 inline std::vector<std::string> TreatWords(const Parameters& p) {
-    return {"--type",       p.Type,
-            "--min",        std::to_string(p.Min),
-            "--max",        std::to_string(p.Max),
-            "--item",       std::to_string(p.Item),
-            "--border",     std::to_string(p.Border),
-            "--background", std::to_string(p.Background)};
+    std::vector<std::string> words{"--type",       p.Type,
+                                   "--min",        std::to_string(p.Min),
+                                   "--max",        std::to_string(p.Max),
+                                   "--item",       std::to_string(p.Item),
+                                   "--border",     std::to_string(p.Border),
+                                   "--background", std::to_string(p.Background)};
+    if (p.Min > p.Max) {
+        words.emplace_back("--allow-empty");
+    }
+    return words;
 }
 
 // What kavel-cli should write for image and p.

@@ -24,7 +24,7 @@ const std::array<Parameters, 7> kParameterSets{{
     {"border", 80, 160, 255, 128, 0},
     {"item-border", 80, 160, 255, 128, 7},
     {"none", 80, 160, 255, 128, 33},
-    {"item-border", -5, 300, 300, -1, 256},  // all selected; tones 44, 255 and 0
+    {"item-border", 0, 255, 300, -1, 256},   // all selected; tones 44, 255 and 0
     {"border", 200, 100, 1, 2, 3},           // min above max: nothing selected
     {"item-border", 120, 120, 90, 200, 10},  // a one-tone interval
 }};
@@ -126,7 +126,8 @@ TEST_F(CliTest, BitmapInAndOutIsTheEightBitGrayLayout) {
 
 TEST_F(CliTest, TwentyFourBitBitmapIsRefusedWithStrictLikeTheApplicationDoes) {
     WriteBytes(Path("colour.bmp"), BitmapBytes(RandomImage(4, 3, 3), 24));
-    const RunResult run = Run({"treat", P("colour.bmp"), "-o", P("out.bmp"), "--type", "whole", "--strict"});
+    const RunResult run = Run({"treat", P("colour.bmp"), "-o", P("out.bmp"), "--type", "whole", "--min", "0",
+                               "--max", "0", "--strict"});
     EXPECT_EQ(run.ExitCode, 1);
     EXPECT_EQ(run.Err,
               "kavel-cli: " + P("colour.bmp") +
@@ -167,7 +168,8 @@ TEST_F(CliTest, NoResultReplacesADescriptorTheRunReads) {
     fs::create_directory(Path("d"));
     WriteRawImage(Path("d/a.dat"), RandomImage(2, 3, 31));  // read with d/a.txt
     const std::string before = ReadText(Path("d/a.txt"));
-    const RunResult single = Run({"treat", P("d/a.dat"), "-o", P("d/a.raw"), "--type", "whole"});
+    const RunResult single =
+        Run({"treat", P("d/a.dat"), "-o", P("d/a.raw"), "--type", "whole", "--min", "0", "--max", "0"});
     EXPECT_EQ(single.ExitCode, 1);
     EXPECT_NE(single.Err.find("would replace " + P("d/a.txt")), std::string::npos) << single.Err;
     EXPECT_FALSE(fs::exists(Path("d/a.raw")));
@@ -177,8 +179,8 @@ TEST_F(CliTest, NoResultReplacesADescriptorTheRunReads) {
     fs::create_directory(Path("out"));
     WriteRawImage(Path("b.raw"), RandomImage(2, 2, 32));
     WriteRawImage(Path("out/b.dat"), RandomImage(4, 4, 33));
-    const RunResult batch = Run(
-        {"treat", P("b.raw"), P("out/b.dat"), "--out-dir", P("out"), "--format", "raw", "--type", "whole"});
+    const RunResult batch = Run({"treat", P("b.raw"), P("out/b.dat"), "--out-dir", P("out"), "--format",
+                                 "raw", "--type", "whole", "--min", "0", "--max", "0"});
     EXPECT_EQ(batch.ExitCode, 1);
     EXPECT_EQ(ReadText(Path("out/b.txt")), "4\r\n4\r\n");
     EXPECT_EQ(ReadText(Path("d/a.txt")), before);
@@ -229,7 +231,7 @@ TEST_F(CliTest, OutDirWithFormatAndCollidingNames) {
     // --format raw makes both inputs x.raw: the second must not replace the
     // first. The folder out/ is made for the run.
     const RunResult run = Run({"treat", P("x.bmp"), P("x.raw"), "--out-dir", P("out/sub"), "--format", "raw",
-                               "--type", "whole", "--max", "255", "--item", "9"});
+                               "--type", "whole", "--min", "0", "--max", "255", "--item", "9"});
     EXPECT_EQ(run.ExitCode, 1);
     const auto lines = SplitLines(run.Err);
     ASSERT_EQ(lines.size(), 2u) << run.Err;
@@ -299,7 +301,8 @@ TEST_F(CliTest, BadInputsAreRefusedWithAReasonAndWriteNothing) {
     for (const char* name : {"huge.bmp", "truncated.bmp", "text.bmp", "words.raw", "negative.raw",
                              "folder.raw", "missing.raw"}) {
         SCOPED_TRACE(name);
-        const RunResult run = Run({"treat", P(name), "-o", P("out.bmp"), "--type", "whole"}, bounded);
+        const RunResult run = Run(
+            {"treat", P(name), "-o", P("out.bmp"), "--type", "whole", "--min", "0", "--max", "0"}, bounded);
         EXPECT_EQ(run.Err.find("memory"), std::string::npos) << run.Err;
         EXPECT_EQ(run.ExitCode, 1);
         const auto lines = SplitLines(run.Err);
@@ -318,7 +321,9 @@ TEST_F(CliTest, BadInputsAreRefusedWithAReasonAndWriteNothing) {
         EXPECT_EQ(vast.ExitCode, 0) << vast.Err;
         EXPECT_EQ(vast.Out, "2\n");
         EXPECT_EQ(SplitLines(vast.Err).size(), 1u) << vast.Err;
-        const RunResult wide = Run({"treat", P("wide.raw"), "-o", P("out.bmp"), "--type", "whole"}, bounded);
+        const RunResult wide =
+            Run({"treat", P("wide.raw"), "-o", P("out.bmp"), "--type", "whole", "--min", "0", "--max", "0"},
+                bounded);
         EXPECT_EQ(wide.ExitCode, 1);
         const auto lines = SplitLines(wide.Err);
         ASSERT_EQ(lines.size(), 2u) << wide.Err;
@@ -338,23 +343,26 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndPointToHelp) {
         {"--frobnicate"},
         {"treat", in, "-o", out, "--type", "whole", "--min", "12a"},
         {"treat", in, "-o", out, "--type", "whole", "--max", ""},
-        {"treat", in, "-o", out, "--type", "whole", "--item", "2147483648"},
-        {"treat", in, "-o", out, "--type", "whole", "--background", "-2147483649"},
-        {"treat", in, "-o", out, "--type", "whole", "--colour", "3"},
-        {"treat", in, "--type", "whole"},
-        {"treat", in, in, "-o", out, "--type", "whole"},
+        {"treat", in, "-o", out, "--type", "whole", "--min", "0", "--max", "0", "--item", "2147483648"},
+        {"treat", in, "-o", out, "--type", "whole", "--min", "0", "--max", "0", "--background",
+         "-2147483649"},
+        {"treat", in, "-o", out, "--type", "whole", "--min", "0", "--max", "0", "--colour", "3"},
+        {"treat", in, "--type", "whole", "--min", "0", "--max", "0"},
+        {"treat", in, in, "-o", out, "--type", "whole", "--min", "0", "--max", "0"},
         {"treat", in, "-o", out},
         {"treat", in, "-o", out, "--type", "edges"},
-        {"treat", in, "-o", P("out.png"), "--type", "whole"},
-        {"treat", in, "-o", out, "--out-dir", P(""), "--type", "whole"},
-        {"treat", in, "-o", out, "--type", "whole", "--format", "raw"},
-        {"treat", in, "-o", out, "--type", "whole", "--size", "2y2"},
+        {"treat", in, "-o", P("out.png"), "--type", "whole", "--min", "0", "--max", "0"},
+        {"treat", in, "-o", out, "--out-dir", P(""), "--type", "whole", "--min", "0", "--max", "0"},
+        {"treat", in, "-o", out, "--type", "whole", "--min", "0", "--max", "0", "--format", "raw"},
+        {"treat", in, "-o", out, "--type", "whole", "--min", "0", "--max", "0", "--size", "2y2"},
         {"treat", in, "-o", out, "--type", "whole", "--min"},
         {"histogram", in, in, "-o", out},
         {"tones", in, "-", "-"},
-        {"treat", in, P("b.raw"), "--out-dir", P("o"), "--name", "all.bmp", "--type", "whole"},
-        {"treat", in, "--out-dir", P("o"), "--name", "{size}.bmp", "--type", "whole"},
-        {"treat", in, "-o", "-", "--type", "whole"},
+        {"treat", in, P("b.raw"), "--out-dir", P("o"), "--name", "all.bmp", "--type", "whole", "--min", "0",
+         "--max", "0"},
+        {"treat", in, "--out-dir", P("o"), "--name", "{size}.bmp", "--type", "whole", "--min", "0", "--max",
+         "0"},
+        {"treat", in, "-o", "-", "--type", "whole", "--min", "0", "--max", "0"},
         {"tones"},
         {"convert", in},
         {"convert", in, P("out.jpg")},
@@ -456,7 +464,8 @@ TEST_F(CliTest, FailedWriteLeavesTheExistingOutputIntact) {
         // The file size limit makes the write fail part way through.
         RunOptions limited;
         limited.FileSizeLimit = 2000;
-        const RunResult run = Run({"treat", P("in.raw"), "-o", P(name), "--type", "whole"}, limited);
+        const RunResult run = Run(
+            {"treat", P("in.raw"), "-o", P(name), "--type", "whole", "--min", "0", "--max", "0"}, limited);
         EXPECT_EQ(run.ExitCode, 1);
         EXPECT_EQ(SplitLines(run.Err).size(), 1u) << run.Err;
         EXPECT_EQ(ReadBytes(Path(name)), old);
@@ -467,7 +476,8 @@ TEST_F(CliTest, FailedWriteLeavesTheExistingOutputIntact) {
     // Into a folder that does not exist, or through a regular file.
     WriteText(Path("plain"), "keep me");
     for (const std::string& target : {P("nowhere/r.raw"), P("plain/r.bmp")}) {
-        const RunResult run = Run({"treat", P("in.raw"), "-o", target, "--type", "whole"});
+        const RunResult run =
+            Run({"treat", P("in.raw"), "-o", target, "--type", "whole", "--min", "0", "--max", "0"});
         EXPECT_EQ(run.ExitCode, 1) << target;
         EXPECT_EQ(SplitLines(run.Err).size(), 1u) << run.Err;
     }
@@ -484,12 +494,15 @@ struct SaveCall {
 
 std::vector<SaveCall> SaveCalls(const std::string& trace) {
     static const std::regex kSync(R"re(f(?:data)?sync\(\d+<([^>]*)>\)\s+= 0)re");
+    static const std::regex kSyncFs(R"re(syncfs\(\d+<([^>]*)>\)\s+= 0)re");
     static const std::regex kRename(
         R"re(rename(?:at2?)?\((?:AT_FDCWD<[^>]*>, )?"([^"]*)", (?:AT_FDCWD<[^>]*>, )?"([^"]*)".*\)\s+= 0)re");
     std::vector<SaveCall> calls;
     for (const std::string& line : SplitLines(trace)) {
         std::smatch match;
-        if (std::regex_search(line, match, kSync)) {
+        if (std::regex_search(line, match, kSyncFs)) {
+            calls.push_back({"syncfs", match[1], ""});
+        } else if (std::regex_search(line, match, kSync)) {
             calls.push_back({"sync", match[1], ""});
         } else if (std::regex_search(line, match, kRename)) {
             calls.push_back({"rename", match[1], match[2]});
@@ -499,7 +512,8 @@ std::vector<SaveCall> SaveCalls(const std::string& trace) {
 }
 
 // A save reaches the disk before it replaces anything: each new file is
-// synced before the rename that puts it in place, and the folder after the
+// synced (by itself, or with its whole file system by syncfs, as batches
+// do) before the rename that puts it in place, and the folder after the
 // last rename, so that the new names survive a crash too. Checked on the
 // program's own system calls for a new bitmap and for a raw image and
 // descriptor that replace existing ones.
@@ -517,8 +531,9 @@ TEST_F(CliTest, ASaveSyncsEachFileBeforeItsRenameAndThenTheFolder) {
         RunOptions traced;
         traced.Program = strace;
         const RunResult run =
-            Run({"-f", "-qq", "-y", "-o", P("trace"), "-e", "trace=fsync,fdatasync,rename,renameat,renameat2",
-                 KAVEL_CLI_PATH, "treat", P("in.raw"), "-o", P(output), "--type", "border"},
+            Run({"-f", "-qq", "-y", "-o", P("trace"), "-e",
+                 "trace=fsync,fdatasync,syncfs,rename,renameat,renameat2", KAVEL_CLI_PATH, "treat",
+                 P("in.raw"), "-o", P(output), "--type", "border", "--min", "0", "--max", "99"},
                 traced);
         if (run.ExitCode != 0 && run.Err.find("ptrace") != std::string::npos) {
             GTEST_SKIP() << "strace cannot trace here: " << run.Err;
@@ -535,7 +550,8 @@ TEST_F(CliTest, ASaveSyncsEachFileBeforeItsRenameAndThenTheFolder) {
             EXPECT_TRUE(IsKavelTemporaryName(temporary)) << calls[k].Path;
             EXPECT_TRUE(std::any_of(calls.begin(), calls.begin() + static_cast<std::ptrdiff_t>(k),
                                     [&](const SaveCall& c) {
-                                        return c.What == "sync" && fs::path(c.Path).filename() == temporary;
+                                        return c.What == "syncfs" ||
+                                               (c.What == "sync" && fs::path(c.Path).filename() == temporary);
                                     }))
                 << calls[k].Path << " renamed before it was synced";
             ++renamed;
@@ -556,7 +572,7 @@ TEST_F(CliTest, ProgressLineOnlyWhenStderrIsATerminal) {
     WriteRawImage(Path("two.raw"), RandomImage(2, 2, 16));
     fs::create_directory(Path("out"));
     const std::vector<std::string> words{"treat",  P("one.raw"), P("two.raw"), "--out-dir",
-                                         P("out"), "--type",     "whole"};
+                                         P("out"), "--type",     "none"};
     RunOptions terminal;
     terminal.StderrOnTerminal = true;
     const RunResult shown = Run(words, terminal);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdint>
@@ -25,7 +26,9 @@ public:
         if (info != nullptr) {
             name += std::string(info->test_suite_name()) + "-" + info->name();
         }
-        name += '-';
+        // The process id keeps two runs of one test (two build trees, a
+        // parallel run) out of each other's folder.
+        name += '-' + std::to_string(::getpid()) + '-';
         name += std::to_string(counter.fetch_add(1));
         for (char& c : name) {
             if (c == '/') {

@@ -40,7 +40,7 @@ echo "== mode and owner of a replaced file are kept"
 cp in.raw kept.raw && cp in.txt kept.txt
 chmod 600 kept.raw && chmod 640 kept.txt
 if [ "$(id -u)" = 0 ]; then chown nobody:nogroup kept.raw; fi
-run treat in.raw -o kept.raw --type whole --max 128 --item 200
+run treat in.raw -o kept.raw --type whole --min 0 --max 128 --item 200
 [ "$rc" = 0 ] || fail "save over kept.raw"
 [ "$(stat -c %a kept.raw)" = 600 ] || fail "kept.raw mode $(stat -c %a kept.raw)"
 [ "$(stat -c %a kept.txt)" = 640 ] || fail "kept.txt mode $(stat -c %a kept.txt)"

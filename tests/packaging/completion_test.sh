@@ -82,10 +82,14 @@ expect "kavel-cli treat --ty" --type
 expect_some "kavel-cli treat -" -o --output --out-dir --format --type --auto --min --max --item --border --background --size --help
 expect "kavel-cli measure --c" --connectivity
 expect_some "kavel-cli suggest --" --method --format --try-all --out-dir
-expect "kavel-cli import --f" --format
+expect "kavel-cli import --fo" --force --format
 expect_some "kavel-cli convert --" --out-dir --name --format --size --jobs
 expect "kavel-cli histogram --n" --name
 expect "kavel-cli tones --j" --jobs
+expect_some "kavel-cli treat --" --allow-empty --strict --force --quiet --progress
+expect_some "kavel-cli import --" --name --jobs --force --quiet
+expect_some "kavel-cli measure --" --allow-empty --strict
+expect "kavel-cli tones --f"
 
 # Option values, after a blank and after "=".
 expect "kavel-cli treat --type i" item-border

@@ -48,7 +48,8 @@ class Cli:
     def treat(self, source: Path, shape, *options) -> np.ndarray:
         self.count += 1
         out = self.folder / f"out{self.count}.raw"
-        self.run("treat", source, "-o", out, *options)
+        # The command line refuses an empty interval unless told it is meant.
+        self.run("treat", source, "-o", out, "--allow-empty", *options)
         return np.frombuffer(out.read_bytes(), np.uint8).reshape(shape)
 
 

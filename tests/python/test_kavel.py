@@ -85,7 +85,8 @@ def test_measure_matches_cli(cli, name, image):
     source = cli.raw_input(image)
     for lo, hi in [(0, 100), (150, 255), (9, 3)]:
         for connectivity in (4, 8):
-            (row,) = cli.json("measure", source, "--min", lo, "--max", hi, "--connectivity", connectivity)
+            (row,) = cli.json("measure", source, "--min", lo, "--max", hi, "--connectivity", connectivity,
+                              "--allow-empty")
             m = kavel.measure(image, lo, hi, connectivity=connectivity)
             for field in ("min", "max", "pixels", "selected", "border", "inside", "tones", "median", "mode",
                           "regions"):

@@ -11,11 +11,15 @@
 // instead.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <iosfwd>
+#include <memory>
 #include <span>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "kavel/expected.h"
 
@@ -40,6 +44,49 @@ struct FileToWrite {
 // or none does (except for in-place writes in a read-only folder, which cannot
 // be undone and say so).
 Status WriteFilesSafely(std::span<const FileToWrite> files);
+
+// Many saves made durable together. While a SaveGroup::Scope is alive on a
+// thread, each save of that thread (WriteFileSafely, WriteFilesSafely) is
+// written to its temporaries at once but not synced, and no target changes:
+// Commit then makes every waiting save durable with one sync of each file
+// system (syncfs, or an fsync of each file where that fails), renames them
+// into place and syncs each folder once. A kill at any moment thus leaves
+// every target whole, old or new, and a batch of small files costs one sync
+// instead of two per file. Saves into a read-only folder (written in place)
+// are not deferred. What is not committed when the group ends is discarded.
+// Thread-safe: several threads may add under scopes of their own.
+class SaveGroup {
+public:
+    SaveGroup();
+    ~SaveGroup();
+    SaveGroup(const SaveGroup&) = delete;
+    SaveGroup& operator=(const SaveGroup&) = delete;
+
+    // The saves of this thread go to group, under key, while it lives.
+    class Scope {
+    public:
+        Scope(SaveGroup& group, std::size_t key) noexcept;
+        ~Scope();
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        SaveGroup* previousGroup_;
+        std::size_t previousKey_;
+    };
+
+    // Puts every save added so far in place; gives the key and the error of
+    // each save that could not be (that save's targets are left as they were).
+    std::vector<std::pair<std::size_t, Error>> Commit();
+    // Saves waiting for Commit.
+    std::size_t Waiting() const;
+
+    struct Impl;
+
+private:
+    friend Status WriteFilesSafely(std::span<const FileToWrite> files);
+    std::unique_ptr<Impl> impl_;
+};
 
 // Our temporaries are named ".kavel-" + 6 characters + ".tmp".
 bool IsKavelTemporaryName(std::string_view fileName) noexcept;
