@@ -22,10 +22,11 @@
 #include <variant>
 #include <vector>
 
-#include "analysis.h"
 #include "args.h"
 #include "commands.h"
 #include "fuzz_scratch.h"
+#include "measure.h"
+#include "suggest.h"
 
 namespace {
 
@@ -74,9 +75,6 @@ private:
 
 int Run(const std::vector<std::string_view>& words) {
     using namespace kavel::cli;
-    if (const auto analysed = RunAnalysisCommand(words)) {
-        return *analysed;
-    }
     return std::visit(
         [](const auto& what) -> int {
             using T = std::decay_t<decltype(what)>;
@@ -88,6 +86,10 @@ int Run(const std::vector<std::string_view>& words) {
                 return RunTones(what);
             } else if constexpr (std::is_same_v<T, ConvertOptions>) {
                 return RunConvert(what);
+            } else if constexpr (std::is_same_v<T, SuggestOptions>) {
+                return RunSuggest(what);
+            } else if constexpr (std::is_same_v<T, MeasureOptions>) {
+                return RunMeasure(what);
             } else {
                 return kExitUsage;  // usage, help, version, import: no run
             }
