@@ -1,12 +1,17 @@
 #include "imageview.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
+#include <QProxyStyle>
+#include <QRegularExpression>
 #include <QScrollBar>
+#include <QStyleOptionComplex>
 #include <QToolButton>
 #include <algorithm>
 #include <cstdlib>
@@ -45,7 +50,83 @@ int ImageLines() {
     return MainForm ? MainForm->ImageLines : 0;
 }
 
+// The look of a viewing window's frame and scroll bars, on top of the
+// application's style:
+// - The caption keeps its zoom suffix in a narrow window: the file name
+//   gives way in its middle.
+// - The scroll bar's thumb is a raised block darker than its groove. The
+//   base style's thumb is a shade lighter than the groove, and when the
+//   thumb fills most of the bar (a large window, a small range) the groove
+//   left beside it is the block that reads as the thumb, so the bar seemed
+//   to run backwards.
+class ViewStyle : public QProxyStyle {
+public:
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
+                            const QWidget* widget) const override {
+        if (control == CC_TitleBar && widget) {
+            if (const auto* bar = qstyleoption_cast<const QStyleOptionTitleBar*>(option)) {
+                QStyleOptionTitleBar fitted(*bar);
+                const int width = subControlRect(CC_TitleBar, bar, SC_TitleBarLabel, widget).width() - 16;
+                QString caption = widget->windowTitle();
+                caption.replace(QStringLiteral("[*][*]"), QStringLiteral("[*]"));
+                fitted.text = TImageViewForm::TitleText(caption, painter->fontMetrics(), width);
+                QProxyStyle::drawComplexControl(control, &fitted, painter, widget);
+                return;
+            }
+        }
+        const auto* slider = qstyleoption_cast<const QStyleOptionSlider*>(option);
+        if (control != CC_ScrollBar || !slider || !(slider->subControls & SC_ScrollBarSlider)) {
+            QProxyStyle::drawComplexControl(control, option, painter, widget);
+            return;
+        }
+        QStyleOptionSlider rest(*slider);
+        rest.subControls &= ~SC_ScrollBarSlider;
+        QProxyStyle::drawComplexControl(control, &rest, painter, widget);
+        const QRect thumb = subControlRect(CC_ScrollBar, slider, SC_ScrollBarSlider, widget);
+        if (thumb.isEmpty() || slider->maximum == slider->minimum) {
+            return;
+        }
+        const bool pressed = (slider->activeSubControls & SC_ScrollBarSlider) && (slider->state & State_Sunken);
+        const QColor face = slider->palette.color(QPalette::Button).darker(pressed ? 150 : 130);
+        painter->save();
+        painter->fillRect(thumb, face);
+        painter->setPen(face.lighter(135));
+        painter->drawLine(thumb.topLeft(), thumb.topRight());
+        painter->drawLine(thumb.topLeft(), thumb.bottomLeft());
+        painter->setPen(face.darker(160));
+        painter->drawLine(thumb.bottomLeft(), thumb.bottomRight());
+        painter->drawLine(thumb.topRight(), thumb.bottomRight());
+        painter->restore();
+    }
+};
+
+// One for all viewing windows, kept as long as the application, which
+// outlives them.
+QStyle* SharedViewStyle() {
+    static QPointer<ViewStyle> style;
+    if (!style) {
+        style = new ViewStyle();
+        style->setParent(QCoreApplication::instance());
+    }
+    return style;
+}
+
 }  // namespace
+
+QString TImageViewForm::TitleText(const QString& caption, const QFontMetrics& metrics, int width) {
+    if (metrics.horizontalAdvance(caption) <= width) {
+        return caption;
+    }
+    static const QRegularExpression zoom(QStringLiteral("^(.*)( \\(\\d+:\\d+\\) ?)$"),
+                                         QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch match = zoom.match(caption);
+    if (!match.hasMatch()) {
+        return metrics.elidedText(caption, Qt::ElideMiddle, width);
+    }
+    const QString suffix = match.captured(2);
+    const QString base = metrics.elidedText(match.captured(1), Qt::ElideMiddle, width - metrics.horizontalAdvance(suffix));
+    return base.isEmpty() ? suffix.trimmed() : base + suffix;
+}
 
 TImageViewForm::TImageViewForm(QWidget* parent) : QAbstractScrollArea(parent) {
     PaintBox = viewport();
@@ -58,6 +139,8 @@ TImageViewForm::TImageViewForm(QWidget* parent) : QAbstractScrollArea(parent) {
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     horizontalScrollBar()->setTracking(true);
     verticalScrollBar()->setTracking(true);
+    horizontalScrollBar()->setStyle(SharedViewStyle());
+    verticalScrollBar()->setStyle(SharedViewStyle());
     setWindowTitle(QStringLiteral("Image (1:1)"));
     setWindowIcon(ApplicationIcon());
     resize(328, 178);
@@ -136,7 +219,6 @@ void TImageViewForm::FillBitmap(const kavel::TRasterImage& image, QImage& bitmap
 }
 
 bool TImageViewForm::SetImage(const kavel::TRasterImage& image) {
-    const bool newSize = !displayBitmap_ || displayBitmap_->size() != QSize(image.Columns(), image.Lines());
     // A gray bitmap of the same size is refilled in place: every treatment
     // gives the result window one, and a fresh 100-megapixel allocation costs
     // several times the copy. Otherwise the old one goes first, so two never
@@ -169,10 +251,10 @@ bool TImageViewForm::SetImage(const kavel::TRasterImage& image) {
     const float f = kavel::ZoomFactorSingle(zoomLevel_);
     const kavel::Placement p = kavel::OrdinaryPlacement(ImageColumns(), ImageLines(), f, {}, 0, 0);
     SetScrollRanges(p.horzRange, p.vertRange);
-    if (newSize) {
-        fitPending_ = true;
-        FitToImage();
-    }
+    // Every new image is fitted, of whatever size: the window may have been
+    // made small since the last one.
+    fitPending_ = true;
+    FitToImage();
     PaintBox->update();
     return true;
 }
@@ -233,7 +315,13 @@ void TImageViewForm::BringToFront() {
 }
 
 QMdiSubWindow* TImageViewForm::AddToMdiArea(QMdiArea* area) {
-    subWindow_ = area->addSubWindow(this);
+    // A new style resizes the frame, which would then keep that size instead
+    // of the one the MDI area gives a new child.
+    auto* frame = new QMdiSubWindow();
+    frame->setStyle(SharedViewStyle());
+    frame->setWidget(this);
+    frame->setAttribute(Qt::WA_Resized, false);
+    subWindow_ = area->addSubWindow(frame);
     subWindow_->setObjectName(objectName() + QStringLiteral("Frame"));
     subWindow_->setWindowIcon(ApplicationIcon());
     subWindow_->setWindowTitle(windowTitle());

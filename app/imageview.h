@@ -13,6 +13,7 @@
 #include "kavel/guitools.h"
 #include "kavel/zoom.h"
 
+class QFontMetrics;
 class QMdiArea;
 class QMdiSubWindow;
 class QPainter;
@@ -53,6 +54,9 @@ public:
 
     // The caption lives on the MDI subwindow frame.
     void SetCaption(const QString& caption);
+    // The caption as the frame draws it in width pixels: whole if it fits,
+    // else with the file name cut in its middle and the zoom suffix kept.
+    static QString TitleText(const QString& caption, const QFontMetrics& metrics, int width);
     QString Caption() const;
     void BringToFront();
     // Puts the window into the MDI area, shown; closing it then minimises it.
