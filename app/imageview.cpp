@@ -399,11 +399,20 @@ void TImageViewForm::FormPaint(QPainter& painter, const QRect& clip) {
         const QRect client = PaintBox->rect();
         // The previous, larger view would still show beside a smaller new one:
         // clear it, then hatch the surface rectangle (0, 0)-(client size),
-        // which moves with the scroll positions, and draw the new view.
-        painter.fillRect(client, palette().window());
+        // which moves with the scroll positions, and draw the new view. The
+        // image is opaque, so clearing and hatching are needed only beside it.
+        const QRect image = displayBitmap_ ? ImageOnView(lastZoomPlacement_->source, client) : QRect();
+        const QRegion beside = QRegion(client) - image;
         const QPoint scroll(horizontalScrollBar()->value(), verticalScrollBar()->value());
-        painter.fillRect(QRect(-scroll, client.size()), QBrush(Qt::black, Qt::DiagCrossPattern));
-        if (displayBitmap_) {
+        const QRegion hatched = beside & QRect(-scroll, client.size());
+        for (const QRect& r : beside) {
+            painter.fillRect(r, palette().window());
+        }
+        const QBrush hatch(Qt::black, Qt::DiagCrossPattern);
+        for (const QRect& r : hatched) {
+            painter.fillRect(r, hatch);
+        }
+        if (!image.isEmpty()) {
             DrawPart(painter, lastZoomPlacement_->source, client);
         }
         return;
@@ -429,6 +438,18 @@ void TImageViewForm::DrawImage(QPainter& painter, const QRect& clip) {
         QMetaObject::invokeMethod(this, &TImageViewForm::UpdateScrollBars, Qt::QueuedConnection);
     }
     DrawPart(painter, p.source, clip);
+}
+
+QRect TImageViewForm::ImageOnView(const kavel::PixelRect& source, const QRect& clip) const {
+    const QImage* bitmap = DisplayBitmap();
+    const std::optional<kavel::DrawRects> rects =
+        bitmap ? kavel::ClipToBitmap(source, kavel::ZoomFactorSingle(zoomLevel_), bitmap->width(), bitmap->height())
+               : std::nullopt;
+    if (!rects) {
+        return QRect();
+    }
+    const QPoint scroll(horizontalScrollBar()->value(), verticalScrollBar()->value());
+    return ToQRect(rects->target).translated(-scroll).intersected(clip);
 }
 
 void TImageViewForm::DrawPart(QPainter& painter, const kavel::PixelRect& source, const QRect& clip) {

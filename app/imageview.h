@@ -99,6 +99,8 @@ private:
     // Draws source (image pixels) at its place on the surface, cut to the
     // bitmap and to clip (viewport coordinates).
     void DrawPart(QPainter& painter, const kavel::PixelRect& source, const QRect& clip);
+    // Where DrawPart puts the image on the viewport, cut to clip.
+    QRect ImageOnView(const kavel::PixelRect& source, const QRect& clip) const;
 
     void FitToImage();
 
