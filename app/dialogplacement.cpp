@@ -1,5 +1,6 @@
 #include "dialogplacement.h"
 
+#include <xcb/xcb.h>
 #include <QAbstractNativeEventFilter>
 #include <QEvent>
 #include <QGuiApplication>
@@ -8,7 +9,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
-#include <xcb/xcb.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -57,8 +57,8 @@ public:
         return instance;
     }
 
-    void Watch(WId window, Changed changed) {
-        watched_.insert(window, std::move(changed));
+    void Watch(WId window, const Changed& changed) {
+        watched_.insert(window, changed);
         xcb_client_message_event_t request{};
         request.response_type = XCB_CLIENT_MESSAGE;
         request.format = 32;
@@ -75,8 +75,8 @@ public:
     // The frame as the window's property holds it now; none while the window
     // manager has not set it.
     std::optional<QMargins> Read(WId window) const {
-        const xcb_get_property_cookie_t cookie =
-            xcb_get_property(connection_, 0, static_cast<xcb_window_t>(window), extentsAtom_, XCB_ATOM_CARDINAL, 0, 4);
+        const xcb_get_property_cookie_t cookie = xcb_get_property(
+            connection_, 0, static_cast<xcb_window_t>(window), extentsAtom_, XCB_ATOM_CARDINAL, 0, 4);
         xcb_get_property_reply_t* reply = xcb_get_property_reply(connection_, cookie, nullptr);
         if (!reply) {
             return std::nullopt;
@@ -142,7 +142,11 @@ private:
     }
 
     FrameExtents(xcb_connection_t* connection, xcb_window_t root, xcb_atom_t extents, xcb_atom_t request)
-        : QObject(qGuiApp), connection_(connection), root_(root), extentsAtom_(extents), requestAtom_(request) {}
+        : QObject(qGuiApp),
+          connection_(connection),
+          root_(root),
+          extentsAtom_(extents),
+          requestAtom_(request) {}
 
     xcb_connection_t* connection_;
     xcb_window_t root_;
@@ -196,13 +200,13 @@ private:
     QMargins QtFrame() const {
         const QRect frame = window_->frameGeometry();
         const QRect client = window_->geometry();
-        return QMargins(client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
-                        frame.bottom() - client.bottom());
+        return QMargins(client.left() - frame.left(), client.top() - frame.top(),
+                        frame.right() - client.right(), frame.bottom() - client.bottom());
     }
 
     void Fit(const QMargins& frame) {
-        const QSize client =
-            (outer_ - QSize(frame.left() + frame.right(), frame.top() + frame.bottom())).expandedTo(QSize(1, 1));
+        const QSize client = (outer_ - QSize(frame.left() + frame.right(), frame.top() + frame.bottom()))
+                                 .expandedTo(QSize(1, 1));
         if (fixedSize_) {
             window_->setFixedSize(client);
         } else {

@@ -86,7 +86,8 @@ public:
         if (thumb.isEmpty() || slider->maximum == slider->minimum) {
             return;
         }
-        const bool pressed = (slider->activeSubControls & SC_ScrollBarSlider) && (slider->state & State_Sunken);
+        const bool pressed =
+            (slider->activeSubControls & SC_ScrollBarSlider) && (slider->state & State_Sunken);
         const QColor face = slider->palette.color(QPalette::Button).darker(pressed ? 150 : 130);
         painter->save();
         painter->fillRect(thumb, face);
@@ -124,7 +125,8 @@ QString TImageViewForm::TitleText(const QString& caption, const QFontMetrics& me
         return metrics.elidedText(caption, Qt::ElideMiddle, width);
     }
     const QString suffix = match.captured(2);
-    const QString base = metrics.elidedText(match.captured(1), Qt::ElideMiddle, width - metrics.horizontalAdvance(suffix));
+    const QString base =
+        metrics.elidedText(match.captured(1), Qt::ElideMiddle, width - metrics.horizontalAdvance(suffix));
     return base.isEmpty() ? suffix.trimmed() : base + suffix;
 }
 
@@ -443,7 +445,8 @@ void TImageViewForm::DrawImage(QPainter& painter, const QRect& clip) {
 QRect TImageViewForm::ImageOnView(const kavel::PixelRect& source, const QRect& clip) const {
     const QImage* bitmap = DisplayBitmap();
     const std::optional<kavel::DrawRects> rects =
-        bitmap ? kavel::ClipToBitmap(source, kavel::ZoomFactorSingle(zoomLevel_), bitmap->width(), bitmap->height())
+        bitmap ? kavel::ClipToBitmap(source, kavel::ZoomFactorSingle(zoomLevel_), bitmap->width(),
+                                     bitmap->height())
                : std::nullopt;
     if (!rects) {
         return QRect();

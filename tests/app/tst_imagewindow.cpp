@@ -296,7 +296,8 @@ private Q_SLOTS:
         // Wide enough: untouched. Too narrow for the name: the zoom alone.
         QCOMPARE(TImageViewForm::TitleText(caption, metrics, metrics.horizontalAdvance(caption)), caption);
         if (kept.contains(u':')) {
-            QCOMPARE(TImageViewForm::TitleText(caption, metrics, metrics.horizontalAdvance(kept)), kept.trimmed());
+            QCOMPARE(TImageViewForm::TitleText(caption, metrics, metrics.horizontalAdvance(kept)),
+                     kept.trimmed());
         }
 
         ShowPattern(ImageForm);
@@ -350,7 +351,8 @@ private Q_SLOTS:
                                                   : (thumb.top() + groove.top()) / 2;
             const int thumbGray = qGray(shown.pixel(thumb.center()));
             const int grooveGray = qGray(shown.pixel(groove.center().x(), y));
-            QVERIFY2(thumbGray + 20 < grooveGray, qPrintable(QStringLiteral("thumb %1, groove %2").arg(thumbGray).arg(grooveGray)));
+            QVERIFY2(thumbGray + 20 < grooveGray,
+                     qPrintable(QStringLiteral("thumb %1, groove %2").arg(thumbGray).arg(grooveGray)));
         }
     }
 
