@@ -1,12 +1,17 @@
 #include "imageview.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
+#include <QProxyStyle>
+#include <QRegularExpression>
 #include <QScrollBar>
+#include <QStyleOptionComplex>
 #include <QToolButton>
 #include <algorithm>
 #include <cstdlib>
@@ -45,7 +50,85 @@ int ImageLines() {
     return MainForm ? MainForm->ImageLines : 0;
 }
 
+// The look of a viewing window's frame and scroll bars, on top of the
+// application's style:
+// - The caption keeps its zoom suffix in a narrow window: the file name
+//   gives way in its middle.
+// - The scroll bar's thumb is a raised block darker than its groove. The
+//   base style's thumb is a shade lighter than the groove, and when the
+//   thumb fills most of the bar (a large window, a small range) the groove
+//   left beside it is the block that reads as the thumb, so the bar seemed
+//   to run backwards.
+class ViewStyle : public QProxyStyle {
+public:
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
+                            const QWidget* widget) const override {
+        if (control == CC_TitleBar && widget) {
+            if (const auto* bar = qstyleoption_cast<const QStyleOptionTitleBar*>(option)) {
+                QStyleOptionTitleBar fitted(*bar);
+                const int width = subControlRect(CC_TitleBar, bar, SC_TitleBarLabel, widget).width() - 16;
+                QString caption = widget->windowTitle();
+                caption.replace(QStringLiteral("[*][*]"), QStringLiteral("[*]"));
+                fitted.text = TImageViewForm::TitleText(caption, painter->fontMetrics(), width);
+                QProxyStyle::drawComplexControl(control, &fitted, painter, widget);
+                return;
+            }
+        }
+        const auto* slider = qstyleoption_cast<const QStyleOptionSlider*>(option);
+        if (control != CC_ScrollBar || !slider || !(slider->subControls & SC_ScrollBarSlider)) {
+            QProxyStyle::drawComplexControl(control, option, painter, widget);
+            return;
+        }
+        QStyleOptionSlider rest(*slider);
+        rest.subControls &= ~SC_ScrollBarSlider;
+        QProxyStyle::drawComplexControl(control, &rest, painter, widget);
+        const QRect thumb = subControlRect(CC_ScrollBar, slider, SC_ScrollBarSlider, widget);
+        if (thumb.isEmpty() || slider->maximum == slider->minimum) {
+            return;
+        }
+        const bool pressed =
+            (slider->activeSubControls & SC_ScrollBarSlider) && (slider->state & State_Sunken);
+        const QColor face = slider->palette.color(QPalette::Button).darker(pressed ? 150 : 130);
+        painter->save();
+        painter->fillRect(thumb, face);
+        painter->setPen(face.lighter(135));
+        painter->drawLine(thumb.topLeft(), thumb.topRight());
+        painter->drawLine(thumb.topLeft(), thumb.bottomLeft());
+        painter->setPen(face.darker(160));
+        painter->drawLine(thumb.bottomLeft(), thumb.bottomRight());
+        painter->drawLine(thumb.topRight(), thumb.bottomRight());
+        painter->restore();
+    }
+};
+
+// One for all viewing windows, kept as long as the application, which
+// outlives them.
+QStyle* SharedViewStyle() {
+    static QPointer<ViewStyle> style;
+    if (!style) {
+        style = new ViewStyle();
+        style->setParent(QCoreApplication::instance());
+    }
+    return style;
+}
+
 }  // namespace
+
+QString TImageViewForm::TitleText(const QString& caption, const QFontMetrics& metrics, int width) {
+    if (metrics.horizontalAdvance(caption) <= width) {
+        return caption;
+    }
+    static const QRegularExpression zoom(QStringLiteral("^(.*)( \\(\\d+:\\d+\\) ?)$"),
+                                         QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch match = zoom.match(caption);
+    if (!match.hasMatch()) {
+        return metrics.elidedText(caption, Qt::ElideMiddle, width);
+    }
+    const QString suffix = match.captured(2);
+    const QString base =
+        metrics.elidedText(match.captured(1), Qt::ElideMiddle, width - metrics.horizontalAdvance(suffix));
+    return base.isEmpty() ? suffix.trimmed() : base + suffix;
+}
 
 TImageViewForm::TImageViewForm(QWidget* parent) : QAbstractScrollArea(parent) {
     PaintBox = viewport();
@@ -58,6 +141,8 @@ TImageViewForm::TImageViewForm(QWidget* parent) : QAbstractScrollArea(parent) {
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     horizontalScrollBar()->setTracking(true);
     verticalScrollBar()->setTracking(true);
+    horizontalScrollBar()->setStyle(SharedViewStyle());
+    verticalScrollBar()->setStyle(SharedViewStyle());
     setWindowTitle(QStringLiteral("Image (1:1)"));
     setWindowIcon(ApplicationIcon());
     resize(328, 178);
@@ -145,7 +230,6 @@ bool TImageViewForm::FillBitmap(const kavel::TRasterImage& image, QImage& bitmap
 }
 
 bool TImageViewForm::SetImage(const kavel::TRasterImage& image, const std::function<bool(int)>& step) {
-    const bool newSize = !displayBitmap_ || displayBitmap_->size() != QSize(image.Columns(), image.Lines());
     // A gray bitmap of the same size is refilled in place: every treatment
     // gives the result window one, and a fresh 100-megapixel allocation costs
     // several times the copy. Otherwise the old one goes first, so two never
@@ -180,10 +264,10 @@ bool TImageViewForm::SetImage(const kavel::TRasterImage& image, const std::funct
     const float f = kavel::ZoomFactorSingle(zoomLevel_);
     const kavel::Placement p = kavel::OrdinaryPlacement(ImageColumns(), ImageLines(), f, {}, 0, 0);
     SetScrollRanges(p.horzRange, p.vertRange);
-    if (newSize) {
-        fitPending_ = true;
-        FitToImage();
-    }
+    // Every new image is fitted, of whatever size: the window may have been
+    // made small since the last one.
+    fitPending_ = true;
+    FitToImage();
     PaintBox->update();
     return true;
 }
@@ -244,7 +328,13 @@ void TImageViewForm::BringToFront() {
 }
 
 QMdiSubWindow* TImageViewForm::AddToMdiArea(QMdiArea* area) {
-    subWindow_ = area->addSubWindow(this);
+    // A new style resizes the frame, which would then keep that size instead
+    // of the one the MDI area gives a new child.
+    auto* frame = new QMdiSubWindow();
+    frame->setStyle(SharedViewStyle());
+    frame->setWidget(this);
+    frame->setAttribute(Qt::WA_Resized, false);
+    subWindow_ = area->addSubWindow(frame);
     subWindow_->setObjectName(objectName() + QStringLiteral("Frame"));
     subWindow_->setWindowIcon(ApplicationIcon());
     subWindow_->setWindowTitle(windowTitle());
@@ -322,11 +412,20 @@ void TImageViewForm::FormPaint(QPainter& painter, const QRect& clip) {
         const QRect client = PaintBox->rect();
         // The previous, larger view would still show beside a smaller new one:
         // clear it, then hatch the surface rectangle (0, 0)-(client size),
-        // which moves with the scroll positions, and draw the new view.
-        painter.fillRect(client, palette().window());
+        // which moves with the scroll positions, and draw the new view. The
+        // image is opaque, so clearing and hatching are needed only beside it.
+        const QRect image = displayBitmap_ ? ImageOnView(lastZoomPlacement_->source, client) : QRect();
+        const QRegion beside = QRegion(client) - image;
         const QPoint scroll(horizontalScrollBar()->value(), verticalScrollBar()->value());
-        painter.fillRect(QRect(-scroll, client.size()), QBrush(Qt::black, Qt::DiagCrossPattern));
-        if (displayBitmap_) {
+        const QRegion hatched = beside & QRect(-scroll, client.size());
+        for (const QRect& r : beside) {
+            painter.fillRect(r, palette().window());
+        }
+        const QBrush hatch(Qt::black, Qt::DiagCrossPattern);
+        for (const QRect& r : hatched) {
+            painter.fillRect(r, hatch);
+        }
+        if (!image.isEmpty()) {
             DrawPart(painter, lastZoomPlacement_->source, client);
         }
         return;
@@ -352,6 +451,19 @@ void TImageViewForm::DrawImage(QPainter& painter, const QRect& clip) {
         QMetaObject::invokeMethod(this, &TImageViewForm::UpdateScrollBars, Qt::QueuedConnection);
     }
     DrawPart(painter, p.source, clip);
+}
+
+QRect TImageViewForm::ImageOnView(const kavel::PixelRect& source, const QRect& clip) const {
+    const QImage* bitmap = DisplayBitmap();
+    const std::optional<kavel::DrawRects> rects =
+        bitmap ? kavel::ClipToBitmap(source, kavel::ZoomFactorSingle(zoomLevel_), bitmap->width(),
+                                     bitmap->height())
+               : std::nullopt;
+    if (!rects) {
+        return QRect();
+    }
+    const QPoint scroll(horizontalScrollBar()->value(), verticalScrollBar()->value());
+    return ToQRect(rects->target).translated(-scroll).intersected(clip);
 }
 
 void TImageViewForm::DrawPart(QPainter& painter, const kavel::PixelRect& source, const QRect& clip) {

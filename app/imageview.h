@@ -14,6 +14,7 @@
 #include "kavel/guitools.h"
 #include "kavel/zoom.h"
 
+class QFontMetrics;
 class QMdiArea;
 class QMdiSubWindow;
 class QPainter;
@@ -59,6 +60,9 @@ public:
 
     // The caption lives on the MDI subwindow frame.
     void SetCaption(const QString& caption);
+    // The caption as the frame draws it in width pixels: whole if it fits,
+    // else with the file name cut in its middle and the zoom suffix kept.
+    static QString TitleText(const QString& caption, const QFontMetrics& metrics, int width);
     QString Caption() const;
     void BringToFront();
     // Puts the window into the MDI area, shown; closing it then minimises it.
@@ -101,6 +105,8 @@ private:
     // Draws source (image pixels) at its place on the surface, cut to the
     // bitmap and to clip (viewport coordinates).
     void DrawPart(QPainter& painter, const kavel::PixelRect& source, const QRect& clip);
+    // Where DrawPart puts the image on the viewport, cut to clip.
+    QRect ImageOnView(const kavel::PixelRect& source, const QRect& clip) const;
 
     void FitToImage();
 

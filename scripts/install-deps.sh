@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev libqt6svg6 qt6-svg-dev fonts-dejavu-core
+  qt6-base-dev libxcb1-dev libqt6svg6 qt6-svg-dev fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-tidy clang-format
   xvfb xauth xdotool x11-utils imagemagick openbox

@@ -3,7 +3,9 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QScrollBar>
+#include <QStyleOptionSlider>
 #include <QToolButton>
+#include <QWheelEvent>
 #include <QtTest>
 #include <optional>
 
@@ -258,6 +260,100 @@ private Q_SLOTS:
         rows_ = Pattern(5000, 4000);
         QVERIFY(ImageForm->SetImage(MainForm->CreateRasterImage(rows_)));
         QVERIFY(area.contains(ImageForm->SubWindow()->geometry()));
+        // An image of the size shown before is fitted too, in a window made
+        // small meanwhile.
+        rows_ = Pattern(300, 200);
+        QVERIFY(ImageForm->SetImage(MainForm->CreateRasterImage(rows_)));
+        ImageForm->SubWindow()->resize(210, 80);
+        QVERIFY(ImageForm->SetImage(MainForm->CreateRasterImage(rows_)));
+        QApplication::processEvents();
+        QVERIFY(ImageForm->PaintBox->width() >= 300);
+        QVERIFY(ImageForm->PaintBox->height() >= 200);
+    }
+
+    // A narrow frame keeps the zoom suffix and cuts the file name in its
+    // middle; the caption itself stays whole.
+    void captionKeepsItsZoomInANarrowFrame_data() {
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("kept");
+        const QString path = QStringLiteral(" 1.- /home/someone/pictures/survey/2024/field/scene.raw");
+        QTest::newRow("zoom in") << path + QStringLiteral(" (20:1) ") << QStringLiteral(" (20:1) ");
+        QTest::newRow("zoom out") << path + QStringLiteral(" (1:20) ") << QStringLiteral(" (1:20) ");
+        QTest::newRow("one to one") << path + QStringLiteral(" (1:1)") << QStringLiteral(" (1:1)");
+        QTest::newRow("no zoom") << path << QStringLiteral("scene.raw");
+    }
+
+    void captionKeepsItsZoomInANarrowFrame() {
+        QFETCH(QString, caption);
+        QFETCH(QString, kept);
+        const QFontMetrics metrics(QApplication::font());
+        const int width = metrics.horizontalAdvance(caption) / 2;
+        const QString shown = TImageViewForm::TitleText(caption, metrics, width);
+        QVERIFY2(shown.endsWith(kept), qPrintable(shown));
+        QVERIFY(shown.startsWith(QStringLiteral(" 1.- /")));
+        QVERIFY(shown.contains(QChar(0x2026)));
+        QVERIFY(metrics.horizontalAdvance(shown) <= width);
+        // Wide enough: untouched. Too narrow for the name: the zoom alone.
+        QCOMPARE(TImageViewForm::TitleText(caption, metrics, metrics.horizontalAdvance(caption)), caption);
+        if (kept.contains(u':')) {
+            QCOMPARE(TImageViewForm::TitleText(caption, metrics, metrics.horizontalAdvance(kept)),
+                     kept.trimmed());
+        }
+
+        ShowPattern(ImageForm);
+        ImageForm->SetCaption(caption);
+        ImageForm->SubWindow()->resize(200, 150);
+        QCOMPARE(ImageForm->Caption(), caption);
+    }
+
+    // Maximised, the bars are sized for the maximised view, the wheel moves
+    // it, and the thumb is the darker block of the bar wherever it stands.
+    void maximisedScrollBarsFollowTheView() {
+        MainForm->MdiArea->setMinimumSize(1000, 800);
+        ShowPattern(ImageForm, 512, 512);
+        ImageForm->SubWindow()->showMaximized();
+        QApplication::processEvents();
+        MainForm->ZoomSpeedButton->click();
+        Click(ImageForm, Qt::LeftButton, QPoint(256, 300));
+        QApplication::processEvents();
+        QScrollBar* bar = ImageForm->verticalScrollBar();
+        QVERIFY(bar->isVisible());
+        QCOMPARE(bar->maximum(), 1024 - ImageForm->PaintBox->height());
+        QCOMPARE(bar->pageStep(), ImageForm->PaintBox->height());
+        const std::uint8_t topLeft = Tone(ImageForm->horizontalScrollBar()->value() / 2, bar->value() / 2);
+        QCOMPARE(Shown(ImageForm).pixel(0, 0), qRgb(topLeft, topLeft, topLeft));
+
+        const int before = bar->value();
+        const QPointF at(100, 100);
+        QWheelEvent wheel(at, ImageForm->PaintBox->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(ImageForm->PaintBox, &wheel);
+        QVERIFY(bar->value() < before);
+
+        for (int value : {bar->minimum(), bar->maximum()}) {
+            bar->setValue(value);
+            const QImage shown = bar->grab().toImage();
+            QStyleOptionSlider option;
+            option.initFrom(bar);
+            option.orientation = Qt::Vertical;
+            option.minimum = bar->minimum();
+            option.maximum = bar->maximum();
+            option.sliderPosition = option.sliderValue = value;
+            option.pageStep = bar->pageStep();
+            option.singleStep = bar->singleStep();
+            option.subControls = QStyle::SC_All;
+            const QRect thumb =
+                bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar);
+            const QRect groove =
+                bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarGroove, bar);
+            // The groove left beside the thumb: above it at the bottom, below at the top.
+            const int y = value == bar->minimum() ? (thumb.bottom() + groove.bottom()) / 2
+                                                  : (thumb.top() + groove.top()) / 2;
+            const int thumbGray = qGray(shown.pixel(thumb.center()));
+            const int grooveGray = qGray(shown.pixel(groove.center().x(), y));
+            QVERIFY2(thumbGray + 20 < grooveGray,
+                     qPrintable(QStringLiteral("thumb %1, groove %2").arg(thumbGray).arg(grooveGray)));
+        }
     }
 
     void zoomOutDropsRowsAndColumns() {

@@ -19,9 +19,9 @@ XD_SHOTS="$work/screenshots"
 . "$(dirname "$0")/xdriver.sh"
 # The whole run stops by itself: a watchdog ends what we started. It keeps no
 # output stream open, so the test runner never waits on it.
-( sleep 180 && kill -TERM $$ ) >/dev/null 2>&1 &
+( sleep 900 && kill -TERM $$ ) >/dev/null 2>&1 &
 watchdog=$!
-trap 'echo "e2e: FAILED: timed out after 180 s" >&2; exit 1' TERM
+trap 'echo "e2e: FAILED: timed out after 900 s" >&2; exit 1' TERM
 trap 'rc=$?; set +e; pkill -P $watchdog; kill $watchdog 2>/dev/null; xd_cleanup; exit $rc' EXIT
 
 MIN=100 MAX=180 ITEM=128 BORDER=255 BACKGROUND=0
@@ -30,10 +30,10 @@ out="$work/out"
 # Checks a dialog's size with its frame, and that it stands centred over the
 # main window or with its frame at the given screen position.
 # The window manager frames and places a window after it appears, so the
-# outer size and place are awaited (up to 10 s), not read once.
+# outer size and place are awaited, not read once.
 check_outer() {  # id title width height (centred | x y)
-  local id="$1" title="$2" width="$3" height="$4" problem="" i
-  for i in $(seq 1 100); do
+  local id="$1" title="$2" width="$3" height="$4" problem="" end=$((SECONDS + XD_PATIENCE))
+  while [ "$SECONDS" -lt "$end" ]; do
     problem="$(outer_problem "$@")"
     [ -z "$problem" ] && return 0
     sleep 0.1
@@ -60,6 +60,25 @@ outer_problem() {
     [ "$((x - left)) $((y - top))" = "$5 $6" ] ||
       echo "'$title' stands at $((x - left)), $((y - top)), not $5, $6"
   fi
+}
+
+# In one column of a vertical scroll bar, the rows of groove above and below
+# the thumb (the longest run of the thumb's face): "ABOVE BELOW", or nothing
+# when no thumb shows.
+thumb_gaps() {  # shot x top height
+  convert "$1" -crop "1x$4+$2+$3" +repage txt:- | awk -F'[(),]' 'NR > 1 {print int($3)}' | awk '
+    { v[NR] = $1 }
+    END {
+      best = 0; run = 0
+      for (i = 1; i <= NR; i++) {
+        if (v[i] >= 170 && v[i] <= 200) { run++; if (run > best) { best = run; last = i } } else run = 0
+      }
+      if (best < 10) exit
+      first = last - best + 1; above = 0; below = 0
+      for (i = 1; i < first; i++) if (v[i] >= 220 && v[i] <= 236) above++
+      for (i = last + 1; i <= NR; i++) if (v[i] >= 220 && v[i] <= 236) below++
+      print above, below
+    }'
 }
 
 xd_start_x
@@ -94,19 +113,43 @@ xd_shot image-size
 before="$(xd_screen_digest)"
 xd_key Return
 xd_wait_gone '^ Image Size$'
-[ "$(tr -d '\r' <"$work/in/scene.txt")" = "$(printf '512\n512')" ] || xd_fail "the descriptor written is not 512, 512"
 # The image windows live inside the main window: nothing to wait for by
 # name, so wait for the screen to change and settle.
 xd_settle "$before"
+opened="$XD_SHOTS/opened-first.png"
+import -window root "$opened"
+# Where the image window stands: what the open changed on the screen.
+read -r img_w img_h img_x img_y < <(convert "$XD_SHOTS/01-start.png" "$opened" -compose difference -composite \
+  -threshold 0 -trim -format '%w %h %X %Y\n' info: | tr -d +)
+# The descriptor is written once the dialog has closed, as the open goes on.
+end=$((SECONDS + XD_PATIENCE))
+until [ "$(tr -d '\r' <"$work/in/scene.txt" 2>/dev/null)" = "$(printf '512\n512')" ]; do
+  [ "$SECONDS" -lt "$end" ] || xd_fail "the descriptor written is not 512, 512"
+  sleep 0.1
+done
 xd_shot opened
 
 # Right after the open, with no click elsewhere, the next click must reach
 # the menu: the dialog's completion list has to be gone.
 echo "e2e: outer sizes and centring of the dialogs under the window manager"
+# Opens a menu and walks it with keys, each once the menu has shown what
+# the last one did: keys sent ahead of a popup that is still opening are lost.
+menu_keys() {  # menu-x keys...
+  local x="$1" key before
+  shift
+  before="$(xd_screen_digest)"
+  xd_click "$main" "$x" 8
+  xd_settle "$before"
+  for key in "$@"; do
+    before="$(xd_screen_digest)"
+    xd_key "$key"
+    [ "$key" = Return ] || xd_settle "$before"
+  done
+}
+
 check_dialog() {  # menu-keys title width height menu-x
   local title="$2"
-  xd_click "$main" "$5" 8
-  xd_key $1
+  menu_keys "$5" $1
   local id
   id="$(xd_wait_window "^$title\$")"
   check_outer "$id" "$title" "$3" "$4" centred
@@ -119,8 +162,7 @@ check_dialog "Down Down Return" " Copyrigth" 292 188 150
 check_dialog "Down Down Down Right Return" " Info" 255 294 150
 
 echo "e2e: the gray-tone count's title bar is empty"
-xd_click "$main" 55 8
-xd_key Down Down Return
+menu_keys 55 Down Down Return
 xd_wait_window '^ $' >/dev/null
 xd_shot gray-tones
 xd_key Return
@@ -165,6 +207,50 @@ xd_toolbar save
 dialog="$(xd_wait_window '^SAVE RESULT$')"
 xd_file_dialog "$dialog" "$out/result" 2
 xd_wait_gone '^SAVE RESULT$'
+
+echo "e2e: the same image again, in a window made small: fitted again"
+xdotool mousemove --sync $((img_x + img_w - 2)) $((img_y + img_h - 2)) mousedown 1 \
+  mousemove --sync $((img_x + 150)) $((img_y + 150)) mouseup 1
+xd_settle
+xd_shot image-window-small
+# Inside the frame: its rounded corners show what lies behind.
+region="$((img_w - 12))x$((img_h - 12))+$((img_x + 6))+$((img_y + 6))"
+same_region() {
+  [ "$(compare -metric AE -crop "$region" "$1" "$2" null: 2>&1)" = 0 ]
+}
+same_region "$opened" "$XD_LAST_SHOT" && xd_fail "the image window did not get smaller"
+before="$(xd_screen_digest)"
+xd_toolbar open
+dialog="$(xd_wait_window '^OPEN IMAGE$')"
+xd_file_dialog "$dialog" "$work/in/scene.raw"
+xd_wait_gone '^OPEN IMAGE$'
+xd_settle "$before"
+xd_shot reopened
+same_region "$opened" "$XD_LAST_SHOT" || xd_fail "the image opened again is not shown as the first time"
+
+echo "e2e: maximised at 2:1, the scroll bar shows where the view is and moves it"
+xdotool mousemove --sync $((img_x + img_w / 2)) $((img_y + 10)) click --repeat 2 1
+xd_settle
+read -r mx my mw mh < <(xd_geometry "$main")
+xd_click "$main" 96 36
+xd_click "$main" $((mw / 2)) $((mh / 2))
+xd_click "$main" 96 36
+xdotool mousemove --sync $((mx + 300)) $((my + 30))
+xd_settle
+xd_shot maximised-2to1
+bar_x=$((mx + mw - 11)) bar_top=$((my + 60)) bar_height=$((mh - 85))
+read -r above below < <(thumb_gaps "$XD_LAST_SHOT" "$bar_x" "$bar_top" "$bar_height")
+[ -n "${above:-}" ] || xd_fail "no scroll bar thumb at the right of the maximised window"
+# The click was below the middle of the image: the view shows its bottom.
+[ "$above" -ge 30 ] && [ "$below" -le 3 ] || xd_fail "the thumb is not at the bottom: groove $above above, $below below"
+before="$(xd_screen_digest)"
+xdotool mousemove --sync $((mx + mw / 2)) $((my + mh / 2)) click --repeat 10 4
+xdotool mousemove --sync $((mx + 300)) $((my + 30))
+xd_settle "$before"
+xd_shot maximised-wheel-up
+read -r above below < <(thumb_gaps "$XD_LAST_SHOT" "$bar_x" "$bar_top" "$bar_height")
+[ "${above:-99}" -le 3 ] && [ "${below:-0}" -ge 30 ] ||
+  xd_fail "after the wheel the thumb is not at the top: groove ${above:-?} above, ${below:-?} below"
 
 echo "e2e: exit with the Exit button"
 xd_shot before-exit

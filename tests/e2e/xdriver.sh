@@ -14,6 +14,9 @@ XD_WM_PID=""
 XD_SHOTS="${XD_SHOTS:-.}"
 XD_LAST_SHOT=""
 XD_STEP=0
+# How long a condition may take to come true. Generous: on a loaded machine
+# everything is slow, and a wait ends as soon as its condition holds.
+XD_PATIENCE="${XD_PATIENCE:-90}"
 
 xd_fail() {
   echo "e2e: FAILED: $*" >&2
@@ -42,9 +45,14 @@ xd_start_x() {
   command -v openbox >/dev/null || xd_fail "openbox is not installed"
   openbox >"$XD_SHOTS/openbox.log" 2>&1 &
   XD_WM_PID=$!
-  local i
-  for i in $(seq 1 50); do
+  local end=$((SECONDS + XD_PATIENCE))
+  while [ "$SECONDS" -lt "$end" ]; do
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+    # Under load it can give up before the server takes connections: again.
+    if ! kill -0 "$XD_WM_PID" 2>/dev/null; then
+      openbox >>"$XD_SHOTS/openbox.log" 2>&1 &
+      XD_WM_PID=$!
+    fi
     sleep 0.1
   done
   xd_fail "openbox did not start (see $XD_SHOTS/openbox.log)"
@@ -76,12 +84,12 @@ xd_screen_digest() {
   import -window root rgb:- 2>/dev/null | md5sum
 }
 
-# Waits until the screen stops changing: two digests in a row alike, up to
-# 10 s. With a digest given, the screen must also have changed from it
-# (the program has reacted, then finished drawing).
+# Waits until the screen stops changing: two digests in a row alike. With a
+# digest given, the screen must also have changed from it (the program has
+# reacted, then finished drawing).
 xd_settle() {
-  local before="${1:-}" last="" now i
-  for i in $(seq 1 200); do
+  local before="${1:-}" last="" now end=$((SECONDS + XD_PATIENCE))
+  while [ "$SECONDS" -lt "$end" ]; do
     now="$(xd_screen_digest)"
     if [ "$now" = "$last" ] && [ "$now" != "$before" ]; then
       return 0
@@ -99,16 +107,16 @@ xd_shot() {
 }
 
 # Prints the id of the visible window whose name matches the pattern, waiting
-# up to 20 s for it.
+# for it.
 xd_wait_window() {
   local id
-  id="$(timeout 20 xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -n 1)" ||
+  id="$(timeout "$XD_PATIENCE" xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -n 1)" ||
     xd_fail "no window named '$1' appeared"
   [ -n "$id" ] || xd_fail "no window named '$1' appeared"
   # The window manager frames and places it after it is mapped: wait until
   # its place holds still, so that clicks land where they are aimed.
-  local last="" now i
-  for i in $(seq 1 50); do
+  local last="" now end=$((SECONDS + XD_PATIENCE))
+  while [ "$SECONDS" -lt "$end" ]; do
     now="$(xd_geometry "$id")"
     [ "$now" = "$last" ] && break
     last="$now"
@@ -118,8 +126,8 @@ xd_wait_window() {
 }
 
 xd_wait_gone() {
-  local i
-  for i in $(seq 1 100); do
+  local end=$((SECONDS + XD_PATIENCE))
+  while [ "$SECONDS" -lt "$end" ]; do
     xdotool search --onlyvisible --name "$1" >/dev/null 2>&1 || return 0
     sleep 0.1
   done
@@ -151,7 +159,7 @@ xd_click() {
 # Tool bar buttons are 32 x 32 at x 0, 40, 80, ... under the menu bar.
 xd_toolbar() {
   local main
-  main="$(xd_wait_window '^Kavel_V2$')"
+  main="$(xd_wait_window '^Kavel_V2')"  # maximised children add to the title
   local x
   case "$1" in
     open) x=0 ;; save) x=40 ;; zoom) x=80 ;; treatment) x=120 ;; histo) x=160 ;; exit) x=200 ;;
@@ -194,8 +202,8 @@ xd_file_dialog() {
 
 # Waits for the program to end and returns its exit status.
 xd_wait_exit() {
-  local i
-  for i in $(seq 1 100); do
+  local end=$((SECONDS + XD_PATIENCE))
+  while [ "$SECONDS" -lt "$end" ]; do
     kill -0 "$XD_KAVEL_PID" 2>/dev/null || break
     sleep 0.1
   done
