@@ -6,7 +6,6 @@
 #include <array>
 #include <cstdint>
 #include <random>
-#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "cli_support.h"
 #include "kavel/bitmap.h"
 #include "kavel/safefile.h"
+#include "save_order.h"
 
 namespace kavel::clitest {
 namespace {
@@ -484,33 +484,6 @@ TEST_F(CliTest, FailedWriteLeavesTheExistingOutputIntact) {
     EXPECT_EQ(ReadText(Path("plain")), "keep me");
 }
 
-// The system calls of a save that order it, as strace saw them: fsync of a
-// file ("sync", its path), rename ("rename", from, to).
-struct SaveCall {
-    std::string What;
-    std::string Path;
-    std::string To;
-};
-
-std::vector<SaveCall> SaveCalls(const std::string& trace) {
-    static const std::regex kSync(R"re(f(?:data)?sync\(\d+<([^>]*)>\)\s+= 0)re");
-    static const std::regex kSyncFs(R"re(syncfs\(\d+<([^>]*)>\)\s+= 0)re");
-    static const std::regex kRename(
-        R"re(rename(?:at2?)?\((?:AT_FDCWD<[^>]*>, )?"([^"]*)", (?:AT_FDCWD<[^>]*>, )?"([^"]*)".*\)\s+= 0)re");
-    std::vector<SaveCall> calls;
-    for (const std::string& line : SplitLines(trace)) {
-        std::smatch match;
-        if (std::regex_search(line, match, kSyncFs)) {
-            calls.push_back({"syncfs", match[1], ""});
-        } else if (std::regex_search(line, match, kSync)) {
-            calls.push_back({"sync", match[1], ""});
-        } else if (std::regex_search(line, match, kRename)) {
-            calls.push_back({"rename", match[1], match[2]});
-        }
-    }
-    return calls;
-}
-
 // A save reaches the disk before it replaces anything: each new file is
 // synced (by itself, or with its whole file system by syncfs, as batches
 // do) before the rename that puts it in place, and the folder after the
@@ -531,37 +504,17 @@ TEST_F(CliTest, ASaveSyncsEachFileBeforeItsRenameAndThenTheFolder) {
         RunOptions traced;
         traced.Program = strace;
         const RunResult run =
-            Run({"-f", "-qq", "-y", "-o", P("trace"), "-e",
-                 "trace=fsync,fdatasync,syncfs,rename,renameat,renameat2", KAVEL_CLI_PATH, "treat",
-                 P("in.raw"), "-o", P(output), "--type", "border", "--min", "0", "--max", "99"},
+            Run({"-f", "-qq", "-y", "-o", P("trace"), "-e", kavel::test::kSaveTraceCalls, KAVEL_CLI_PATH,
+                 "treat", P("in.raw"), "-o", P(output), "--type", "border", "--min", "0", "--max", "99"},
                 traced);
         if (run.ExitCode != 0 && run.Err.find("ptrace") != std::string::npos) {
             GTEST_SKIP() << "strace cannot trace here: " << run.Err;
         }
         ASSERT_EQ(run.ExitCode, 0) << run.Err;
-        const std::vector<SaveCall> calls = SaveCalls(ReadText(Path("trace")));
-        int renamed = 0;
-        std::size_t lastRename = 0;
-        for (std::size_t k = 0; k < calls.size(); ++k) {
-            if (calls[k].What != "rename") {
-                continue;
-            }
-            const std::string temporary = fs::path(calls[k].Path).filename().string();
-            EXPECT_TRUE(IsKavelTemporaryName(temporary)) << calls[k].Path;
-            EXPECT_TRUE(std::any_of(calls.begin(), calls.begin() + static_cast<std::ptrdiff_t>(k),
-                                    [&](const SaveCall& c) {
-                                        return c.What == "syncfs" ||
-                                               (c.What == "sync" && fs::path(c.Path).filename() == temporary);
-                                    }))
-                << calls[k].Path << " renamed before it was synced";
-            ++renamed;
-            lastRename = k;
+        for (const std::string& problem : kavel::test::SaveOrderProblems(
+                 kavel::test::SaveCalls(ReadText(Path("trace"))), renames, folder)) {
+            ADD_FAILURE() << problem;
         }
-        EXPECT_EQ(renamed, renames);
-        EXPECT_TRUE(
-            std::any_of(calls.begin() + static_cast<std::ptrdiff_t>(lastRename), calls.end(),
-                        [&](const SaveCall& c) { return c.What == "sync" && c.Path == folder.string(); }))
-            << "the folder is not synced after the renames";
         fs::remove(Path("trace"));
     }
     EXPECT_EQ(ReadText(Path("old.txt")), "6\r\n5\r\n1\r\n0\r\n255\r\n");

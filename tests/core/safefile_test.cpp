@@ -9,11 +9,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <ostream>
 
 #include "file_size_limit.h"
 #include "kavel/rawimage.h"
+#include "save_order.h"
 #include "test_support.h"
 
 namespace kavel {
@@ -22,6 +25,41 @@ namespace {
 Status WriteText(std::ostream& out, const std::string& text) {
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     return {};
+}
+
+// A save outside a group (the desktop's) syncs each file before its rename
+// and the folder after: this test runs itself under strace, its second
+// instance making the save into the folder it is given.
+TEST(WriteFilesSafely, SyncsEachFileBeforeItsRenameAndThenTheFolder) {
+    if (const char* probe = std::getenv("KAVEL_SAVE_PROBE_DIR")) {
+        const std::filesystem::path into = probe;
+        const FileToWrite files[] = {
+            {into / "image.raw", [](std::ostream& out) { return WriteText(out, "pixels"); }},
+            {into / "image.txt", [](std::ostream& out) { return WriteText(out, "1\r\n6\r\n"); }}};
+        ASSERT_TRUE(WriteFilesSafely(files).ok());
+        return;
+    }
+    if (!std::filesystem::exists("/usr/bin/strace")) {
+        GTEST_SKIP() << "strace is not installed (scripts/install-deps.sh installs it)";
+    }
+    test::ScratchFolder folder;
+    const auto into = std::filesystem::canonical(folder.Path());
+    test::WriteWholeFile(into / "image.txt", "old");
+    const auto self = std::filesystem::read_symlink("/proc/self/exe");
+    const auto trace = into / "trace";
+    const std::string command =
+        "KAVEL_SAVE_PROBE_DIR='" + into.string() + "' /usr/bin/strace -f -qq -y -o '" + trace.string() +
+        "' -e " + test::kSaveTraceCalls + " '" + self.string() +
+        "' --gtest_filter=WriteFilesSafely.SyncsEachFileBeforeItsRenameAndThenTheFolder "
+        ">/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) {
+        GTEST_SKIP() << "strace cannot trace here";
+    }
+    EXPECT_EQ(test::ReadWholeFile(into / "image.txt"), "1\r\n6\r\n");
+    for (const std::string& problem :
+         test::SaveOrderProblems(test::SaveCalls(test::ReadWholeFile(trace)), 2, into)) {
+        ADD_FAILURE() << problem;
+    }
 }
 
 TEST(WriteFileSafely, ReplacesTheTargetAndLeavesNoTemporary) {
