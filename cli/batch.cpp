@@ -24,11 +24,20 @@ namespace kavel::cli {
 
 namespace fs = std::filesystem;
 
+std::mutex& StandardErrorLock() {
+    static std::mutex lock;
+    return lock;
+}
+
 namespace {
 
 bool WriteAll(std::FILE* stream, std::string_view text) {
     if (text.empty()) {
         return true;
+    }
+    std::unique_lock<std::mutex> held;
+    if (stream == stderr) {
+        held = std::unique_lock(StandardErrorLock());
     }
     const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
     return std::fflush(stream) == 0 && written;

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,11 @@ class SaveGroup;
 namespace kavel::cli {
 
 // What one input printed. Each piece holds whole lines.
+// Held by whatever writes to standard error, and by work that takes the
+// process's standard error for a while (the conversion holds it to catch a
+// decoder's own complaints): a line written then would be lost in it.
+std::mutex& StandardErrorLock();
+
 struct InputReport {
     std::string Out;  // for standard output
     std::string Err;  // for standard error

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -72,7 +73,13 @@ InputOutcome ImportInput(const RunPlan& plan, std::size_t i, InputReport& report
     if (!bytes) {
         return fail(bytes.error().message);
     }
-    const auto imported = DecodeImage(*bytes);
+    // The conversion takes standard error and Qt's message handler for the
+    // process while it decodes: one decode at a time, and no line written
+    // by another job meanwhile.
+    const auto imported = [&] {
+        const std::lock_guard held(StandardErrorLock());
+        return DecodeImage(*bytes);
+    }();
     if (!imported) {
         return fail(imported.error().message);
     }

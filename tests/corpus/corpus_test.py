@@ -392,6 +392,12 @@ def route_commands(runner, folder):
            f"exit {code}: {err}")
     expect("a colour input gives one note, a gray one none",
            err.count("note:") == 1 and "rose.png" in err and "luminance" in err, err)
+    # Parallel jobs: a job decoding must not swallow another job's note.
+    many = [path(f"rose{n}.png") for n in range(24)]
+    for copy in many:
+        shutil.copyfile(path("rose.png"), copy)
+    code, err = run(*many, "--out-dir", path("many"), "--jobs", "2")
+    expect("24 colour inputs in two jobs give 24 notes", code == 0 and err.count("note:") == 24, err)
     code, err = run(path("gray.png"), "--out-dir", out, "--format", "bmp")
     expect("--format bmp writes DIR/NAME.bmp", code == 0 and os.path.exists(os.path.join(out, "gray.bmp")), err)
     code, err = run(path("rose.png"), path("rose.jpg"), "--out-dir", out)
