@@ -7,9 +7,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <filesystem>
-#include <regex>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "kavel/safefile.h"
@@ -24,21 +25,52 @@ struct SaveCall {
     std::string To;
 };
 
+// The text between open and close after at, or none.
+inline std::optional<std::string> Between(const std::string& line, std::size_t at, char open, char close) {
+    const std::size_t from = line.find(open, at);
+    const std::size_t to = from == std::string::npos ? from : line.find(close, from + 1);
+    if (to == std::string::npos) {
+        return std::nullopt;
+    }
+    return line.substr(from + 1, to - from - 1);
+}
+
+// Read by hand rather than with std::regex, whose instantiation GCC 12 warns
+// about under the sanitizers (a false maybe-uninitialized).
 inline std::vector<SaveCall> SaveCalls(const std::string& trace) {
-    static const std::regex kSync(R"re(\bf(?:data)?sync\(\d+<([^>]*)>\)\s+= 0)re");
-    static const std::regex kSyncFs(R"re(\bsyncfs\(\d+<([^>]*)>\)\s+= 0)re");
-    static const std::regex kRename(
-        R"re(rename(?:at2?)?\((?:AT_FDCWD<[^>]*>, )?"([^"]*)", (?:AT_FDCWD<[^>]*>, )?"([^"]*)".*\)\s+= 0)re");
     std::vector<SaveCall> calls;
     std::istringstream lines(trace);
     for (std::string line; std::getline(lines, line);) {
-        std::smatch match;
-        if (std::regex_search(line, match, kSyncFs)) {
-            calls.push_back({"syncfs", match[1], ""});
-        } else if (std::regex_search(line, match, kSync)) {
-            calls.push_back({"sync", match[1], ""});
-        } else if (std::regex_search(line, match, kRename)) {
-            calls.push_back({"rename", match[1], match[2]});
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) {
+            line.pop_back();
+        }
+        if (line.size() < 3 || line.compare(line.size() - 3, 3, "= 0") != 0) {
+            continue;
+        }
+        const auto call = [&](std::string_view name) {
+            const std::size_t at = line.find(std::string(name) + "(");
+            return at != std::string::npos && (at == 0 || line[at - 1] == ' ') ? at : std::string::npos;
+        };
+        std::size_t at = std::string::npos;
+        if ((at = call("syncfs")) != std::string::npos) {
+            if (auto path = Between(line, at, '<', '>')) {
+                calls.push_back({"syncfs", *path, ""});
+            }
+        } else if ((at = call("fsync")) != std::string::npos ||
+                   (at = call("fdatasync")) != std::string::npos) {
+            if (auto path = Between(line, at, '<', '>')) {
+                calls.push_back({"sync", *path, ""});
+            }
+        } else if ((at = call("rename")) != std::string::npos ||
+                   (at = call("renameat")) != std::string::npos ||
+                   (at = call("renameat2")) != std::string::npos) {
+            const auto from = Between(line, at, '"', '"');
+            const std::size_t next =
+                from ? line.find('"', line.find('"', at) + from->size() + 2) : std::string::npos;
+            const auto to = next == std::string::npos ? std::nullopt : Between(line, next, '"', '"');
+            if (from && to) {
+                calls.push_back({"rename", *from, *to});
+            }
         }
     }
     return calls;
