@@ -30,7 +30,7 @@ constexpr unsigned kBatch = kTreat | kHistogram | kTones | kConvert | kImport;
 
 // Every option of every command, described once. A flag takes no value;
 // every other option takes exactly one.
-struct OptionSpec {
+struct OptionRule {
     std::string_view Long;
     char Short = 0;  // 0: none
     bool Flag = false;
@@ -38,27 +38,27 @@ struct OptionSpec {
 };
 
 constexpr std::array kOptions{
-    OptionSpec{"--output", 'o', false, kTreat | kHistogram | kImport},
-    OptionSpec{"--out-dir", 0, false, kTreat | kHistogram | kConvert | kImport | kSuggest},
-    OptionSpec{"--name", 0, false, kTreat | kHistogram | kConvert | kImport},
-    OptionSpec{"--format", 0, false, kTreat | kConvert | kImport | kSuggest | kMeasure},
-    OptionSpec{"--size", 0, false, kReading},
-    OptionSpec{"--jobs", 'j', false, kBatch},
-    OptionSpec{"--strict", 0, true, kReading},
-    OptionSpec{"--force", 0, true, kWriting},
-    OptionSpec{"--quiet", 'q', true, kBatch},
-    OptionSpec{"--progress", 0, true, kBatch},
-    OptionSpec{"--type", 0, false, kTreat},
-    OptionSpec{"--min", 0, false, kTreat | kMeasure},
-    OptionSpec{"--max", 0, false, kTreat | kMeasure},
-    OptionSpec{"--allow-empty", 0, true, kTreat | kMeasure},
-    OptionSpec{"--item", 0, false, kTreat},
-    OptionSpec{"--border", 0, false, kTreat},
-    OptionSpec{"--background", 0, false, kTreat},
-    OptionSpec{"--auto", 0, false, kTreat},
-    OptionSpec{"--method", 0, false, kSuggest},
-    OptionSpec{"--try-all", 0, true, kSuggest},
-    OptionSpec{"--connectivity", 0, false, kMeasure},
+    OptionRule{"--output", 'o', false, kTreat | kHistogram | kImport},
+    OptionRule{"--out-dir", 0, false, kTreat | kHistogram | kConvert | kImport | kSuggest},
+    OptionRule{"--name", 0, false, kTreat | kHistogram | kConvert | kImport},
+    OptionRule{"--format", 0, false, kTreat | kConvert | kImport | kSuggest | kMeasure},
+    OptionRule{"--size", 0, false, kReading},
+    OptionRule{"--jobs", 'j', false, kBatch},
+    OptionRule{"--strict", 0, true, kReading},
+    OptionRule{"--force", 0, true, kWriting},
+    OptionRule{"--quiet", 'q', true, kBatch},
+    OptionRule{"--progress", 0, true, kBatch},
+    OptionRule{"--type", 0, false, kTreat},
+    OptionRule{"--min", 0, false, kTreat | kMeasure},
+    OptionRule{"--max", 0, false, kTreat | kMeasure},
+    OptionRule{"--allow-empty", 0, true, kTreat | kMeasure},
+    OptionRule{"--item", 0, false, kTreat},
+    OptionRule{"--border", 0, false, kTreat},
+    OptionRule{"--background", 0, false, kTreat},
+    OptionRule{"--auto", 0, false, kTreat},
+    OptionRule{"--method", 0, false, kSuggest},
+    OptionRule{"--try-all", 0, true, kSuggest},
+    OptionRule{"--connectivity", 0, false, kMeasure},
 };
 
 constexpr std::array kCommands{CommandName::Treat,   CommandName::Histogram, CommandName::Tones,
@@ -79,12 +79,12 @@ struct Words {
     std::vector<std::string_view> Positionals;
 };
 
-const OptionSpec* FindOption(std::string_view name, CommandName command) noexcept {
-    for (const OptionSpec& spec : kOptions) {
+const OptionRule* FindOption(std::string_view name, CommandName command) noexcept {
+    for (const OptionRule& rule : kOptions) {
         const bool named =
-            spec.Long == name || (spec.Short != 0 && name.size() == 2 && name[1] == spec.Short);
-        if (named && (spec.Commands & Bit(command)) != 0) {
-            return &spec;
+            rule.Long == name || (rule.Short != 0 && name.size() == 2 && name[1] == rule.Short);
+        if (named && (rule.Commands & Bit(command)) != 0) {
+            return &rule;
         }
     }
     return nullptr;
@@ -118,20 +118,20 @@ std::variant<Words, std::string> SplitWords(std::span<const std::string_view> ar
             name = word.substr(0, 2);
             attached = word.substr(2);
         }
-        const OptionSpec* spec = FindOption(name, command);
-        if (spec == nullptr || (spec->Flag && attached && !word.starts_with("--"))) {
-            return "unknown option " + Quoted(spec == nullptr && !word.starts_with("--") ? word : name) +
+        const OptionRule* rule = FindOption(name, command);
+        if (rule == nullptr || (rule->Flag && attached && !word.starts_with("--"))) {
+            return "unknown option " + Quoted(rule == nullptr && !word.starts_with("--") ? word : name) +
                    "; 'kavel-cli " + std::string(CommandWord(command)) + " --help' lists the options";
         }
-        if (spec->Flag) {
+        if (rule->Flag) {
             if (attached) {
-                return "option " + Quoted(spec->Long) + " takes no value";
+                return "option " + Quoted(rule->Long) + " takes no value";
             }
-            words.Options.push_back({spec->Long, {}});
+            words.Options.push_back({rule->Long, {}});
         } else if (attached) {
-            words.Options.push_back({spec->Long, *attached});
+            words.Options.push_back({rule->Long, *attached});
         } else if (i + 1 < args.size()) {
-            words.Options.push_back({spec->Long, args[++i]});
+            words.Options.push_back({rule->Long, args[++i]});
         } else {
             return "option " + Quoted(name) + " needs a value";
         }
