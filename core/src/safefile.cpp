@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -65,7 +66,16 @@ TemporarySlot* Register(const fs::path& path) {
     return nullptr;
 }
 
+// Threads between creating a temporary and registering it. They run with the
+// interrupts blocked, so the handler runs elsewhere and can wait for them.
+std::atomic<int> gCreating{0};
+
 extern "C" void RemoveTemporariesAndDie(int signal) {
+    // Bounded: a creation stuck on a dead network folder must not keep us alive.
+    for (int waited = 0; waited < 2000 && gCreating.load() != 0; ++waited) {
+        const timespec pause{0, 500'000};
+        ::nanosleep(&pause, nullptr);
+    }
     for (auto& slot : gTemporaries) {
         if (slot.State.load() == 2) {
             ::unlink(slot.Path);
@@ -89,6 +99,29 @@ void RemoveTemporariesOnInterrupt() noexcept {
         }
     }
 }
+
+// Blocks the interrupts in this thread and counts it as creating, for a scope.
+class InterruptsHeld {
+public:
+    InterruptsHeld() noexcept {
+        sigset_t interrupts;
+        sigemptyset(&interrupts);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+            sigaddset(&interrupts, signal);
+        }
+        ::pthread_sigmask(SIG_BLOCK, &interrupts, &saved_);
+        gCreating.fetch_add(1);
+    }
+    ~InterruptsHeld() {
+        gCreating.fetch_sub(1);
+        ::pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
+    }
+    InterruptsHeld(const InterruptsHeld&) = delete;
+    InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+
+private:
+    sigset_t saved_{};
+};
 
 constexpr std::string_view kTempPrefix = ".kavel-";
 constexpr std::string_view kTempSuffix = ".tmp";
@@ -179,6 +212,9 @@ Status Prepare(const fs::path& target, Pending& file) {
         const fs::path temporary =
             folder / (std::string(kTempPrefix) + RandomTag() + std::string(kTempSuffix));
         // Private until it is complete; it gets the old file's mode before the rename.
+        // An interrupt between the creation and the registration would leave
+        // the temporary behind.
+        const InterruptsHeld held;
         const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
                               file.Existed ? 0600 : 0666);
         if (fd >= 0) {
