@@ -59,10 +59,22 @@ std::optional<DeepPgmHeader> DeepPgmHeaderOf(std::span<const std::uint8_t> head)
 }
 
 Expected<ByteMatrix> DecodeDeepPgm(std::span<const std::uint8_t> file, const DeepPgmHeader& header) {
-    if (header.Width * header.Height > kMaxImagePixels || header.Width > INT32_MAX ||
-        header.Height > INT32_MAX) {
+    // Each side is below 2^31 before the product is taken, so it cannot wrap.
+    if (header.Width > INT32_MAX || header.Height > INT32_MAX ||
+        header.Width * header.Height > kMaxImagePixels) {
         return Error{std::to_string(header.Width) + " x " + std::to_string(header.Height) +
                      " pixels is too large (at most " + std::to_string(kMaxImagePixels) + " pixels)"};
+    }
+    // The samples must fit in the file before their pixels are allocated: a
+    // header of a few bytes must not make us claim gigabytes. A binary sample
+    // takes two bytes; a plain one at least a digit and a blank.
+    const std::uint64_t samples = header.Width * header.Height;
+    const std::uint64_t left = file.size() > header.RasterStart ? file.size() - header.RasterStart : 0;
+    const std::uint64_t needed = samples == 0 ? 0 : (header.Plain ? 2 * samples - 1 : 2 * samples);
+    if (left < needed) {
+        return Error{"the file ends early: " + std::to_string(header.Width) + " x " +
+                     std::to_string(header.Height) + " samples need at least " + std::to_string(needed) +
+                     " bytes after the header, and it has " + std::to_string(left)};
     }
     auto gray = AllocateByteMatrix(static_cast<int>(header.Width), static_cast<int>(header.Height));
     if (!gray) {

@@ -427,6 +427,16 @@ def route_commands(runner, folder):
            code == 1 and f"kavel-cli: {path('big.png')}: PNG" in err and not os.path.exists(path("big.raw")),
            f"exit {code}: {err}")
 
+    # A 16-bit PGM header of a few bytes claiming 3 gigapixels: refused for
+    # its length before the pixels are allocated, not for the memory.
+    for kind, body in (("P2", b"1 2 3"), ("P5", b"\0\1\0\2")):
+        name = f"short16-{kind}.pgm"
+        write(name, kind.encode() + b"\n358 8888888\n8887\n" + body)
+        code, err = run(path(name), "-o", path(name + ".raw"), limit=512 << 20)
+        expect(f"a {kind} 16-bit PGM header claiming 3 gigapixels in a few bytes is refused as too short",
+               code == 1 and "ends early" in err and not os.path.exists(path(name + ".raw")),
+               f"exit {code}: {err}")
+
     # Pillow reduces 16-bit colour to 8 bits by dropping the low byte, so this
     # one is checked against the values the test packs itself (51528 gives
     # 200 by the rounding rule, 201 by dropping the low byte).
