@@ -65,12 +65,16 @@ Expected<ByteMatrix> DecodeDeepPgm(std::span<const std::uint8_t> file, const Dee
         return Error{std::to_string(header.Width) + " x " + std::to_string(header.Height) +
                      " pixels is too large (at most " + std::to_string(kMaxImagePixels) + " pixels)"};
     }
+    if (header.Width == 0 || header.Height == 0) {
+        return Error{std::to_string(header.Width) + " x " + std::to_string(header.Height) +
+                     " pixels: the image has no pixels"};
+    }
     // The samples must fit in the file before their pixels are allocated: a
     // header of a few bytes must not make us claim gigabytes. A binary sample
     // takes two bytes; a plain one at least a digit and a blank.
     const std::uint64_t samples = header.Width * header.Height;
     const std::uint64_t left = file.size() > header.RasterStart ? file.size() - header.RasterStart : 0;
-    const std::uint64_t needed = samples == 0 ? 0 : (header.Plain ? 2 * samples - 1 : 2 * samples);
+    const std::uint64_t needed = header.Plain ? 2 * samples - 1 : 2 * samples;
     if (left < needed) {
         return Error{"the file ends early: " + std::to_string(header.Width) + " x " +
                      std::to_string(header.Height) + " samples need at least " + std::to_string(needed) +

@@ -437,6 +437,11 @@ def route_commands(runner, folder):
                code == 1 and "ends early" in err and not os.path.exists(path(name + ".raw")),
                f"exit {code}: {err}")
 
+    write("empty16.pgm", b"P2\v0\t112\t5251\v")
+    code, err = run(path("empty16.pgm"), "-o", path("empty16.raw"))
+    expect("a 16-bit PGM of 0 x 112 pixels is refused, not imported as an empty image",
+           code == 1 and "no pixels" in err and not os.path.exists(path("empty16.raw")), f"exit {code}: {err}")
+
     # Pillow reduces 16-bit colour to 8 bits by dropping the low byte, so this
     # one is checked against the values the test packs itself (51528 gives
     # 200 by the rounding rule, 201 by dropping the low byte).
